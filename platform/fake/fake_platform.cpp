@@ -1,0 +1,489 @@
+#include "platform/fake/fake_platform.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace kst::fake {
+namespace {
+
+constexpr RegStatus kRegFileNotFound = 2;
+constexpr RegStatus kRegMoreData = 234;
+constexpr uint32_t kVersionMagic = 0xFEEF04BD;  // the fixed-info signature
+constexpr uint32_t kVersionBlockSize = 92;
+
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+}  // namespace
+
+bool NoCase::operator()(const std::string& a, const std::string& b) const {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](unsigned char x, unsigned char y) {
+                                        return std::toupper(x) < std::toupper(y);
+                                      });
+}
+
+// ---- FaultPlan ------------------------------------------------------------
+
+void FaultPlan::Fail(const std::string& call, uint32_t error, int occurrence) {
+  rules_.push_back({call, error, occurrence});
+}
+
+void FaultPlan::FailCallNumber(int position, uint32_t error) { byPosition_[position] = error; }
+
+std::optional<uint32_t> FaultPlan::Check(const std::string& call) {
+  ++total_;
+  int nth = ++seen_[call];
+  auto at = byPosition_.find(total_);
+  if (at != byPosition_.end()) return at->second;
+  for (const Rule& r : rules_) {
+    if (r.call == call && (r.occurrence == 0 || r.occurrence == nth)) return r.error;
+  }
+  return std::nullopt;
+}
+
+// ---- FakePlatform -----------------------------------------------------------
+
+FakePlatform::FakePlatform() = default;
+FakePlatform::~FakePlatform() = default;
+
+std::optional<uint32_t> FakePlatform::Call(const std::string& name) {
+  calls.push_back(name);
+  std::optional<uint32_t> fault = faults.Check(name);
+  if (fault) system.lastError = *fault;
+  return fault;
+}
+
+int FakePlatform::OpenHandles() const {
+  return files.openFiles + registry.openKeys + services.openHandles + devices.openHandles +
+         shutdown.openTokens;
+}
+
+// ---- FakeSystem -------------------------------------------------------------
+
+bool FakeSystem::GetVersionEx(uint32_t recordSize, uint32_t& id) {
+  if (p_.Call("GetVersionExA")) return false;
+  bool refused = recordSize == win::kOsVersionInfoExSize ? refuseExtendedRecord
+                                                         : refuseBasicRecord;
+  if (refused) return false;
+  id = platformId;
+  return true;
+}
+
+std::string FakeSystem::FormatSystemMessage(ErrorCode code) {
+  p_.calls.push_back("FormatMessageA");
+  auto it = messages.find(code);
+  if (it != messages.end()) return it->second;
+  return "Message " + std::to_string(code) + ".\r\n";
+}
+
+// ---- Files --------------------------------------------------------------------
+
+class FakeFile : public IFile {
+ public:
+  FakeFile(FakeFileSystem& fs, FakePlatform& p, std::string path)
+      : fs_(fs), p_(p), path_(std::move(path)) {
+    ++fs_.openFiles;
+  }
+  ~FakeFile() override { --fs_.openFiles; }
+
+  bool Write(const void* data, uint32_t size, uint32_t& written) override {
+    written = 0;
+    if (p_.Call("WriteFile")) return false;
+    uint32_t n = fs_.writeLimit ? std::min(size, *fs_.writeLimit) : size;
+    auto& bytes = fs_.files[path_].bytes;
+    const auto* b = static_cast<const uint8_t*>(data);
+    bytes.insert(bytes.end(), b, b + n);
+    written = n;
+    return true;
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  FakePlatform& p_;
+  std::string path_;
+};
+
+std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t, uint32_t,
+                                              uint32_t disposition, uint32_t) {
+  if (p_.Call("CreateFileA")) return nullptr;
+  if (disposition == win::kOpenExisting && !Has(path)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return nullptr;
+  }
+  if (disposition == win::kCreateAlways) files[path].bytes.clear();
+  return std::make_unique<FakeFile>(*this, p_, path);
+}
+
+bool FakeFileSystem::Delete(const std::string& path) {
+  if (p_.Call("DeleteFileA")) return false;
+  if (locked.count(path)) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return false;
+  }
+  if (files.erase(path) == 0) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return false;
+  }
+  p_.versions.versions.erase(path);
+  return true;
+}
+
+bool FakeFileSystem::Exists(const std::string& path) {
+  p_.calls.push_back("FindFirstFileA");
+  return Has(path);
+}
+
+// ---- Resources ------------------------------------------------------------------
+
+ResourceRef FakeResources::Find(int id, const char* type) {
+  if (p_.Call("FindResourceA")) return 0;
+  if (std::strcmp(type, "DRIVER") != 0 || images.count(id) == 0) return 0;
+  return ResourceRef(id);
+}
+
+const void* FakeResources::Lock(ResourceRef resource) {
+  if (p_.Call("LockResource")) return nullptr;
+  auto it = images.find(int(resource));
+  return it == images.end() ? nullptr : it->second.data();
+}
+
+uint32_t FakeResources::Size(ResourceRef resource) {
+  p_.calls.push_back("SizeofResource");
+  auto it = images.find(int(resource));
+  return it == images.end() ? 0 : uint32_t(it->second.size());
+}
+
+// ---- Registry -------------------------------------------------------------------
+
+class FakeRegKey : public IRegKey {
+ public:
+  FakeRegKey(FakeRegistry& reg, FakePlatform& p, std::string path)
+      : reg_(reg), p_(p), path_(std::move(path)) {
+    ++reg_.openKeys;
+  }
+  ~FakeRegKey() override {
+    p_.calls.push_back("RegCloseKey");
+    --reg_.openKeys;
+  }
+
+  RegStatus QueryValue(const char* name, uint32_t* type, uint8_t* data,
+                       uint32_t* size) override {
+    if (auto f = p_.Call("RegQueryValueExA")) return RegStatus(*f);
+    FakeRegKeyData& key = reg_.keys[path_];
+    auto it = key.find(name);
+    if (it == key.end()) return kRegFileNotFound;
+    const FakeRegValue& v = it->second;
+    if (type) *type = v.type;
+    uint32_t need = uint32_t(v.bytes.size());
+    if (data == nullptr) {
+      if (size) *size = need;
+      return 0;
+    }
+    if (size == nullptr || *size < need) {
+      if (size) *size = need;
+      return kRegMoreData;
+    }
+    std::copy(v.bytes.begin(), v.bytes.end(), data);
+    *size = need;
+    return 0;
+  }
+
+  RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
+                     uint32_t size) override {
+    if (auto f = p_.Call("RegSetValueExA")) return RegStatus(*f);
+    reg_.keys[path_][name] = FakeRegValue{type, std::vector<uint8_t>(data, data + size)};
+    return 0;
+  }
+
+  RegStatus DeleteValue(const char* name) override {
+    if (auto f = p_.Call("RegDeleteValueA")) return RegStatus(*f);
+    return reg_.keys[path_].erase(name) ? 0 : kRegFileNotFound;
+  }
+
+ private:
+  FakeRegistry& reg_;
+  FakePlatform& p_;
+  std::string path_;
+};
+
+RegStatus FakeRegistry::OpenLocalMachineKey(const std::string& path,
+                                            std::unique_ptr<IRegKey>& key) {
+  if (auto f = p_.Call("RegOpenKeyA")) return RegStatus(*f);
+  if (keys.count(path) == 0) return kRegFileNotFound;
+  key = std::make_unique<FakeRegKey>(*this, p_, path);
+  return 0;
+}
+
+void FakeRegistry::SetMultiSz(const std::string& key, const std::string& value,
+                              const std::vector<std::string>& entries) {
+  FakeRegValue v{win::kRegMultiSz, {}};
+  for (const std::string& e : entries) {
+    v.bytes.insert(v.bytes.end(), e.begin(), e.end());
+    v.bytes.push_back(0);
+  }
+  v.bytes.push_back(0);
+  keys[key][value] = v;
+}
+
+std::optional<std::vector<std::string>> FakeRegistry::MultiSz(const std::string& key,
+                                                              const std::string& value) const {
+  auto k = keys.find(key);
+  if (k == keys.end()) return std::nullopt;
+  auto v = k->second.find(value);
+  if (v == k->second.end()) return std::nullopt;
+  std::vector<std::string> out;
+  const auto& b = v->second.bytes;
+  size_t i = 0;
+  while (i < b.size() && b[i] != 0) {
+    size_t end = i;
+    while (end < b.size() && b[end] != 0) ++end;
+    out.emplace_back(b.begin() + long(i), b.begin() + long(end));
+    i = end + 1;
+  }
+  return out;
+}
+
+// ---- Services -------------------------------------------------------------------
+
+class FakeService : public IService {
+ public:
+  FakeService(FakeServices& s, FakePlatform& p, std::string name)
+      : s_(s), p_(p), name_(std::move(name)) {
+    ++s_.openHandles;
+  }
+  ~FakeService() override {
+    p_.calls.push_back("CloseServiceHandle");
+    --s_.openHandles;
+  }
+  bool Delete() override {
+    if (p_.Call("DeleteService")) return false;
+    s_.services.erase(name_);
+    return true;
+  }
+
+ private:
+  FakeServices& s_;
+  FakePlatform& p_;
+  std::string name_;
+};
+
+class FakeServiceManager : public IServiceManager {
+ public:
+  FakeServiceManager(FakeServices& s, FakePlatform& p) : s_(s), p_(p) { ++s_.openHandles; }
+  ~FakeServiceManager() override {
+    p_.calls.push_back("CloseServiceHandle");
+    --s_.openHandles;
+  }
+
+  std::unique_ptr<IService> Open(const std::string& name, uint32_t) override {
+    if (p_.Call("OpenServiceA")) return nullptr;
+    if (s_.services.count(name) == 0) {
+      p_.system.lastError = win::kErrorServiceDoesNotExist;
+      return nullptr;
+    }
+    return std::make_unique<FakeService>(s_, p_, name);
+  }
+
+  std::unique_ptr<IService> Create(const ServiceConfig& config) override {
+    if (p_.Call("CreateServiceA")) return nullptr;
+    if (s_.services.count(config.name)) {
+      p_.system.lastError = 1073;  // ERROR_SERVICE_EXISTS
+      return nullptr;
+    }
+    s_.services[config.name] = FakeServiceEntry{config};
+    return std::make_unique<FakeService>(s_, p_, config.name);
+  }
+
+ private:
+  FakeServices& s_;
+  FakePlatform& p_;
+};
+
+std::unique_ptr<IServiceManager> FakeServices::OpenManager(uint32_t) {
+  if (p_.Call("OpenSCManagerA")) return nullptr;
+  return std::make_unique<FakeServiceManager>(*this, p_);
+}
+
+// ---- Devices ----------------------------------------------------------------------
+
+class FakeDevice : public IDevice {
+ public:
+  FakeDevice(FakeDevices& d, FakePlatform& p, FakeDeviceHandler h)
+      : d_(d), p_(p), handler_(std::move(h)) {
+    ++d_.openHandles;
+    d_.mostOpenAtOnce = std::max(d_.mostOpenAtOnce, d_.openHandles);
+  }
+  ~FakeDevice() override {
+    p_.calls.push_back("CloseHandle");
+    --d_.openHandles;
+  }
+  int Control(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+              uint8_t* referenced, uint32_t referencedSize) override {
+    d_.codes.push_back(code);
+    if (p_.Call("DeviceIoControl")) return 0;
+    return handler_(code, static_cast<const uint8_t*>(in), inSize, static_cast<uint8_t*>(out),
+                    outSize, referenced, referencedSize);
+  }
+
+ private:
+  FakeDevices& d_;
+  FakePlatform& p_;
+  FakeDeviceHandler handler_;
+};
+
+std::unique_ptr<IDevice> FakeDevices::Open(const std::string& path, uint32_t, uint32_t,
+                                           uint32_t) {
+  if (p_.Call("CreateFileA")) return nullptr;
+  auto it = devices.find(path);
+  if (it == devices.end()) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return nullptr;
+  }
+  ++opens;
+  return std::make_unique<FakeDevice>(*this, p_, it->second);
+}
+
+// ---- Version resources --------------------------------------------------------------
+
+void FakeVersionResources::SetVersion(const std::string& path, uint16_t a, uint16_t b,
+                                      uint16_t c, uint16_t d) {
+  versions[path] = Version{uint32_t(a) << 16 | b, uint32_t(c) << 16 | d};
+  p_.files.files[path];  // the file exists too
+}
+
+uint32_t FakeVersionResources::InfoSize(const std::string& path) {
+  if (p_.Call("GetFileVersionInfoSizeA")) return 0;
+  if (!p_.files.Has(path) || versions.count(path) == 0) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return 0;
+  }
+  return kVersionBlockSize;
+}
+
+bool FakeVersionResources::Info(const std::string& path, uint32_t size, void* block) {
+  if (p_.Call("GetFileVersionInfoA")) return false;
+  auto it = versions.find(path);
+  if (it == versions.end() || size < 12) return false;
+  auto* b = static_cast<uint8_t*>(block);
+  std::memset(b, 0, size);
+  PutLe32(b, kVersionMagic);
+  PutLe32(b + 4, it->second.ms);
+  PutLe32(b + 8, it->second.ls);
+  return true;
+}
+
+bool FakeVersionResources::FixedFileVersion(const void* block, uint32_t& ms, uint32_t& ls) {
+  if (p_.Call("VerQueryValueA")) return false;
+  const auto* b = static_cast<const uint8_t*>(block);
+  if (Le32(b) != kVersionMagic) return false;
+  ms = Le32(b + 4);
+  ls = Le32(b + 8);
+  return true;
+}
+
+// ---- Windows ------------------------------------------------------------------------
+
+WindowHandle FakeWindows::Open(const std::string& className, const std::string& title) {
+  windows.push_back({next_, className, title});
+  return next_++;
+}
+
+void FakeWindows::Close(WindowHandle window) {
+  windows.erase(std::remove_if(windows.begin(), windows.end(),
+                               [&](const FakeWindow& w) { return w.handle == window; }),
+                windows.end());
+}
+
+WindowHandle FakeWindows::Find(const char* className, const char* title) {
+  p_.calls.push_back("FindWindowA");
+  ++lookups;
+  if (beforeLookup) beforeLookup(lookups);
+  for (const FakeWindow& w : windows) {
+    bool classMatches = !NoCase()(w.className, className) && !NoCase()(className, w.className);
+    if (classMatches && (title == nullptr || w.title == title)) return w.handle;
+  }
+  return 0;
+}
+
+void FakeWindows::DebugOutput(const char* text) {
+  p_.calls.push_back("OutputDebugStringA");
+  events.push_back({WindowEvent::kDebugOutput, 0, text, 0, 0, {}});
+}
+
+void FakeWindows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                               const void* data) {
+  p_.calls.push_back("SendMessageA");
+  WindowEvent e{WindowEvent::kCopyData, window, {}, dwData, cbData, {}};
+  const auto* b = static_cast<const uint8_t*>(data);
+  e.block.assign(b, b + cbData);
+  e.text.assign(reinterpret_cast<const char*>(b), strnlen(reinterpret_cast<const char*>(b), cbData));
+  events.push_back(std::move(e));
+}
+
+// ---- Message boxes --------------------------------------------------------------------
+
+int FakeMessageBoxes::Show(const std::string& text, const std::string& caption, uint32_t flags) {
+  p_.calls.push_back("MessageBoxA");
+  shown.push_back({text, caption, flags});
+  if (answers.empty()) return (flags & win::kMbYesNo) ? defaultAnswer : win::kIdOk;
+  int answer = answers.front();
+  answers.pop_front();
+  return answer;
+}
+
+// ---- Token and shutdown ------------------------------------------------------------------
+
+class FakeToken : public IToken {
+ public:
+  FakeToken(FakeShutdown& s, FakePlatform& p) : s_(s), p_(p) { ++s_.openTokens; }
+  ~FakeToken() override {
+    p_.calls.push_back("CloseHandle");
+    --s_.openTokens;
+  }
+  bool AdjustPrivilege(const Luid& luid, uint32_t attributes) override {
+    if (p_.Call("AdjustTokenPrivileges")) return false;
+    s_.adjusted.emplace_back(luid, attributes);
+    // Like Windows: the call succeeds but reports through the last error
+    // whether every privilege could be enabled.
+    p_.system.lastError = s_.holdsShutdownPrivilege ? 0 : win::kErrorNotAllAssigned;
+    return true;
+  }
+
+ private:
+  FakeShutdown& s_;
+  FakePlatform& p_;
+};
+
+std::unique_ptr<IToken> FakeShutdown::OpenProcessToken(uint32_t) {
+  if (p_.Call("OpenProcessToken")) return nullptr;
+  return std::make_unique<FakeToken>(*this, p_);
+}
+
+bool FakeShutdown::LookupPrivilegeValue(const char* name, Luid& luid) {
+  if (p_.Call("LookupPrivilegeValueA")) return false;
+  if (std::string(name) != "SeShutdownPrivilege") return false;
+  luid = shutdownLuid;
+  return true;
+}
+
+bool FakeShutdown::ExitWindows(uint32_t flags, uint32_t reason) {
+  if (p_.Call("ExitWindowsEx")) return false;
+  exitRequests.push_back({flags, reason});
+  return true;
+}
+
+// ---- Sleep --------------------------------------------------------------------------------
+
+void FakeSleep::Sleep(uint32_t milliseconds) {
+  p_.calls.push_back("Sleep");
+  sleeps.push_back(milliseconds);
+}
+
+}  // namespace kst::fake

@@ -1,0 +1,324 @@
+#pragma once
+// In-memory stand-ins for every platform facility, for the unit tests.
+//
+// State is plain data that a test seeds and inspects (files, registry keys,
+// services, windows...). Every call is appended to `calls` by its Win32 name,
+// and any call can be made to fail through `faults`: by name and occurrence,
+// or by its position among all calls, which lets a test fail each call of a
+// procedure in turn.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kst::fake {
+
+// Case-insensitive ordering, as Windows compares paths, key and value names.
+struct NoCase {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// Which calls fail, and with what error code (or registry status).
+class FaultPlan {
+ public:
+  // Fails the `occurrence`-th call (1-based) of `call`; 0 fails every call.
+  void Fail(const std::string& call, uint32_t error, int occurrence = 0);
+  // Fails the call at this position (1-based) among all calls checked.
+  void FailCallNumber(int position, uint32_t error);
+  // Counts the call and returns the error to fail it with, if any.
+  std::optional<uint32_t> Check(const std::string& call);
+  int TotalChecked() const { return total_; }
+
+ private:
+  struct Rule {
+    std::string call;
+    uint32_t error;
+    int occurrence;
+  };
+  std::vector<Rule> rules_;
+  std::map<int, uint32_t> byPosition_;
+  std::map<std::string, int> seen_;
+  int total_ = 0;
+};
+
+class FakePlatform;
+
+class FakeSystem : public ISystem {
+ public:
+  explicit FakeSystem(FakePlatform& p) : p_(p) {}
+  bool GetVersionEx(uint32_t recordSize, uint32_t& platformId) override;
+  bool IsWow64Process() override { return wow64; }
+  ErrorCode GetLastError() override { return lastError; }
+  void SetLastError(ErrorCode code) override { lastError = code; }
+  std::string FormatSystemMessage(ErrorCode code) override;
+
+  uint32_t platformId = win::kVerPlatformWin32Nt;
+  bool refuseExtendedRecord = false;  // the 156-byte record is refused
+  bool refuseBasicRecord = false;     // the 148-byte record is refused
+  bool wow64 = false;
+  ErrorCode lastError = 0;
+  std::map<ErrorCode, std::string> messages;  // default: "Message <code>.\r\n"
+
+ private:
+  FakePlatform& p_;
+};
+
+struct FakeFileData {
+  std::vector<uint8_t> bytes;
+};
+
+class FakeFileSystem : public IFileSystem {
+ public:
+  explicit FakeFileSystem(FakePlatform& p) : p_(p) {}
+  std::string SystemDirectory() override { return systemDirectory; }
+  std::unique_ptr<IFile> Create(const std::string& path, uint32_t access, uint32_t share,
+                                uint32_t disposition, uint32_t attributes) override;
+  bool Delete(const std::string& path) override;
+  bool Exists(const std::string& path) override;
+
+  bool Has(const std::string& path) const { return files.count(path) != 0; }
+
+  std::string systemDirectory = "C:\\WINDOWS\\system32";
+  std::map<std::string, FakeFileData, NoCase> files;
+  std::set<std::string, NoCase> locked;  // cannot be deleted (a loaded driver)
+  std::optional<uint32_t> writeLimit;    // a write stores at most this many bytes
+  int openFiles = 0;
+
+ private:
+  friend class FakeFile;
+  FakePlatform& p_;
+};
+
+class FakeResources : public IResources {
+ public:
+  explicit FakeResources(FakePlatform& p) : p_(p) {}
+  ResourceRef Find(int id, const char* type) override;
+  const void* Lock(ResourceRef resource) override;
+  uint32_t Size(ResourceRef resource) override;
+
+  std::map<int, std::vector<uint8_t>> images;  // type "DRIVER" by id
+
+ private:
+  FakePlatform& p_;
+};
+
+struct FakeRegValue {
+  uint32_t type = 0;
+  std::vector<uint8_t> bytes;
+};
+using FakeRegKeyData = std::map<std::string, FakeRegValue, NoCase>;
+
+class FakeRegistry : public IRegistry {
+ public:
+  explicit FakeRegistry(FakePlatform& p) : p_(p) {}
+  RegStatus OpenLocalMachineKey(const std::string& path, std::unique_ptr<IRegKey>& key) override;
+
+  // Seeds a REG_MULTI_SZ value from entries: each with its zero, then one more.
+  void SetMultiSz(const std::string& key, const std::string& value,
+                  const std::vector<std::string>& entries);
+  // The entries of a stored list, read up to the first empty string (or the
+  // end of the bytes); nullopt when the key or value does not exist.
+  std::optional<std::vector<std::string>> MultiSz(const std::string& key,
+                                                  const std::string& value) const;
+
+  std::map<std::string, FakeRegKeyData, NoCase> keys;
+  int openKeys = 0;
+
+ private:
+  friend class FakeRegKey;
+  FakePlatform& p_;
+};
+
+struct FakeServiceEntry {
+  ServiceConfig config;
+};
+
+class FakeServices : public IServices {
+ public:
+  explicit FakeServices(FakePlatform& p) : p_(p) {}
+  std::unique_ptr<IServiceManager> OpenManager(uint32_t access) override;
+
+  std::map<std::string, FakeServiceEntry, NoCase> services;
+  int openHandles = 0;
+
+ private:
+  friend class FakeServiceManager;
+  friend class FakeService;
+  FakePlatform& p_;
+};
+
+// Answers one DeviceIoControl of a fake control device.
+using FakeDeviceHandler =
+    std::function<int(uint32_t code, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                      uint32_t outSize, uint8_t* referenced, uint32_t referencedSize)>;
+
+class FakeDevices : public IDevices {
+ public:
+  explicit FakeDevices(FakePlatform& p) : p_(p) {}
+  std::unique_ptr<IDevice> Open(const std::string& path, uint32_t access, uint32_t share,
+                                uint32_t disposition) override;
+
+  std::map<std::string, FakeDeviceHandler, NoCase> devices;  // by device path
+  std::vector<uint32_t> codes;  // every control code sent, in order
+  int openHandles = 0;
+  int mostOpenAtOnce = 0;
+  int opens = 0;
+
+ private:
+  friend class FakeDevice;
+  FakePlatform& p_;
+};
+
+class FakeVersionResources : public IVersionResources {
+ public:
+  explicit FakeVersionResources(FakePlatform& p) : p_(p) {}
+  uint32_t InfoSize(const std::string& path) override;
+  bool Info(const std::string& path, uint32_t size, void* block) override;
+  bool FixedFileVersion(const void* block, uint32_t& ms, uint32_t& ls) override;
+
+  // Seeds the version of an existing (or new) file.
+  void SetVersion(const std::string& path, uint16_t a, uint16_t b, uint16_t c, uint16_t d);
+
+  struct Version {
+    uint32_t ms = 0;
+    uint32_t ls = 0;
+  };
+  std::map<std::string, Version, NoCase> versions;  // files without an entry have no resource
+
+ private:
+  FakePlatform& p_;
+};
+
+struct FakeWindow {
+  WindowHandle handle = 0;
+  std::string className;
+  std::string title;
+};
+
+struct WindowEvent {
+  enum Kind { kDebugOutput, kCopyData } kind;
+  WindowHandle window = 0;
+  std::string text;              // debug text, or the block's bytes up to their first zero
+  uint32_t dwData = 0;
+  uint32_t cbData = 0;
+  std::vector<uint8_t> block;    // the cbData bytes sent
+};
+
+class FakeWindows : public IWindows {
+ public:
+  explicit FakeWindows(FakePlatform& p) : p_(p) {}
+  WindowHandle Find(const char* className, const char* title) override;
+  void DebugOutput(const char* text) override;
+  void SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                    const void* data) override;
+
+  WindowHandle Open(const std::string& className, const std::string& title);
+  void Close(WindowHandle window);
+
+  std::vector<FakeWindow> windows;
+  std::vector<WindowEvent> events;
+  int lookups = 0;
+  // Runs before each lookup with its number (1-based), so a test can make
+  // windows come and go between the lookups of one call.
+  std::function<void(int lookup)> beforeLookup;
+
+ private:
+  FakePlatform& p_;
+  WindowHandle next_ = 0x100;
+};
+
+struct ShownBox {
+  std::string text;
+  std::string caption;
+  uint32_t flags = 0;
+};
+
+class FakeMessageBoxes : public IMessageBoxes {
+ public:
+  explicit FakeMessageBoxes(FakePlatform& p) : p_(p) {}
+  int Show(const std::string& text, const std::string& caption, uint32_t flags) override;
+
+  std::vector<ShownBox> shown;
+  std::deque<int> answers;     // taken in order; when empty, defaultAnswer
+  int defaultAnswer = win::kIdNo;
+
+ private:
+  FakePlatform& p_;
+};
+
+class FakeShutdown : public IShutdown {
+ public:
+  explicit FakeShutdown(FakePlatform& p) : p_(p) {}
+  std::unique_ptr<IToken> OpenProcessToken(uint32_t access) override;
+  bool LookupPrivilegeValue(const char* name, Luid& luid) override;
+  bool ExitWindows(uint32_t flags, uint32_t reason) override;
+
+  Luid shutdownLuid{0x13, 0};
+  bool holdsShutdownPrivilege = true;  // else adjusting leaves ERROR_NOT_ALL_ASSIGNED
+  std::vector<std::pair<Luid, uint32_t>> adjusted;
+  struct Request {
+    uint32_t flags;
+    uint32_t reason;
+  };
+  std::vector<Request> exitRequests;  // accepted restart requests
+  int openTokens = 0;
+
+ private:
+  friend class FakeToken;
+  FakePlatform& p_;
+};
+
+class FakeSleep : public ISleep {
+ public:
+  explicit FakeSleep(FakePlatform& p) : p_(p) {}
+  void Sleep(uint32_t milliseconds) override;
+  std::vector<uint32_t> sleeps;
+
+ private:
+  FakePlatform& p_;
+};
+
+// The whole fake system, installed as the current platform while it lives.
+class FakePlatform {
+ public:
+  FakePlatform();
+  ~FakePlatform();
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  // Records a call and applies the fault plan. On an injected fault, sets the
+  // last error code and returns it.
+  std::optional<uint32_t> Call(const std::string& name);
+
+  // Handles still open across all facilities.
+  int OpenHandles() const;
+
+  FaultPlan faults;
+  std::vector<std::string> calls;
+
+  FakeSystem system{*this};
+  FakeFileSystem files{*this};
+  FakeResources resources{*this};
+  FakeRegistry registry{*this};
+  FakeServices services{*this};
+  FakeDevices devices{*this};
+  FakeVersionResources versions{*this};
+  FakeWindows windows{*this};
+  FakeMessageBoxes boxes{*this};
+  FakeShutdown shutdown{*this};
+  FakeSleep sleep{*this};
+
+  Platform platform{system, files, resources, registry, services, devices,
+                    versions, windows, boxes, shutdown, sleep};
+
+ private:
+  ScopedPlatform installed_{platform};
+};
+
+}  // namespace kst::fake

@@ -1,0 +1,256 @@
+#pragma once
+// The seam between the system's logic and Windows. Every Windows facility the
+// logic uses is one small interface here; platform/win32 holds the thin
+// adapters over the real calls, platform/fake the in-memory fakes the unit
+// tests run against. Texts are 8-bit ANSI strings, as the A-variants take them.
+//
+// Handles never cross the seam: an operation that opens something returns an
+// owning object (null on failure) whose destructor closes it.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/win_constants.h"
+
+namespace kst {
+
+using ErrorCode = uint32_t;  // a thread's last system error code
+using RegStatus = int32_t;   // the status a registry call returns; 0 = success
+
+// ---- Version information and the last error code -------------------------
+class ISystem {
+ public:
+  virtual ~ISystem() = default;
+  // GetVersionExA with a zero-filled record whose size field is `recordSize`.
+  // Returns the call's success; `platformId` receives the record's platform
+  // identifier (0 when the call refused and left the record zeroed).
+  virtual bool GetVersionEx(uint32_t recordSize, uint32_t& platformId) = 0;
+  // True when this process is a 32-bit process running on 64-bit Windows.
+  virtual bool IsWow64Process() = 0;
+  virtual ErrorCode GetLastError() = 0;
+  virtual void SetLastError(ErrorCode code) = 0;
+  // FormatMessageA(ALLOCATE_BUFFER | FROM_SYSTEM, code, LANG_SYSTEM_DEFAULT)
+  // with the system's buffer copied and released. Empty when the system has
+  // no text; the text keeps the line ending the system gave it.
+  virtual std::string FormatSystemMessage(ErrorCode code) = 0;
+};
+
+// ---- Files and the system directory --------------------------------------
+class IFile {
+ public:
+  virtual ~IFile() = default;  // closes the file
+  // One WriteFile request without overlapped structure. Returns the call's
+  // success; `written` receives the byte count the call reported.
+  virtual bool Write(const void* data, uint32_t size, uint32_t& written) = 0;
+};
+
+class IFileSystem {
+ public:
+  virtual ~IFileSystem() = default;
+  // GetSystemDirectoryA into a buffer of MAX_PATH characters; the call's
+  // result is not examined, so a failure yields what the buffer holds (empty).
+  virtual std::string SystemDirectory() = 0;
+  // CreateFileA without security attributes or template. Null on failure,
+  // with the last error code set.
+  virtual std::unique_ptr<IFile> Create(const std::string& path, uint32_t access,
+                                        uint32_t share, uint32_t disposition,
+                                        uint32_t attributes) = 0;
+  // DeleteFileA: true when the file was deleted.
+  virtual bool Delete(const std::string& path) = 0;
+  // True when a file of that path can be found.
+  virtual bool Exists(const std::string& path) = 0;
+};
+
+// ---- The executable's own resources --------------------------------------
+using ResourceRef = uintptr_t;  // 0 = not found
+
+class IResources {
+ public:
+  virtual ~IResources() = default;
+  // FindResourceA in the program's own module by number and type name.
+  virtual ResourceRef Find(int id, const char* type) = 0;
+  // LoadResource followed by LockResource; null when it cannot be had.
+  virtual const void* Lock(ResourceRef resource) = 0;
+  // SizeofResource.
+  virtual uint32_t Size(ResourceRef resource) = 0;
+};
+
+// ---- Registry below HKEY_LOCAL_MACHINE -----------------------------------
+class IRegKey {
+ public:
+  virtual ~IRegKey() = default;  // closes the key
+  // RegQueryValueExA. `data` may be null for a size query; `size` is in/out.
+  virtual RegStatus QueryValue(const char* name, uint32_t* type, uint8_t* data,
+                               uint32_t* size) = 0;
+  virtual RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
+                             uint32_t size) = 0;
+  virtual RegStatus DeleteValue(const char* name) = 0;
+};
+
+class IRegistry {
+ public:
+  virtual ~IRegistry() = default;
+  // RegOpenKeyA(HKEY_LOCAL_MACHINE, path). On success `key` owns the key.
+  virtual RegStatus OpenLocalMachineKey(const std::string& path,
+                                        std::unique_ptr<IRegKey>& key) = 0;
+};
+
+// ---- Service control manager ---------------------------------------------
+struct ServiceConfig {
+  std::string name;
+  std::string displayName;
+  uint32_t desiredAccess = 0;
+  uint32_t serviceType = 0;
+  uint32_t startType = 0;
+  uint32_t errorControl = 0;
+  std::string binaryPath;
+  std::string loadOrderGroup;  // empty: no group is passed
+};
+
+class IService {
+ public:
+  virtual ~IService() = default;  // closes the service handle
+  // DeleteService: true when the deletion was accepted.
+  virtual bool Delete() = 0;
+};
+
+class IServiceManager {
+ public:
+  virtual ~IServiceManager() = default;  // closes the manager handle
+  // OpenServiceA: null when the service cannot be opened.
+  virtual std::unique_ptr<IService> Open(const std::string& name, uint32_t access) = 0;
+  // CreateServiceA with no tag, dependencies, account or password. Null on
+  // failure, the reason in the last error code.
+  virtual std::unique_ptr<IService> Create(const ServiceConfig& config) = 0;
+};
+
+class IServices {
+ public:
+  virtual ~IServices() = default;
+  // OpenSCManagerA on the local machine's active database. Null on failure.
+  virtual std::unique_ptr<IServiceManager> OpenManager(uint32_t access) = 0;
+};
+
+// ---- A driver's control device -------------------------------------------
+class IDevice {
+ public:
+  virtual ~IDevice() = default;  // closes the device handle
+  // One synchronous DeviceIoControl; returns the call's result as given.
+  // `referenced` names the buffer that an address inside the input refers to
+  // (the data buffer of a pass-through request). The real device reaches it
+  // through that address; fakes, which cannot follow a 32-bit address, use
+  // this argument. The Win32 adapter ignores it.
+  virtual int Control(uint32_t code, const void* in, uint32_t inSize, void* out,
+                      uint32_t outSize, uint8_t* referenced = nullptr,
+                      uint32_t referencedSize = 0) = 0;
+};
+
+class IDevices {
+ public:
+  virtual ~IDevices() = default;
+  // CreateFileA on a device path with flags 0; null when it cannot be opened.
+  virtual std::unique_ptr<IDevice> Open(const std::string& path, uint32_t access,
+                                        uint32_t share, uint32_t disposition) = 0;
+};
+
+// ---- Version resources of files ------------------------------------------
+class IVersionResources {
+ public:
+  virtual ~IVersionResources() = default;
+  // GetFileVersionInfoSizeA: 0 when the file or its version resource is missing.
+  virtual uint32_t InfoSize(const std::string& path) = 0;
+  // GetFileVersionInfoA into `block` of `size` bytes.
+  virtual bool Info(const std::string& path, uint32_t size, void* block) = 0;
+  // VerQueryValueA(block, "\\"): the fixed file version fields.
+  virtual bool FixedFileVersion(const void* block, uint32_t& fileVersionMS,
+                                uint32_t& fileVersionLS) = 0;
+};
+
+// ---- Windows and messages ------------------------------------------------
+using WindowHandle = uintptr_t;  // 0 = none
+
+class IWindows {
+ public:
+  virtual ~IWindows() = default;
+  // FindWindowA; a null `title` matches any title.
+  virtual WindowHandle Find(const char* className, const char* title) = 0;
+  // OutputDebugStringA.
+  virtual void DebugOutput(const char* text) = 0;
+  // SendMessageA(window, WM_COPYDATA, 0, &COPYDATASTRUCT{dwData, cbData, data});
+  // returns when the receiver has handled it; its result is not reported.
+  virtual void SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                            const void* data) = 0;
+};
+
+// ---- Message boxes -------------------------------------------------------
+class IMessageBoxes {
+ public:
+  virtual ~IMessageBoxes() = default;
+  // A modal box for the whole application; returns the button pressed.
+  virtual int Show(const std::string& text, const std::string& caption, uint32_t flags) = 0;
+};
+
+// ---- Process token and system shutdown -----------------------------------
+struct Luid {
+  uint32_t lowPart = 0;
+  int32_t highPart = 0;
+};
+
+class IToken {
+ public:
+  virtual ~IToken() = default;  // closes the token handle
+  // AdjustTokenPrivileges(token, FALSE, {1, {luid, attributes}}, 0, NULL, NULL).
+  virtual bool AdjustPrivilege(const Luid& luid, uint32_t attributes) = 0;
+};
+
+class IShutdown {
+ public:
+  virtual ~IShutdown() = default;
+  // OpenProcessToken(GetCurrentProcess(), access). Null on failure.
+  virtual std::unique_ptr<IToken> OpenProcessToken(uint32_t access) = 0;
+  // LookupPrivilegeValueA on the local system; `luid` is left as it was on failure.
+  virtual bool LookupPrivilegeValue(const char* name, Luid& luid) = 0;
+  // ExitWindowsEx: true when the request was accepted.
+  virtual bool ExitWindows(uint32_t flags, uint32_t reason) = 0;
+};
+
+// ---- Sleep ---------------------------------------------------------------
+class ISleep {
+ public:
+  virtual ~ISleep() = default;
+  virtual void Sleep(uint32_t milliseconds) = 0;
+};
+
+// The facilities of one running system. The program installs the Win32 set
+// at start; unit tests install a fake set for the span of a test.
+struct Platform {
+  ISystem& system;
+  IFileSystem& files;
+  IResources& resources;
+  IRegistry& registry;
+  IServices& services;
+  IDevices& devices;
+  IVersionResources& versions;
+  IWindows& windows;
+  IMessageBoxes& boxes;
+  IShutdown& shutdown;
+  ISleep& sleep;
+};
+
+// The installed platform. Calling it with none installed is a programming error.
+Platform& Sys();
+
+// Installs `platform` for the lifetime of this object and restores the
+// previous one afterwards.
+class ScopedPlatform {
+ public:
+  explicit ScopedPlatform(Platform& platform);
+  ~ScopedPlatform();
+  ScopedPlatform(const ScopedPlatform&) = delete;
+  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+ private:
+  Platform* previous_;
+};
+
+}  // namespace kst
