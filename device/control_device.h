@@ -1,0 +1,43 @@
+#pragma once
+// The control device of the running filter and the bytes that pass over it.
+#include <array>
+#include <cstdint>
+
+namespace kst {
+
+inline constexpr const char* kControlDevicePath = "\\\\.\\Kestrune";
+
+inline constexpr uint32_t IOCTL_KESTRUNE_SCSI_PASS_THROUGH = 0x220020;
+inline constexpr uint32_t IOCTL_KESTRUNE_INITIATE = 0x22002C;
+inline constexpr uint32_t IOCTL_KESTRUNE_UNINITIATE = 0x220034;
+inline constexpr uint32_t IOCTL_KESTRUNE_GET_SCSI_INFO = 0x220038;
+
+inline constexpr size_t kScsiInfoSize = 32;
+inline constexpr size_t kPassThroughRequestSize = 96;
+inline constexpr size_t kInquiryDataSize = 36;
+inline constexpr size_t kInquiryBufferSize = 255;
+
+// One device the filter sees, as its 32-byte little-endian entry holds it.
+struct ScsiInfo {
+  uint32_t hbaNumber = 0;
+  uint32_t pathId = 0;
+  uint32_t targetId = 0;
+  uint32_t lun = 0;
+  uint32_t driveLetter = 0;            // n other than 0 and 255: drive 'A' + n
+  std::array<uint8_t, 8> adapterName{};  // zero-padded, not terminated at 8
+  uint32_t context = 0;
+};
+
+using InquiryData = std::array<uint8_t, kInquiryDataSize>;
+
+// Opens the control device with the mode the filter expects; see the .cpp.
+// Sends one INQUIRY to `entry`'s device through the filter. True when it
+// answered and is a removable CD/DVD or write-once device; `inquiry` then
+// holds its first 36 bytes of inquiry data, else zeros (or the data of an
+// earlier accepted pass of the same exchange).
+bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry);
+
+// Sends the uninitiate request on a handle of its own; failures are traced.
+bool UninitiateDevice();
+
+}  // namespace kst

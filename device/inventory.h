@@ -1,0 +1,43 @@
+#pragma once
+// The devices the running filter reports, numbered and inquired once per run.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/control_device.h"
+
+namespace kst {
+
+struct DeviceRecord {
+  uint8_t hostNumber = 0;
+  uint8_t pathId = 0;
+  uint8_t targetId = 0;
+  uint8_t lun = 0;
+  uint8_t driveLetter = 255;  // 255: no letter, else 'A' + value
+  std::array<uint8_t, 8> adapterName{};
+  size_t entry = 0;  // index of the entry in DeviceInventory::entries
+  InquiryData inquiry{};
+
+  // Vendor and product identification: inquiry bytes 8 to 31 up to the first zero.
+  std::string DisplayName() const;
+};
+
+struct DeviceInventory {
+  int32_t nScsiInfoCount = 0;
+  std::vector<ScsiInfo> entries;
+  int32_t nDeviceCount = 0;
+  int32_t nLastScsiHost = 0;
+  std::vector<DeviceRecord> records;
+};
+
+// The process-wide inventory, filled once by one of the builders.
+DeviceInventory& Inventory();
+
+// NT builder: initiates the filter and fills Inventory(). True when the
+// device opened and accepted the initiate request.
+bool InitiateKestruneNT();
+// 9x builder: true when the filter reported entries and they were fetched.
+bool InitiateKestrune9x();
+
+}  // namespace kst
