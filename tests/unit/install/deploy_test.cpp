@@ -1,0 +1,233 @@
+#include "install/deploy.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_platform.h"
+#include "tests/unit/support/trace_capture.h"
+
+namespace kst {
+namespace {
+
+using fake::FakePlatform;
+using testing::TraceCapture;
+using Lines = std::vector<std::string>;
+
+const std::string kSys = "C:\\WINDOWS\\system32";
+const std::string kKestrune = kSys + "\\Drivers\\Kestrune.sys";
+const std::string kMorvellin = kSys + "\\Drivers\\Morvellin.sys";
+const std::string kVxd = kSys + "\\Iosubsys\\Kestrune.vxd";
+
+std::vector<uint8_t> Image(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(seed + i * 7);
+  return bytes;
+}
+
+void SeedImages(FakePlatform& fp) {
+  fp.resources.images[104] = Image(16855, 1);
+  fp.resources.images[105] = Image(9000, 2);
+  fp.resources.images[106] = Image(5000, 3);
+}
+
+const fake::ShownBox kCopyFailedBox{"Faile to copy driver to system directory!",
+                                    "SCSI SRB Command Filters", 16};
+
+void ExpectBoxes(const FakePlatform& fp, size_t count) {
+  ASSERT_EQ(fp.boxes.shown.size(), count);
+  for (const auto& box : fp.boxes.shown) {
+    EXPECT_EQ(box.text, kCopyFailedBox.text);
+    EXPECT_EQ(box.caption, kCopyFailedBox.caption);
+    EXPECT_EQ(box.flags, kCopyFailedBox.flags);
+  }
+}
+
+// ---- Family test ------------------------------------------------------------
+
+TEST(IsWindowsNT, Table) {
+  struct Row {
+    const char* what;
+    uint32_t platformId;
+    bool refuseExtended, refuseBasic;
+    bool nt;
+  } rows[] = {
+      {"NT with the extended record", 2, false, false, true},
+      {"NT, extended record refused, basic accepted", 2, true, false, true},
+      {"both records refused: the record stays zero", 2, true, true, false},
+      {"9x platform id", 1, false, false, false},
+      {"Win32s platform id", 0, false, false, false},
+      {"unknown platform id", 3, false, false, false},
+  };
+  for (const Row& r : rows) {
+    FakePlatform fp;
+    fp.system.platformId = r.platformId;
+    fp.system.refuseExtendedRecord = r.refuseExtended;
+    fp.system.refuseBasicRecord = r.refuseBasic;
+    EXPECT_EQ(IsWindowsNT(), r.nt) << r.what;
+  }
+}
+
+TEST(IsWindowsNT, AsksAgainEveryTime) {
+  FakePlatform fp;
+  EXPECT_TRUE(IsWindowsNT());
+  fp.system.platformId = 1;
+  EXPECT_FALSE(IsWindowsNT());
+}
+
+// ---- Deployment ---------------------------------------------------------------
+
+TEST(DeployDriverImages, NtWritesBothImagesByteIdenticalInOrder) {
+  FakePlatform fp;
+  SeedImages(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_EQ(fp.files.files[kKestrune].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files[kMorvellin].bytes, fp.resources.images[105]);
+  EXPECT_FALSE(fp.files.Has(kVxd));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestrune, "Copyfile: CreateFile success!",
+                                  "Copyfile: " + kKestrune, "===== Copyfile ===========",
+                                  "Copy driver to: " + kMorvellin, "Copyfile: CreateFile success!",
+                                  "Copyfile: " + kMorvellin, "===== Copyfile ==========="}));
+  ExpectBoxes(fp, 0);
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
+TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
+  FakePlatform fp;
+  fp.system.platformId = 1;
+  SeedImages(fp);
+  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_EQ(fp.files.files[kVxd].bytes, fp.resources.images[106]);
+  EXPECT_EQ(fp.files.files.size(), 1u);
+}
+
+TEST(DeployDriverImages, ExistingFileIsTruncatedAndOverwritten) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.files.files[kKestrune].bytes = Image(40000, 9);
+  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_EQ(fp.files.files[kKestrune].bytes, fp.resources.images[104]);
+}
+
+TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.faults.Fail("CreateFileA", 5, 0);  // nothing can be created
+  TraceCapture trace(fp);
+  EXPECT_FALSE(DeployDriverImages());
+  EXPECT_FALSE(fp.files.Has(kMorvellin));
+  ExpectBoxes(fp, 1);
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestrune,
+                                  "Copyfile: CreateFile failed!" + kKestrune,
+                                  "===== Copyfile ==========="}));
+  // No resource is looked up once the file cannot be created.
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindResourceA"), 0);
+}
+
+TEST(DeployDriverImages, SecondImageFailingLeavesTheFirstOnDisk) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.resources.images.erase(105);
+  EXPECT_FALSE(DeployDriverImages());
+  EXPECT_TRUE(fp.files.Has(kKestrune));
+  EXPECT_TRUE(fp.files.Has(kMorvellin)) << "created but not written: it stays";
+  ExpectBoxes(fp, 1);
+}
+
+// ---- One copy: every way it can fail ------------------------------------------------
+
+struct CopyCase {
+  const char* what;
+  std::function<void(FakePlatform&)> arrange;
+  bool ok;
+  Lines middle;  // the lines between "Copy driver to: " and the closing line
+  bool fileLeft;
+};
+
+class CopyfileCases : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(CopyfileCases, TracesBoxesAndResult) {
+  const CopyCase& c = GetParam();
+  FakePlatform fp;
+  SeedImages(fp);
+  c.arrange(fp);
+  TraceCapture trace(fp);
+  EXPECT_EQ(Copyfile("\\Drivers\\Kestrune.sys", 104), c.ok);
+  Lines expected{"Copy driver to: " + kKestrune};
+  expected.insert(expected.end(), c.middle.begin(), c.middle.end());
+  expected.push_back("===== Copyfile ===========");
+  EXPECT_EQ(trace.Lines(), expected);
+  ExpectBoxes(fp, c.ok ? 0 : 1);
+  EXPECT_EQ(fp.files.Has(kKestrune), c.fileLeft);
+  EXPECT_EQ(fp.OpenHandles(), 0) << "the file is closed on every path";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CopyfileCases,
+    ::testing::Values(
+        CopyCase{"written whole", [](FakePlatform&) {}, true,
+                 {"Copyfile: CreateFile success!", "Copyfile: " + kKestrune}, true},
+        // Read-write creation refused: the file is deleted and created write-only.
+        CopyCase{"second creation succeeds",
+                 [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 32, 1); }, true,
+                 {"Copyfile: CreateFile success!", "Copyfile: " + kKestrune}, true},
+        CopyCase{"both creations fail",
+                 [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5, 0); }, false,
+                 {"Copyfile: CreateFile failed!" + kKestrune}, false},
+        CopyCase{"image missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
+                 false, {"Copyfile: CreateFile success!", "Copyfile: Failed to FindResource!"},
+                 true},
+        CopyCase{"image cannot be locked",
+                 [](FakePlatform& fp) { fp.faults.Fail("LockResource", 8, 0); }, false,
+                 {"Copyfile: CreateFile success!", "Copyfile: Failed to LockResource!"}, true},
+        // A short write: 4096 of 16855 bytes, counts in decimal with " / " between.
+        CopyCase{"short write", [](FakePlatform& fp) { fp.files.writeLimit = 4096; }, false,
+                 {"Copyfile: CreateFile success!", "Copyfile: Failed to write file!16855 / 4096"},
+                 true},
+        CopyCase{"write refused",
+                 [](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112, 0); }, false,
+                 {"Copyfile: CreateFile success!", "Copyfile: Failed to write file!16855 / 0"},
+                 true}),
+    [](const auto& info) {
+      std::string name;
+      for (char ch : std::string(info.param.what)) name += std::isalnum(ch) ? ch : '_';
+      return name;
+    });
+
+TEST(Copyfile, SecondCreationIsWriteOnlyAfterDeletingTheFile) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.faults.Fail("CreateFileA", 32, 1);
+  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  std::vector<std::string> fileCalls;
+  for (const auto& c : fp.calls)
+    if (c == "CreateFileA" || c == "DeleteFileA") fileCalls.push_back(c);
+  EXPECT_EQ(fileCalls, (Lines{"CreateFileA", "DeleteFileA", "CreateFileA"}));
+}
+
+TEST(Copyfile, OverlongSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
+  // Lengths at the MAX_PATH edge: the path needs its terminating zero inside 260.
+  const std::string rel = "\\Drivers\\Kestrune.sys";  // 21 characters
+  struct Row {
+    size_t pathLength;
+    bool ok;
+  } rows[] = {{258, true}, {259, true}, {260, false}, {400, false}};
+  for (const Row& r : rows) {
+    FakePlatform fp;
+    SeedImages(fp);
+    fp.files.systemDirectory = "C:\\" + std::string(r.pathLength - rel.size() - 3, 'd');
+    TraceCapture trace(fp);
+    EXPECT_EQ(Copyfile(rel, 104), r.ok) << r.pathLength;
+    EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "CreateFileA"), r.ok ? 1 : 0);
+    ExpectBoxes(fp, r.ok ? 0 : 1);
+    EXPECT_EQ(trace.Lines().back(), "===== Copyfile ===========");
+  }
+}
+
+TEST(SystemPath, AppendsWithoutSeparator) {
+  FakePlatform fp;
+  fp.files.systemDirectory = "D:\\NT\\System32";
+  EXPECT_EQ(SystemPath("\\Iosubsys\\Kestrune.vxd"), "D:\\NT\\System32\\Iosubsys\\Kestrune.vxd");
+}
+
+}  // namespace
+}  // namespace kst
