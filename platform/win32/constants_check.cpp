@@ -1,0 +1,61 @@
+// The logic names the Win32 values it passes through the seam without
+// windows.h (platform/win_constants.h); this file holds each of them to the
+// definition it mirrors.
+#include "platform/win32/windows_api.h"
+
+#include "platform/win_constants.h"
+
+namespace kst::win {
+
+static_assert(kMaxPath == MAX_PATH);
+
+static_assert(kGenericRead == GENERIC_READ);
+static_assert(kGenericWrite == GENERIC_WRITE);
+static_assert(kFileShareRead == FILE_SHARE_READ);
+static_assert(kFileShareWrite == FILE_SHARE_WRITE);
+static_assert(kCreateAlways == CREATE_ALWAYS);
+static_assert(kOpenExisting == OPEN_EXISTING);
+static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
+
+static_assert(kRegMultiSz == REG_MULTI_SZ);
+static_assert(kErrorSuccess == ERROR_SUCCESS);
+
+static_assert(kScManagerAllAccess == SC_MANAGER_ALL_ACCESS);
+static_assert(kServiceAllAccess == SERVICE_ALL_ACCESS);
+static_assert(kDelete == DELETE);
+static_assert(kServiceKernelDriver == SERVICE_KERNEL_DRIVER);
+static_assert(kServiceBootStart == SERVICE_BOOT_START);
+static_assert(kServiceDemandStart == SERVICE_DEMAND_START);
+static_assert(kServiceErrorIgnore == SERVICE_ERROR_IGNORE);
+static_assert(kServiceErrorNormal == SERVICE_ERROR_NORMAL);
+
+static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
+static_assert(kErrorDuplicateServiceName == ERROR_DUPLICATE_SERVICE_NAME);
+static_assert(kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
+
+static_assert(kMbOk == MB_OK);
+static_assert(kMbYesNo == MB_YESNO);
+static_assert(kMbIconError == MB_ICONERROR);
+static_assert(kMbIconQuestion == MB_ICONQUESTION);
+static_assert(kMbIconInformation == MB_ICONINFORMATION);
+static_assert(kIdOk == IDOK);
+static_assert(kIdYes == IDYES);
+static_assert(kIdNo == IDNO);
+
+static_assert(kVerPlatformWin32Nt == VER_PLATFORM_WIN32_NT);
+static_assert(kOsVersionInfoExSize == sizeof(OSVERSIONINFOEXA));
+static_assert(kOsVersionInfoSize == sizeof(OSVERSIONINFOA));
+
+static_assert(kTokenAdjustPrivileges == TOKEN_ADJUST_PRIVILEGES);
+static_assert(kTokenQuery == TOKEN_QUERY);
+static_assert(kSePrivilegeEnabled == SE_PRIVILEGE_ENABLED);
+static_assert(kEwxReboot == EWX_REBOOT);
+static_assert(kEwxForce == EWX_FORCE);
+static_assert(kShutdownReasonOsReconfig ==
+              (SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_RECONFIG));
+
+static_assert(kWmCopyData == WM_COPYDATA);
+
+}  // namespace kst::win

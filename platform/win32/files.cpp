@@ -1,0 +1,52 @@
+#include "platform/win32/windows_api.h"
+
+#include "platform/win32/adapters.h"
+#include "platform/win32/handles.h"
+
+namespace kst::win32 {
+namespace {
+
+class File final : public IFile {
+ public:
+  explicit File(HANDLE handle) : handle_(handle) {}
+
+  bool Write(const void* data, uint32_t size, uint32_t& written) override {
+    DWORD count = 0;
+    BOOL ok = ::WriteFile(handle_.Get(), data, size, &count, nullptr);
+    written = count;
+    return ok != FALSE;
+  }
+
+ private:
+  UniqueFileHandle handle_;
+};
+
+}  // namespace
+
+std::string FileSystem::SystemDirectory() {
+  char buffer[MAX_PATH] = {};
+  ::GetSystemDirectoryA(buffer, MAX_PATH);
+  buffer[MAX_PATH - 1] = '\0';
+  return buffer;
+}
+
+std::unique_ptr<IFile> FileSystem::Create(const std::string& path, uint32_t access,
+                                          uint32_t share, uint32_t disposition,
+                                          uint32_t attributes) {
+  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, attributes,
+                           nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<File>(h);
+}
+
+bool FileSystem::Delete(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) != FALSE;
+}
+
+bool FileSystem::Exists(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
+  return search.Valid() && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace kst::win32
