@@ -1,7 +1,11 @@
 #pragma once
 // The control device of the running filter and the bytes that pass over it.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+
+#include "platform/platform.h"
 
 namespace kst {
 
@@ -30,7 +34,17 @@ struct ScsiInfo {
 
 using InquiryData = std::array<uint8_t, kInquiryDataSize>;
 
-// Opens the control device with the mode the filter expects; see the .cpp.
+// Opens the control device with the mode the filter expects: read and write
+// access, shared for reading and writing, an existing object. Null when the
+// filter is not running or not reachable; the open is never retried.
+std::unique_ptr<IDevice> OpenControlDevice();
+
+// The most passes one InquireScsiDevice makes for a device that keeps asking
+// to be polled again; after the last such pass the exchange yields false.
+inline constexpr int kMaxInquiryPasses = 10;
+// The wait before a device that asked to be polled is asked again.
+inline constexpr uint32_t kPollWaitMilliseconds = 500;
+
 // Sends one INQUIRY to `entry`'s device through the filter. True when it
 // answered and is a removable CD/DVD or write-once device; `inquiry` then
 // holds its first 36 bytes of inquiry data, else zeros (or the data of an

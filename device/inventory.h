@@ -34,6 +34,10 @@ struct DeviceInventory {
 // The process-wide inventory, filled once by one of the builders.
 DeviceInventory& Inventory();
 
+// The most entries the builders fetch; a larger reported count is refused
+// like a failed entries request, before anything is allocated from it.
+inline constexpr int32_t kMaxScsiInfoCount = 4096;
+
 // NT builder: initiates the filter and fills Inventory(). True when the
 // device opened and accepted the initiate request.
 bool InitiateKestruneNT();

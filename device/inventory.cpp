@@ -1,0 +1,161 @@
+#include "device/inventory.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "device/host_numbering.h"
+#include "device/scsi_layout.h"
+#include "device/text_format.h"
+#include "diag/trace.h"
+
+namespace kst {
+namespace {
+
+constexpr const char* kDeviceLine = "(%c:)%s H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
+constexpr const char* kDeviceLineNoLetter = "(@:)%s H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
+constexpr uint8_t kNoDriveLetter = 255;
+
+// Sends the count request; nullopt when it failed.
+std::optional<int32_t> RequestCount(IDevice& device) {
+  std::array<uint8_t, 4> count{};
+  if (device.Control(IOCTL_KESTRUNE_GET_SCSI_INFO, nullptr, 0, count.data(),
+                     uint32_t(count.size())) == 0) {
+    return std::nullopt;
+  }
+  return DecodeScsiInfoCount(count.data(), count.size());
+}
+
+// Sends the entries request for `count` entries (1 to kMaxScsiInfoCount),
+// then closes the device whatever the outcome. Nullopt when it failed.
+std::optional<std::vector<ScsiInfo>> RequestEntries(std::unique_ptr<IDevice> device,
+                                                    int32_t count) {
+  std::vector<uint8_t> bytes(size_t(count) * kScsiInfoSize);
+  bool done = device->Control(IOCTL_KESTRUNE_GET_SCSI_INFO, nullptr, 0, bytes.data(),
+                              uint32_t(bytes.size())) != 0;
+  device.reset();
+  if (!done) return std::nullopt;
+  return DecodeScsiInfoEntries(bytes.data(), bytes.size());
+}
+
+void TraceRefusedCount(int32_t count) {
+  Trace(WsprintfText("error: scsi information count %d is above %d, entries not requested",
+                     {count, kMaxScsiInfoCount}));
+}
+
+uint8_t RecordDriveLetter(uint32_t value) {
+  return value == 0 || value == kNoDriveLetter ? kNoDriveLetter : uint8_t(value);
+}
+
+// Makes the record of one numbered entry and inquires its device. Returns
+// the display name the device gave when the inquiry succeeded, else "".
+std::string MakeRecord(const DeviceInventory& inv, const NumberedDevice& n, DeviceRecord& r) {
+  const ScsiInfo& e = inv.entries[n.entry];
+  r.hostNumber = n.hostNumber;
+  r.pathId = uint8_t(e.pathId);
+  r.targetId = n.targetId;
+  r.lun = uint8_t(e.lun);
+  r.driveLetter = RecordDriveLetter(e.driveLetter);
+  r.adapterName = e.adapterName;
+  r.entry = n.entry;
+  return InquireScsiDevice(e, r.inquiry) ? r.DisplayName() : std::string();
+}
+
+std::string DeviceLine(const DeviceRecord& r, const ScsiInfo& e, const std::string& name) {
+  std::string adapter = AdapterNameText(e.adapterName);
+  auto id = [](uint32_t v) { return static_cast<int32_t>(v); };
+  if (r.driveLetter == kNoDriveLetter) {
+    return WsprintfText(kDeviceLineNoLetter,
+                        {name, r.hostNumber, r.targetId, id(e.hbaNumber), id(e.pathId),
+                         id(e.targetId), id(e.lun), adapter});
+  }
+  return WsprintfText(kDeviceLine, {char('A' + r.driveLetter), name, r.hostNumber, r.targetId,
+                                    id(e.hbaNumber), id(e.pathId), id(e.targetId), id(e.lun),
+                                    adapter});
+}
+
+// Makes, inquires and appends the records of `numbering`, tracing each when
+// `traceDevices`.
+void AddRecords(DeviceInventory& inv, const HostNumbering& numbering, bool traceDevices) {
+  inv.records.reserve(numbering.devices.size());
+  for (const NumberedDevice& n : numbering.devices) {
+    DeviceRecord record;
+    std::string name = MakeRecord(inv, n, record);
+    inv.records.push_back(record);
+    ++inv.nDeviceCount;
+    if (traceDevices) Trace(DeviceLine(record, inv.entries[n.entry], name));
+  }
+  inv.nLastScsiHost = numbering.nLastScsiHost;
+}
+
+void TraceAll(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) Trace(line);
+}
+
+}  // namespace
+
+std::string DeviceRecord::DisplayName() const {
+  auto first = inquiry.begin() + 8;
+  auto last = inquiry.begin() + 32;
+  return std::string(first, std::find(first, last, uint8_t(0)));
+}
+
+DeviceInventory& Inventory() {
+  static DeviceInventory inventory;
+  return inventory;
+}
+
+bool InitiateKestruneNT() {
+  DeviceInventory& inv = Inventory();
+  inv = DeviceInventory{};
+  std::unique_ptr<IDevice> device = OpenControlDevice();
+  if (!device) return false;
+  if (device->Control(IOCTL_KESTRUNE_INITIATE, nullptr, 0, nullptr, 0) != 1) {
+    Trace("Failed to initialized kestrune device!");
+    return false;
+  }
+  std::optional<int32_t> count = RequestCount(*device);
+  if (!count) {
+    Trace("Faile to get kestrune scsi information!");
+    return true;
+  }
+  inv.nScsiInfoCount = *count;
+  Trace(WsprintfText("Kestrune SCSI Info Count: %d", {inv.nScsiInfoCount}));
+  if (inv.nScsiInfoCount <= 0) return true;
+  if (inv.nScsiInfoCount > kMaxScsiInfoCount) {
+    TraceRefusedCount(inv.nScsiInfoCount);
+    return true;
+  }
+  auto entries = RequestEntries(std::move(device), inv.nScsiInfoCount);
+  if (!entries) return true;
+  inv.entries = std::move(*entries);
+  HostNumbering numbering = NumberDevicesNT(inv.entries);
+  TraceAll(numbering.adapterNames);
+  TraceAll(numbering.notes);
+  AddRecords(inv, numbering, true);
+  return true;
+}
+
+bool InitiateKestrune9x() {
+  DeviceInventory& inv = Inventory();
+  inv = DeviceInventory{};
+  std::unique_ptr<IDevice> device = OpenControlDevice();
+  if (!device) return false;
+  std::optional<int32_t> count = RequestCount(*device);
+  if (!count) return false;
+  inv.nScsiInfoCount = *count;
+  Trace(WsprintfText("Kestrune device Count: %d", {inv.nScsiInfoCount}));
+  if (inv.nScsiInfoCount <= 0) return false;
+  if (inv.nScsiInfoCount > kMaxScsiInfoCount) {
+    TraceRefusedCount(inv.nScsiInfoCount);
+    return false;
+  }
+  auto entries = RequestEntries(std::move(device), inv.nScsiInfoCount);
+  if (!entries) return false;
+  inv.entries = std::move(*entries);
+  HostNumbering numbering = NumberDevices9x(inv.entries);
+  TraceAll(numbering.notes);
+  AddRecords(inv, numbering, false);
+  return true;
+}
+
+}  // namespace kst

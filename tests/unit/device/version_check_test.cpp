@@ -1,0 +1,135 @@
+#include "device/version_check.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake_platform.h"
+#include "tests/unit/support/trace_capture.h"
+
+namespace kst {
+namespace {
+
+using fake::FakePlatform;
+using testing::TraceCapture;
+using Lines = std::vector<std::string>;
+
+class Label : public IControl {
+ public:
+  std::string Caption() const override { return caption; }
+  void SetCaption(const std::string& c) override {
+    caption = c;
+    ++sets;
+  }
+  bool Visible() const override { return true; }
+  void SetVisible(bool) override {}
+  bool Enabled() const override { return true; }
+  void SetEnabled(bool) override {}
+  int Tag() const override { return 0; }
+  void SetTag(int) override {}
+
+  std::string caption = "before";
+  int sets = 0;
+};
+
+const std::string kSys = "C:\\WINDOWS\\system32";
+const std::string kKestrune = "\\Drivers\\Kestrune.sys";
+
+TEST(FileVersionText, FieldsInOrderUnsignedDecimal) {
+  struct Row {
+    uint32_t ms, ls;
+    const char* text;
+  };
+  const Row rows[] = {
+      {0x00010004, 0x0002000B, "1.4.2.11"},
+      {0, 0, "0.0.0.0"},
+      {0x00010004, 0x0002006E, "1.4.2.110"},
+      {0xFFFFFFFF, 0xFFFF8000, "65535.65535.65535.32768"},  // never negative
+      {0x000A0000, 0x00000001, "10.0.0.1"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(FileVersionText(r.ms, r.ls), r.text);
+}
+
+struct VersionCase {
+  const char* name;
+  uint16_t a, b, c, d;
+  bool result;
+  const char* shown;
+};
+
+class InstalledVersion : public ::testing::TestWithParam<VersionCase> {};
+
+TEST_P(InstalledVersion, LabelShowsWhatWasFoundAndOnlyTheCarriedVersionPasses) {
+  const VersionCase& v = GetParam();
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  fp.versions.SetVersion(kSys + kKestrune, v.a, v.b, v.c, v.d);
+  Label label;
+  EXPECT_EQ(CheckDriverFliterVersion(kKestrune, label), v.result);
+  EXPECT_EQ(label.caption, v.shown);
+  EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
+                                  kKestrune + " Version: " + v.shown}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, InstalledVersion,
+    ::testing::Values(VersionCase{"Carried", 1, 4, 2, 11, true, "1.4.2.11"},
+                      VersionCase{"Older", 1, 4, 2, 10, false, "1.4.2.10"},
+                      VersionCase{"Newer", 1, 4, 3, 0, false, "1.4.3.0"},
+                      VersionCase{"LongerText", 1, 4, 2, 110, false, "1.4.2.110"},
+                      VersionCase{"Prefix", 1, 4, 2, 1, false, "1.4.2.1"},
+                      VersionCase{"ToolsOwnVersion", 1, 4, 5, 12, false, "1.4.5.12"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CheckDriverFliterVersion, UnreadableVersionLeavesTheLabel) {
+  struct Row {
+    const char* what;
+    bool file, resource;
+    const char* failingCall;
+    std::string line;
+  };
+  const std::string full = kSys + kKestrune;
+  const Row rows[] = {
+      {"missing file", false, false, nullptr, "Lost file: " + full},
+      {"no version resource", true, false, nullptr, "Lost file: " + full},
+      {"size query fails", true, true, "GetFileVersionInfoSizeA", "Lost file: " + full},
+      {"resource unreadable", true, true, "GetFileVersionInfoA", "Lost VerQueryValue: " + full},
+      {"root block missing", true, true, "VerQueryValueA", "Lost VerQueryValue: " + full},
+  };
+  for (const Row& r : rows) {
+    FakePlatform fp;
+    TraceCapture trace(fp);
+    if (r.resource) fp.versions.SetVersion(full, 1, 4, 2, 11);
+    else if (r.file) fp.files.files[full];
+    if (r.failingCall) fp.faults.Fail(r.failingCall, 1812);
+    Label label;
+    EXPECT_FALSE(CheckDriverFliterVersion(kKestrune, label)) << r.what;
+    EXPECT_EQ(label.sets, 0) << r.what;
+    EXPECT_EQ(label.caption, "before");
+    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune, r.line})) << r.what;
+  }
+}
+
+TEST(CheckDriverFliterVersion, EachFamilyPathIsLookedUpBelowTheSystemDirectory) {
+  for (const char* relative :
+       {"\\Drivers\\Kestrune.sys", "\\Drivers\\Morvellin.sys", "\\Iosubsys\\Kestrune.vxd"}) {
+    FakePlatform fp;
+    fp.files.systemDirectory = "D:\\WIN98\\SYSTEM";
+    fp.versions.SetVersion(std::string("D:\\WIN98\\SYSTEM") + relative, 1, 4, 2, 11);
+    Label label;
+    EXPECT_TRUE(CheckDriverFliterVersion(relative, label)) << relative;
+  }
+}
+
+TEST(CheckDriverFliterVersion, PathTooLongForTheSystemBufferIsALostFile) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  fp.files.systemDirectory = "C:\\" + std::string(250, 'x');
+  fp.versions.SetVersion(fp.files.systemDirectory + kKestrune, 1, 4, 2, 11);
+  Label label;
+  EXPECT_FALSE(CheckDriverFliterVersion(kKestrune, label));
+  EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kKestrune);
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
+  EXPECT_EQ(label.sets, 0);
+}
+
+}  // namespace
+}  // namespace kst
