@@ -1,0 +1,29 @@
+// The process entry: names the application, then runs the command-line
+// mode when there is any argument, or the main window otherwise. The exit
+// code is 0 in every case.
+#include "platform/win32/windows_api.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/win32/window_mode.h"
+#include "platform/win32/win32_platform.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  kst::ScopedPlatform platform(kst::Win32Platform());
+  try {
+    kst::InitializeApplication();
+    kst::SetApplicationTitle(kst::kApplicationTitle);
+    std::vector<std::string> arguments = kst::SplitCommandLine(GetCommandLineA());
+    if (!arguments.empty()) {
+      kst::RunCommandLine(arguments);
+    } else {
+      kst::RunWindowMode();
+    }
+  } catch (const std::exception& e) {
+    kst::ShowExceptionBox(e.what());
+  }
+  return 0;
+}
