@@ -17,7 +17,7 @@ using FilterListBuffer = std::array<uint8_t, kFilterListBufferSize>;
 // same name (compared without regard to ASCII case, whole entries only), in
 // stored order. `oldList` is read only within its bytes and up to its first
 // empty string. Nullopt when the result does not fit the buffer together
-// with its closing empty string.
+// with its closing empty string, and for an empty name.
 std::optional<FilterListBuffer> AddToFilterList(const std::vector<uint8_t>& oldList,
                                                 const std::string& name);
 
@@ -26,7 +26,13 @@ struct KeptFilterList {
   size_t bytes = 0;  // bytes of the kept entries with their zeros; 0 when none remains
 };
 
-// Every entry of `oldList` that is not the same name, in stored order.
+// Every entry of `oldList` that is not the same name, in stored order, read
+// as AddToFilterList reads it. `bytes` counts every kept entry even when they
+// do not all fit: `bytes` of kFilterListBufferSize or more means the kept
+// list has no room for its closing empty string and must not be written.
 KeptFilterList RemoveFromFilterList(const std::vector<uint8_t>& oldList, const std::string& name);
+
+// True when an entry of `list` (read as above) is the same name as `name`.
+bool FilterListNames(const std::vector<uint8_t>& list, const std::string& name);
 
 }  // namespace kst

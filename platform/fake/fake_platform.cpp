@@ -55,6 +55,7 @@ FakePlatform::~FakePlatform() = default;
 
 std::optional<uint32_t> FakePlatform::Call(const std::string& name) {
   calls.push_back(name);
+  if (beforeCall) beforeCall(name);
   std::optional<uint32_t> fault = faults.Check(name);
   if (fault) system.lastError = *fault;
   return fault;
@@ -432,6 +433,7 @@ void FakeWindows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cb
 int FakeMessageBoxes::Show(const std::string& text, const std::string& caption, uint32_t flags) {
   p_.calls.push_back("MessageBoxA");
   shown.push_back({text, caption, flags});
+  if (onShow) onShow(shown.back());
   if (answers.empty()) return (flags & win::kMbYesNo) ? defaultAnswer : win::kIdOk;
   int answer = answers.front();
   answers.pop_front();

@@ -247,6 +247,9 @@ class FakeMessageBoxes : public IMessageBoxes {
   std::vector<ShownBox> shown;
   std::deque<int> answers;     // taken in order; when empty, defaultAnswer
   int defaultAnswer = win::kIdNo;
+  // Runs for each box once it is recorded, before it is answered; a test may
+  // throw from it to make the box fail.
+  std::function<void(const ShownBox&)> onShow;
 
  private:
   FakePlatform& p_;
@@ -301,6 +304,9 @@ class FakePlatform {
 
   FaultPlan faults;
   std::vector<std::string> calls;
+  // Runs before each call that the fault plan checks, with its name; a test
+  // can throw from it to stand for a failure raised inside a call.
+  std::function<void(const std::string& call)> beforeCall;
 
   FakeSystem system{*this};
   FakeFileSystem files{*this};

@@ -1,0 +1,277 @@
+#include "install/class_filters.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/fake/fake_platform.h"
+#include "tests/unit/install/nt_machine.h"
+#include "tests/unit/support/trace_capture.h"
+
+namespace kst {
+namespace {
+
+using fake::FakePlatform;
+using testing::Entries;
+using testing::kAta;
+using testing::TraceCapture;
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+
+Bytes List(const Entries& entries) {
+  Bytes bytes;
+  for (const std::string& e : entries) {
+    bytes.insert(bytes.end(), e.begin(), e.end());
+    bytes.push_back(0);
+  }
+  bytes.push_back(0);
+  return bytes;
+}
+
+Bytes PaddedTo(Bytes bytes, size_t size) {
+  bytes.resize(size, 0);
+  return bytes;
+}
+
+// The stored "LowerFilters" value of the ATA class key, if any.
+std::optional<fake::FakeRegValue> Stored(const FakePlatform& fp) {
+  auto key = fp.registry.keys.find(kAta);
+  if (key == fp.registry.keys.end()) return std::nullopt;
+  auto value = key->second.find("LowerFilters");
+  if (value == key->second.end()) return std::nullopt;
+  return value->second;
+}
+
+void Seed(FakePlatform& fp, const std::optional<Bytes>& value) {
+  fp.registry.keys[kAta];
+  if (value) fp.registry.keys[kAta]["LowerFilters"] = {7, *value};
+}
+
+size_t CallCount(const FakePlatform& fp, const std::string& call) {
+  return size_t(std::count(fp.calls.begin(), fp.calls.end(), call));
+}
+
+// ---- RegLowerFilter ----------------------------------------------------------
+
+struct RegCase {
+  const char* what;
+  std::optional<Bytes> stored;
+  bool registered;
+  Entries entries;      // when registered
+  size_t storedBytes;   // when registered
+};
+
+void PrintTo(const RegCase& c, std::ostream* os) { *os << c.what; }
+
+class RegLowerFilterTable : public ::testing::TestWithParam<RegCase> {};
+
+TEST_P(RegLowerFilterTable, WritesNameAtHeadOrLeavesValueUnchanged) {
+  const RegCase& c = GetParam();
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  Seed(fp, c.stored);
+  EXPECT_EQ(RegLowerFilter("Kestrune", kAta), c.registered);
+  std::optional<fake::FakeRegValue> after = Stored(fp);
+  if (c.registered) {
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->type, 7u);
+    EXPECT_EQ(after->bytes.size(), c.storedBytes);
+    EXPECT_EQ(testing::ListOf(fp, kAta), c.entries);
+  } else {
+    ASSERT_TRUE(after.has_value() == c.stored.has_value());
+    if (after) {
+      EXPECT_EQ(after->bytes, *c.stored);
+    }
+  }
+  EXPECT_EQ(trace.Lines(), (Lines{"RegLowerFilter: Kestrune: " + kAta,
+                                  (c.registered ? "Success to RegLowerFilter "
+                                                : "Failed to RegLowerFilter ") + kAta}));
+  EXPECT_EQ(CallCount(fp, "RegDeleteValueA"), 0u) << "the new list is written over the old";
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stored, RegLowerFilterTable,
+    ::testing::Values(
+        RegCase{"AbsentValueCreatesTenBytes", std::nullopt, true, {"Kestrune"}, 10},
+        RegCase{"OneOtherEntry", List({"A"}), true, {"Kestrune", "A"}, 2352},
+        RegCase{"MixedCaseDuplicate", List({"A", "kestrune", "B"}), true,
+                {"Kestrune", "A", "B"}, 2352},
+        RegCase{"DoubledOtherName", List({"A", "A"}), true, {"Kestrune", "A", "A"}, 2352},
+        RegCase{"ExactlyBufferSize", PaddedTo(List({"A"}), 2352), true, {"Kestrune", "A"}, 2352},
+        RegCase{"EmptyValue", Bytes{}, true, {"Kestrune"}, 2352},
+        RegCase{"LargerThanBuffer", PaddedTo(List({"A"}), 2353), false, {}, 0},
+        RegCase{"NameDoesNotFit", List({std::string(2342, 'N')}), false, {}, 0}),
+    [](const auto& info) { return info.param.what; });
+
+TEST(RegLowerFilter, AddingTwiceLeavesOneEntryAtHead) {
+  FakePlatform fp;
+  fp.registry.SetMultiSz(kAta, "LowerFilters", {"A"});
+  ASSERT_TRUE(RegLowerFilter("Kestrune", kAta));
+  ASSERT_TRUE(RegLowerFilter("Kestrune", kAta));
+  EXPECT_EQ(testing::ListOf(fp, kAta), (Entries{"Kestrune", "A"}));
+}
+
+TEST(RegLowerFilter, MissingKeyIsNotCreated) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  EXPECT_FALSE(RegLowerFilter("Kestrune", kAta));
+  EXPECT_EQ(fp.registry.keys.count(kAta), 0u);
+  EXPECT_EQ(trace.Lines(),
+            (Lines{"RegLowerFilter: Kestrune: " + kAta, "Failed to RegLowerFilter " + kAta}));
+}
+
+// Each registry call failing in turn leaves the stored value as it was.
+struct RegFault {
+  const char* call;
+  int occurrence;
+  bool valueExists;
+};
+
+TEST(RegLowerFilter, EveryFailedCallLeavesValueUnchanged) {
+  const RegFault faults[] = {
+      {"RegOpenKeyA", 1, true},      {"RegQueryValueExA", 1, true},
+      {"RegQueryValueExA", 2, true},  {"RegSetValueExA", 1, true},
+      {"RegOpenKeyA", 1, false},     {"RegQueryValueExA", 1, false},  // not "absent": no create
+      {"RegSetValueExA", 1, false},
+  };
+  for (const RegFault& f : faults) {
+    SCOPED_TRACE(std::string(f.call) + " #" + std::to_string(f.occurrence) +
+                 (f.valueExists ? " over a list" : " without a list"));
+    FakePlatform fp;
+    TraceCapture trace(fp);
+    std::optional<Bytes> seeded;
+    if (f.valueExists) seeded = List({"A", "B"});
+    Seed(fp, seeded);
+    fp.faults.Fail(f.call, 5, f.occurrence);
+    EXPECT_FALSE(RegLowerFilter("Kestrune", kAta));
+    std::optional<fake::FakeRegValue> after = Stored(fp);
+    ASSERT_EQ(after.has_value(), f.valueExists);
+    if (after) {
+      EXPECT_EQ(after->bytes, *seeded);
+    }
+    EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter " + kAta);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+// ---- DelLowerFilter ------------------------------------------------------------
+
+struct DelCase {
+  const char* what;
+  std::optional<Bytes> stored;
+  bool result;
+  std::optional<Entries> entries;  // nullopt: value absent afterwards
+  size_t storedBytes;              // when a list remains and was rewritten
+};
+
+void PrintTo(const DelCase& c, std::ostream* os) { *os << c.what; }
+
+class DelLowerFilterTable : public ::testing::TestWithParam<DelCase> {};
+
+TEST_P(DelLowerFilterTable, TakesNameOutOrLeavesValueUnchanged) {
+  const DelCase& c = GetParam();
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  Seed(fp, c.stored);
+  EXPECT_EQ(DelLowerFilter("Kestrune", kAta), c.result);
+  std::optional<fake::FakeRegValue> after = Stored(fp);
+  ASSERT_EQ(after.has_value(), c.entries.has_value());
+  if (after) {
+    EXPECT_EQ(testing::ListOf(fp, kAta), *c.entries);
+    if (c.storedBytes) {
+      EXPECT_EQ(after->bytes.size(), c.storedBytes);
+    }
+  }
+  EXPECT_EQ(trace.Lines(), (Lines{"DelLowerFilter: Kestrune: " + kAta}));
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stored, DelLowerFilterTable,
+    ::testing::Values(
+        DelCase{"OnlyTheNameRemovesValue", List({"Kestrune"}), true, std::nullopt, 0},
+        DelCase{"NameAbsentRewritesWholeBuffer", List({"A"}), true, Entries{"A"}, 2352},
+        DelCase{"MixedCaseEntriesRemoved", List({"A", "KESTRUNE", "B"}), true,
+                Entries{"A", "B"}, 2352},
+        DelCase{"PrefixNameKept", List({"KestruneX", "Kestrune"}), true, Entries{"KestruneX"},
+                2352},
+        DelCase{"EmptyStringInMiddle", List({"A", "", "Kestrune"}), true, Entries{"A"}, 2352},
+        DelCase{"ValueAbsent", std::nullopt, false, std::nullopt, 0},
+        DelCase{"ExactlyBufferSize", PaddedTo(List({"Kestrune", "A"}), 2352), true,
+                Entries{"A"}, 2352},
+        DelCase{"LargerThanBuffer", PaddedTo(List({"Kestrune", "A"}), 2353), false,
+                Entries{"Kestrune", "A"}, 2353},
+        DelCase{"UnterminatedFullBuffer", Bytes(2352, 'U'), false,
+                Entries{std::string(2352, 'U')}, 2352}),
+    [](const auto& info) { return info.param.what; });
+
+TEST(DelLowerFilter, MissingKeyIsFalse) {
+  FakePlatform fp;
+  EXPECT_FALSE(DelLowerFilter("Kestrune", kAta));
+  EXPECT_EQ(fp.registry.keys.count(kAta), 0u);
+}
+
+TEST(DelLowerFilter, FailedCalls) {
+  struct Row {
+    const char* call;
+    int occurrence;
+    Entries stored;
+    bool result;
+    std::optional<Entries> after;
+  } rows[] = {
+      {"RegOpenKeyA", 1, {"A", "Kestrune"}, false, Entries{"A", "Kestrune"}},
+      {"RegQueryValueExA", 1, {"A", "Kestrune"}, false, Entries{"A", "Kestrune"}},
+      {"RegQueryValueExA", 2, {"A", "Kestrune"}, true, Entries{"A", "Kestrune"}},  // unread
+      {"RegSetValueExA", 1, {"A", "Kestrune"}, false, Entries{"A", "Kestrune"}},
+      {"RegDeleteValueA", 1, {"Kestrune"}, false, Entries{"Kestrune"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.call) + " #" + std::to_string(r.occurrence));
+    FakePlatform fp;
+    fp.registry.SetMultiSz(kAta, "LowerFilters", r.stored);
+    fp.faults.Fail(r.call, 5, r.occurrence);
+    EXPECT_EQ(DelLowerFilter("Kestrune", kAta), r.result);
+    EXPECT_EQ(fp.registry.MultiSz(kAta, "LowerFilters"), r.after);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+// ---- LowerFilterMayName ----------------------------------------------------------
+
+TEST(LowerFilterMayName, AnswersTrueWhenListedOrUnreadable) {
+  struct Row {
+    const char* what;
+    bool keyExists;
+    std::optional<Bytes> stored;
+    const char* failCall;
+    int occurrence;
+    uint32_t code;
+    bool mayName;
+  } rows[] = {
+      {"no key", false, std::nullopt, nullptr, 0, 0, false},
+      {"no value", true, std::nullopt, nullptr, 0, 0, false},
+      {"listed in another case", true, List({"A", "KESTRUNE"}), nullptr, 0, 0, true},
+      {"only a longer name", true, List({"KestruneX"}), nullptr, 0, 0, false},
+      {"listed after the buffer size", true, List({std::string(2400, 'B'), "Kestrune"}),
+       nullptr, 0, 0, true},
+      {"listed after an empty string", true, List({"A", "", "Kestrune"}), nullptr, 0, 0, false},
+      {"key cannot be opened", true, List({"A"}), "RegOpenKeyA", 1, 5, true},
+      {"key reported absent", true, List({"Kestrune"}), "RegOpenKeyA", 1, 2, false},
+      {"size query refused", true, List({"A"}), "RegQueryValueExA", 1, 5, true},
+      {"read refused", true, List({"A"}), "RegQueryValueExA", 2, 5, true},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.keyExists) Seed(fp, r.stored);
+    if (r.failCall) fp.faults.Fail(r.failCall, r.code, r.occurrence);
+    EXPECT_EQ(LowerFilterMayName("Kestrune", kAta), r.mayName);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+    EXPECT_EQ(CallCount(fp, "RegSetValueExA") + CallCount(fp, "RegDeleteValueA"), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace kst

@@ -1,0 +1,261 @@
+#include "install/services.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/fake/fake_platform.h"
+#include "tests/unit/install/nt_machine.h"
+#include "tests/unit/support/trace_capture.h"
+
+namespace kst {
+namespace {
+
+using fake::FakePlatform;
+using namespace kst::testing;
+using Lines = std::vector<std::string>;
+
+// An NT machine whose deployment has just written both driver files.
+void SeedDeployed(FakePlatform& fp, bool withOthers = true) {
+  SeedNtMachine(fp, withOthers);
+  fp.files.files[kKestruneFile].bytes = {1};
+  fp.files.files[kMorvellinFile].bytes = {2};
+}
+
+void SeedService(FakePlatform& fp, const std::string& name) {
+  fp.services.services[name].config.name = name;
+}
+
+size_t CallCount(const FakePlatform& fp, const std::string& call) {
+  return size_t(std::count(fp.calls.begin(), fp.calls.end(), call));
+}
+
+Lines KestruneListLines(const std::string& outcome) {
+  return {"Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
+          "RegLowerFilter: Kestrune: " + kAta,
+          "Success to RegLowerFilter " + kAta,
+          "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
+          "RegLowerFilter: Kestrune: " + kScsi,
+          "Success to RegLowerFilter " + kScsi,
+          outcome};
+}
+
+// ---- Registration steps ----------------------------------------------------------
+
+TEST(InstallKestruneNT, FirstInstallCreatesBootStartServiceAndHeadsBothLists) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp);
+  EXPECT_TRUE(InstallKestruneNT());
+  const ServiceConfig& c = fp.services.services.at("Kestrune").config;
+  EXPECT_EQ(c.displayName, "Kestrune - Storage Filter Drivers");
+  EXPECT_EQ(c.desiredAccess, 0xF01FFu);
+  EXPECT_EQ(c.serviceType, 1u);
+  EXPECT_EQ(c.startType, 0u);
+  EXPECT_EQ(c.errorControl, 0u);
+  EXPECT_EQ(c.binaryPath, kKestruneFile);
+  EXPECT_EQ(c.loadOrderGroup, "System Bus Extender");
+  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"Kestrune", "ideguard"}));
+  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"imapi", "redbook"}));
+  Lines expected{"Create Kestrune service success!"};
+  for (const auto& l : KestruneListLines("Success to RegLowerFilter Kestrune ATAPI!")) {
+    expected.push_back(l);
+  }
+  EXPECT_EQ(trace.Lines(), expected);
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
+TEST(InstallMorvellinNT, FirstInstallCreatesDemandStartServiceWithoutGroup) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp, false);
+  EXPECT_TRUE(InstallMorvellinNT());
+  const ServiceConfig& c = fp.services.services.at("Morvellin").config;
+  EXPECT_EQ(c.displayName, "Morvellin - Storage Filter Drivers");
+  EXPECT_EQ(c.desiredAccess, 0xF01FFu);
+  EXPECT_EQ(c.serviceType, 1u);
+  EXPECT_EQ(c.startType, 3u);
+  EXPECT_EQ(c.errorControl, 1u);
+  EXPECT_EQ(c.binaryPath, kMorvellinFile);
+  EXPECT_EQ(c.loadOrderGroup, "");
+  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin"}));
+  EXPECT_EQ(fp.registry.keys[kCdrom]["LowerFilters"].bytes.size(), 11u);
+  EXPECT_EQ(trace.Lines(), (Lines{"Create Morvellin service success!",
+                                  "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
+                                  "RegLowerFilter: Morvellin: " + kCdrom,
+                                  "Success to RegLowerFilter " + kCdrom,
+                                  "Success to RegLowerFilter Morvellin cdvdrom!"}));
+}
+
+TEST(RegistrationSteps, ExistingServicesAreKeptAndListsRewrittenOnce) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp);
+  SeedService(fp, "Kestrune");
+  SeedService(fp, "Morvellin");
+  fp.registry.SetMultiSz(kAta, "LowerFilters", {"Kestrune", "atapiflt", "SCSIFLT2"});
+  fp.registry.SetMultiSz(kCdrom, "LowerFilters", {"imapi", "MORVELLIN", "redbook"});
+  EXPECT_TRUE(InstallKestruneNT());
+  EXPECT_TRUE(InstallMorvellinNT());
+  EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "DeleteService"), 0u);
+  EXPECT_EQ(fp.services.services.at("Kestrune").config.binaryPath, "") << "not reconfigured";
+  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}));
+  Lines lines = trace.Lines();
+  EXPECT_EQ(lines.front(), "Kestrune server exists, Re-update register inforamtiom!");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Morvellin server exists!"), lines.end());
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
+// A creation that fails: which error, for which step, and what follows.
+struct CreateFailure {
+  const char* what;
+  bool kestrune;
+  uint32_t error;
+  bool result;
+  bool fileKept;
+  bool listed;
+};
+
+void PrintTo(const CreateFailure& c, std::ostream* os) { *os << c.what; }
+
+class CreationFailure : public ::testing::TestWithParam<CreateFailure> {};
+
+TEST_P(CreationFailure, SetsFailureMarkUnlessToleratedDuplicate) {
+  const CreateFailure& c = GetParam();
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp);
+  fp.faults.Fail("CreateServiceA", c.error);
+  const std::string name = c.kestrune ? "Kestrune" : "Morvellin";
+  const std::string file = c.kestrune ? kKestruneFile : kMorvellinFile;
+  const std::string key = c.kestrune ? kAta : kCdrom;
+  EXPECT_EQ(c.kestrune ? InstallKestruneNT() : InstallMorvellinNT(), c.result);
+  EXPECT_EQ(fp.files.Has(file), c.fileKept);
+  EXPECT_EQ(Count(ListOf(fp, key), name), c.listed ? 1 : 0);
+  Lines lines = trace.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Faile to create " + name + " service!\nError Code: " +
+                          std::to_string(c.error) + " Message " + std::to_string(c.error) +
+                          ".\r\n");
+  if (!c.result) {
+    EXPECT_EQ(lines, (Lines{lines[0], "Failed to install " + name + " service!"}));
+  }
+  if (c.listed) {
+    // Tolerated as the step's contract wants it, although 1078 means another
+    // service holds the name, so the listed filter has no service of its own.
+    EXPECT_EQ(fp.services.services.count(name), 0u);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  } else {
+    ExpectSafeState(fp, c.what);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CreationFailure,
+    ::testing::Values(CreateFailure{"KestruneDuplicateName", true, 1078, false, false, false},
+                      CreateFailure{"KestruneAccessDenied", true, 5, false, false, false},
+                      CreateFailure{"MorvellinDuplicateNameTolerated", false, 1078, true, true,
+                                    true},
+                      CreateFailure{"MorvellinAccessDenied", false, 5, false, false, false}),
+    [](const auto& info) { return info.param.what; });
+
+TEST(RegistrationSteps, ServiceManagerUnavailableRegistersNoList) {
+  for (bool kestrune : {true, false}) {
+    FakePlatform fp;
+    TraceCapture trace(fp);
+    SeedDeployed(fp);
+    fp.faults.Fail("OpenSCManagerA", 5);
+    const std::string name = kestrune ? "Kestrune" : "Morvellin";
+    EXPECT_FALSE(kestrune ? InstallKestruneNT() : InstallMorvellinNT());
+    EXPECT_EQ(trace.Lines(),
+              (Lines{name + " server not exists", "Failed to install " + name + " service!"}));
+    EXPECT_FALSE(fp.files.Has(kestrune ? kKestruneFile : kMorvellinFile));
+    EXPECT_EQ(CallCount(fp, "RegSetValueExA"), 0u);
+    ExpectSafeState(fp, name);
+  }
+}
+
+TEST(RegistrationSteps, FailedStepKeepsFileStillNamedByEarlierInstallation) {
+  // Re-installation: the service cannot be opened, so its creation is tried
+  // and refused; the lists of the first installation still name the driver.
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp);
+  SeedService(fp, "Kestrune");
+  fp.registry.SetMultiSz(kScsi, "LowerFilters", {"Kestrune", "ideguard"});
+  fp.faults.Fail("OpenServiceA", 5);
+  EXPECT_FALSE(InstallKestruneNT());
+  EXPECT_TRUE(fp.files.Has(kKestruneFile));
+  Lines lines = trace.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Kestrune still listed in LowerFilters, Kestrune.sys kept!");
+  EXPECT_EQ(lines.back(), "Failed to install Kestrune service!");
+  ExpectSafeState(fp, "re-install");
+}
+
+TEST(InstallKestruneNT, BothKeysAttemptedWhenFirstFails) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp);
+  fp.registry.keys.erase(kAta);
+  EXPECT_FALSE(InstallKestruneNT());
+  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"Kestrune", "ideguard"}));
+  EXPECT_EQ(trace.Lines(), (Lines{"Create Kestrune service success!",
+                                  "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
+                                  "RegLowerFilter: Kestrune: " + kAta,
+                                  "Failed to RegLowerFilter " + kAta,
+                                  "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
+                                  "RegLowerFilter: Kestrune: " + kScsi,
+                                  "Success to RegLowerFilter " + kScsi,
+                                  "Failed to RegLowerFilter Kestrune ATAPI!"}));
+}
+
+TEST(InstallMorvellinNT, FailedListUsesItsOwnFailureText) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  SeedDeployed(fp);
+  fp.faults.Fail("RegSetValueExA", 5);
+  EXPECT_FALSE(InstallMorvellinNT());
+  EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter Kestrune cdvdrom!");
+  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"imapi", "redbook"}));
+  EXPECT_TRUE(fp.files.Has(kMorvellinFile)) << "a list failure does not delete the file";
+}
+
+// ---- DeleteFilterService ---------------------------------------------------------
+
+TEST(DeleteFilterService, Table) {
+  struct Row {
+    const char* what;
+    bool exists;
+    const char* failCall;
+    bool result;
+    Lines lines;
+  } rows[] = {
+      {"accepted", true, nullptr, true, {}},
+      {"manager unavailable", true, "OpenSCManagerA", false, {"Failed to OpenSCManager Morvellin"}},
+      {"service absent", false, nullptr, false, {"Failed to OpenService Morvellin"}},
+      {"service cannot be opened", true, "OpenServiceA", false,
+       {"Failed to OpenService Morvellin"}},
+      {"deletion refused",
+       true,
+       "DeleteService",
+       false,
+       {"Failed to DeleteService Morvellin driver!\nError Code: 5 Message 5.\r\n"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    TraceCapture trace(fp);
+    if (r.exists) SeedService(fp, "Morvellin");
+    if (r.failCall) fp.faults.Fail(r.failCall, 5);
+    EXPECT_EQ(DeleteFilterService("Morvellin"), r.result);
+    EXPECT_EQ(trace.Lines(), r.lines);
+    EXPECT_EQ(fp.services.services.count("Morvellin"), r.exists && !r.result ? 1u : 0u);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace kst
