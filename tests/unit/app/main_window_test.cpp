@@ -1,0 +1,254 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "device/inventory.h"
+#include "platform/fake/fake_platform.h"
+#include "tests/unit/app/fake_main_window.h"
+
+namespace kst {
+namespace {
+
+using fake::FakePlatform;
+using test::FakeMainWindow;
+
+constexpr uint32_t kWin9xPlatform = 1;
+const char* const kReinstallQuestion = "Kestrune alreay installed!\nRe-install again?";
+const char* const kInstalledCaption = "Kestrune installed";
+const char* const kUninstalledCaption = "Kestrune uninstalled";
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Inventory() = DeviceInventory{};
+    SetApplicationTitle("Kestrune Install Tools");
+    // The procedures run on the 9x family here: one image, no services, so
+    // which procedure ran shows in the file and in the restart question.
+    fp.system.platformId = kWin9xPlatform;
+    fp.resources.images[106] = {'V', 'X', 'D'};
+  }
+
+  std::string VxdPath() const { return fp.files.systemDirectory + "\\Iosubsys\\Kestrune.vxd"; }
+
+  std::vector<std::string> BoxCaptions() const {
+    std::vector<std::string> captions;
+    for (const auto& box : fp.boxes.shown) captions.push_back(box.caption);
+    return captions;
+  }
+
+  FakePlatform fp;
+  FakeMainWindow window;
+};
+
+TEST_F(MainWindow, FormCreateSetsTitleOptionAndExitButtonThenRefreshes) {
+  FormCreate(window);
+
+  EXPECT_EQ(window.caption, "Kestrune Install Tools");
+  EXPECT_EQ(window.radioButton1.Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
+  EXPECT_TRUE(window.btnExitWindows.Visible());
+  // Fresh machine: the refresh ran and found nothing installed.
+  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
+  EXPECT_EQ(window.kestrune2.Caption(), "");
+  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_TRUE(window.radioButton1.Checked());
+  EXPECT_TRUE(fp.boxes.shown.empty());
+}
+
+TEST_F(MainWindow, FormCreateUsesTheTitleSetAtThatMoment) {
+  SetApplicationTitle("Other Title");
+  FormCreate(window);
+  EXPECT_EQ(window.caption, "Other Title");
+}
+
+TEST_F(MainWindow, FormCreateLeavesARefreshExceptionToTheFramework) {
+  window.kestrune2.beforeChange = [] { throw std::runtime_error("no more handles"); };
+
+  EXPECT_THROW(FormCreate(window), std::runtime_error);
+
+  // The steps before the refresh have been made.
+  EXPECT_EQ(window.caption, "Kestrune Install Tools");
+  EXPECT_EQ(window.radioButton1.Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
+  EXPECT_TRUE(window.btnExitWindows.Visible());
+  EXPECT_EQ(window.labelStatus2.Caption(), "UnInstall");
+}
+
+// ---- BtnOkClick ---------------------------------------------------------------
+
+struct ExecuteRow {
+  const char* name;
+  bool installChosen;
+  int tag;
+  std::vector<int> answers;  // to the boxes, in order; the rest answered No
+  std::vector<std::string> captions;  // of the boxes shown, in order
+  bool vxdAfter;  // the file exists afterwards (it exists before for an uninstall)
+};
+
+void PrintTo(const ExecuteRow& row, std::ostream* os) { *os << row.name; }
+
+
+class Execute : public MainWindow, public ::testing::WithParamInterface<ExecuteRow> {};
+
+TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
+  const ExecuteRow& row = GetParam();
+  FormCreate(window);
+  window.radioButton1.SetChecked(row.installChosen);
+  window.radioButton2.SetChecked(!row.installChosen);
+  window.radioButton1.SetTag(row.tag);
+  if (!row.installChosen) fp.files.files[VxdPath()];
+  fp.boxes.answers.assign(row.answers.begin(), row.answers.end());
+
+  BtnOkClick(window);
+
+  EXPECT_EQ(BoxCaptions(), row.captions);
+  EXPECT_EQ(fp.files.Has(VxdPath()), row.vxdAfter);
+  EXPECT_TRUE(fp.shutdown.exitRequests.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, Execute,
+    ::testing::Values(
+        ExecuteRow{"InstallUnmarkedAsksNothingFirst", true, 0, {}, {kInstalledCaption}, true},
+        ExecuteRow{"InstallMarkedYes", true, 1, {win::kIdYes},
+                   {"Kestrune Install Tools", kInstalledCaption}, true},
+        ExecuteRow{"InstallMarkedNoDoesNothing", true, 1, {win::kIdNo},
+                   {"Kestrune Install Tools"}, false},
+        // Only Yes goes on; any other answer counts as No.
+        ExecuteRow{"InstallMarkedOkDoesNothing", true, 1, {win::kIdOk},
+                   {"Kestrune Install Tools"}, false},
+        // The mark is exactly 1.
+        ExecuteRow{"InstallTagTwoAsksNothing", true, 2, {}, {kInstalledCaption}, true},
+        ExecuteRow{"UninstallMarkedAsksNothing", false, 1, {}, {kUninstalledCaption}, false},
+        ExecuteRow{"UninstallUnmarked", false, 0, {}, {kUninstalledCaption}, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(MainWindow, ReinstallQuestionUsesTheWindowsCaptionAtThatMoment) {
+  FormCreate(window);
+  window.radioButton1.SetTag(1);
+  window.caption = "Renamed";
+
+  BtnOkClick(window);
+
+  ASSERT_EQ(fp.boxes.shown.size(), 1u);
+  EXPECT_EQ(fp.boxes.shown[0].text, kReinstallQuestion);
+  EXPECT_EQ(fp.boxes.shown[0].caption, "Renamed");
+  EXPECT_EQ(fp.boxes.shown[0].flags, win::kMbYesNo | win::kMbIconQuestion);
+}
+
+TEST_F(MainWindow, ExecuteLeavesTheStatusShownAtStart) {
+  FormCreate(window);
+  BtnOkClick(window);
+  ASSERT_TRUE(fp.files.Has(VxdPath()));
+
+  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
+  EXPECT_EQ(window.kestrune2.Caption(), "");
+  EXPECT_EQ(window.radioButton1.Tag(), 0);
+}
+
+TEST_F(MainWindow, SecondExecuteAsksAgain) {
+  FormCreate(window);
+  window.radioButton1.SetTag(1);
+
+  BtnOkClick(window);
+  BtnOkClick(window);
+
+  EXPECT_EQ(BoxCaptions(),
+            (std::vector<std::string>{"Kestrune Install Tools", "Kestrune Install Tools"}));
+}
+
+TEST_F(MainWindow, ExceptionBeforeTheProcedureEndsSilently) {
+  FormCreate(window);
+  window.radioButton1.SetTag(1);
+  fp.boxes.onShow = [](const fake::ShownBox&) { throw std::runtime_error("out of memory"); };
+
+  EXPECT_NO_THROW(BtnOkClick(window));
+
+  EXPECT_EQ(fp.boxes.shown.size(), 1u);  // the question, which failed
+  EXPECT_FALSE(fp.files.Has(VxdPath()));
+}
+
+TEST_F(MainWindow, ExceptionInsideTheProcedureEndsSilently) {
+  FormCreate(window);
+  fp.boxes.onShow = [](const fake::ShownBox& box) {
+    if (box.caption == kInstalledCaption) throw std::bad_alloc();
+  };
+
+  EXPECT_NO_THROW(BtnOkClick(window));
+
+  EXPECT_TRUE(fp.files.Has(VxdPath()));  // the procedure ran up to its question
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{kInstalledCaption});
+  EXPECT_TRUE(fp.shutdown.exitRequests.empty());
+}
+
+TEST_F(MainWindow, NonStandardExceptionEndsSilentlyToo) {
+  FormCreate(window);
+  fp.boxes.onShow = [](const fake::ShownBox&) { throw 42; };
+  EXPECT_NO_THROW(BtnOkClick(window));
+}
+
+// ---- The other handlers -------------------------------------------------------
+
+TEST_F(MainWindow, CloseClosesTheWindowOnly) {
+  FormCreate(window);
+  BtnCloseClick(window);
+  EXPECT_EQ(window.closes, 1);
+  EXPECT_TRUE(fp.boxes.shown.empty());
+  EXPECT_TRUE(fp.shutdown.exitRequests.empty());
+}
+
+TEST_F(MainWindow, ExitWindowsRestartsAtOnceWithoutQuestion) {
+  FormCreate(window);
+  BtnExitWindowsClick(window);
+  EXPECT_EQ(fp.shutdown.exitRequests.size(), 1u);
+  EXPECT_TRUE(fp.boxes.shown.empty());
+  EXPECT_EQ(window.closes, 0);
+}
+
+// ---- The exception display ----------------------------------------------------
+
+TEST(ExceptionBoxText, FullStopAfterCharactersAboveIt) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"", ""},                       // nothing to end
+      {"Out of memory", "Out of memory."},
+      {"Error 5", "Error 5."},        // a digit is above the full stop
+      {"Done.", "Done."},             // the full stop itself
+      {"Really?", "Really?."},        // '?' has a higher code
+      {"Failed!", "Failed!"},         // '!' has a lower code
+      {"(none)", "(none)"},           // ')' has a lower code
+      {"a-", "a-"},                   // '-' has a lower code
+      {"path/", "path/."},            // '/' is the first code above '.'
+      {"line\n", "line\n"},           // control characters are below
+      {"caf\xE9", "caf\xE9."},        // 8-bit characters count as above
+  };
+  for (const auto& [message, shown] : rows) EXPECT_EQ(ExceptionBoxText(message), shown) << message;
+}
+
+TEST(ShowExceptionBox, ErrorBoxCaptionedWithTheTitle) {
+  FakePlatform fp;
+  SetApplicationTitle("Kestrune Install Tools");
+
+  ShowExceptionBox("Form description, line 3: the description is empty");
+
+  ASSERT_EQ(fp.boxes.shown.size(), 1u);
+  EXPECT_EQ(fp.boxes.shown[0].text, "Form description, line 3: the description is empty.");
+  EXPECT_EQ(fp.boxes.shown[0].caption, "Kestrune Install Tools");
+  EXPECT_EQ(fp.boxes.shown[0].flags, win::kMbOk | win::kMbIconError);
+}
+
+// ---- The description the program carries meets the window's needs ----------------
+
+TEST(MainFormExpectations, TheCarriedDescriptionMeetsThem) {
+  std::string here = __FILE__;
+  std::ifstream in(here.substr(0, here.rfind("tests/unit/app/")) + "resources/form/tmain.form",
+                   std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  ASSERT_FALSE(text.str().empty());
+  EXPECT_NO_THROW(RequireExpectations(ParseFormDescription(text.str()), MainFormExpectations()));
+}
+
+}  // namespace
+}  // namespace kst
