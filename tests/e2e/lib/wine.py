@@ -145,6 +145,19 @@ def stop_wineserver(env, timeout=60):
             raise HarnessError('wineserver %s did not finish in %ds' % (flag, timeout))
 
 
+# Wine's own MS Sans Serif and Marlett (the title-bar glyphs), from Debian's
+# fonts-wine, which this Wine build does not find by itself.
+WINE_FONTS = Path('/usr/share/wine/fonts')
+
+
+def install_system_fonts(env):
+    fonts = Path(env['WINEPREFIX']) / 'drive_c' / 'windows' / 'Fonts'
+    fonts.mkdir(parents=True, exist_ok=True)
+    for name in ('marlett.ttf', 'ms_sans_serif.ttf'):
+        if (WINE_FONTS / name).is_file():
+            shutil.copy(WINE_FONTS / name, fonts / name)
+
+
 def boot_prefix(env, timeout=600):
     """Creates the prefix named in env, boots it cleanly and sets it up for
     running without a window manager. `wineboot -i` can leave two service
@@ -167,6 +180,7 @@ def boot_prefix(env, timeout=600):
                     ' '.join(args), code, log.read()[-2000:].decode('latin-1')))
     wine('wineboot', '-i')
     stop_wineserver(env)
+    install_system_fonts(env)
     wine('wineboot')
     # No window manager runs on Xvfb: with Wine managing nothing itself, every
     # hidden or destroyed top-level window (a message box, say) would wait two

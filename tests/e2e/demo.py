@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""The whole story in one throwaway Wine machine: install from the command
+line with the trace viewer attached, restart, the status window with the
+stand-in filter's devices (and its screenshot), uninstall.
+
+    python3 tests/e2e/demo.py [--build DIR] [--screenshot PNG]
+"""
+import argparse
+import sys
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+from lib.wine import Build, WineMachine  # noqa: E402
+from screenshot import prepare, screenshot  # noqa: E402
+from test_install import ATA, CDROM, SCSI, SEEDED, find_file, lower_filters, seed_class_keys  # noqa: E402
+from test_window import DEVICE_TABLE, SERVICES, TITLE, open_window, read_window  # noqa: E402
+
+KEY_NAMES = {ATA: 'SCSI adapters {4D36E97B...}', SCSI: 'IDE ATA/ATAPI {4D36E96A...}',
+             CDROM: 'CD/DVD-ROM {4D36E965...}'}
+
+
+def heading(text):
+    print('\n== ' + text)
+
+
+def show_trace(trace):
+    for line in trace.texts('W'):
+        print('   trace | ' + line.replace('\r', '\\r').replace('\n', '\\n'))
+
+
+def show_state(machine):
+    for rel in ('Drivers\\Kestrune.sys', 'Drivers\\Morvellin.sys'):
+        path = find_file(machine.system32(), rel)
+        print('   file    %-24s %s' % (rel, '%d bytes' % path.stat().st_size if path else 'absent'))
+    for name in ('Kestrune', 'Morvellin'):
+        s = machine.services(name)
+        if s is None:
+            print('   service %-10s absent' % name)
+        else:
+            print('   service %-10s type %d, start %d, error control %d, group %r, %s'
+                  % (name, s['Type'], s['Start'], s['ErrorControl'], s.get('Group', ''),
+                     s['ImagePath']))
+    for key in (ATA, SCSI, CDROM):
+        print('   LowerFilters of %-28s %s' % (KEY_NAMES[key], lower_filters(machine, key)))
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--build', default=str(HERE.parent.parent / 'build' / 'win64'))
+    parser.add_argument('--screenshot', type=Path,
+                        default=HERE.parent.parent / 'build' / 'demo' / 'main-window.png')
+    args = parser.parse_args(argv)
+    build = Build(args.build)
+
+    with WineMachine(build) as machine:
+        heading('A fresh Wine machine whose class keys hold other drivers\' filters')
+        seed_class_keys(machine)
+        show_state(machine)
+
+        heading('KstIns.exe /I /Q, with KstTrace.exe attached')
+        trace = machine.start_trace(channels='W')
+        print('   exit code', machine.run(build.kstins, '/I', '/Q').rc)
+        show_trace(trace)
+        trace.stop()
+        show_state(machine)
+
+        heading('Restart: the stand-in filter loads and reports the devices of its table')
+        machine.reg_add_binary(SERVICES + 'Kestrune', 'Parameters', DEVICE_TABLE)
+        machine.restart()
+        prepare(machine)
+        trace = machine.start_trace(channels='W')
+        process = open_window(machine)
+        window = read_window(machine)
+        for name in ('Kestrune2', 'Morvellin2', 'LabelStatus2', 'Host2', 'Target2'):
+            print('   %-13s %r' % (name, window[name].text))
+        print('   CbDeviceList  %r' % (window['CbDeviceList'].items,))
+        args.screenshot.parent.mkdir(parents=True, exist_ok=True)
+        screenshot(machine, args.screenshot.absolute())
+        print('   screenshot:', args.screenshot)
+        machine.click(TITLE, '&Close')
+        process.wait(30)
+        show_trace(trace)
+        trace.stop()
+
+        heading('KstIns.exe /U /Q while the filter runs: a loaded driver\'s file cannot be '
+                'deleted, so the result is false and the file stays until it is no longer loaded')
+        trace = machine.start_trace(channels='W')
+        print('   exit code', machine.run(build.kstins, '/U', '/Q').rc)
+        show_trace(trace)
+        trace.stop()
+        heading('Restart, then the state left behind (Wine forgets the deletion mark of a '
+                'loaded driver\'s service at restart; Windows would remove the service)')
+        machine.restart()
+        show_state(machine)
+        print('   (the other drivers\' entries are as seeded: %s)' % all(
+            lower_filters(machine, k) == v for k, v in SEEDED.items()))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv[1:]))
