@@ -39,9 +39,9 @@ class TestTimeout(Exception):
 def discover(pattern):
     tests = []
     for path in sorted(HERE.glob('test_*.py')):
-        spec = importlib.util.spec_from_file_location('e2e_' + path.stem, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location('e2e_' + path.stem, path)
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
         for name, func in vars(module).items():
             if name.startswith('test_') and inspect.isfunction(func) \
                     and func.__module__ == module.__name__:

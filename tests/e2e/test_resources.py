@@ -1,6 +1,6 @@
 """What KstIns.exe carries in its resources (read from the file; no Wine).
 The version resource and manifest are checked on the shipping build by
-tests/inspect/inspect_exe.py."""
+tests/exe/check_exe.py."""
 from lib import pe
 
 IMAGES = [(104, 'Kestrune.sys'), (105, 'Morvellin.sys'), (106, 'Kestrune.vxd')]
