@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <functional>
-#include <map>
-#include <set>
-#include <utility>
+#include <initializer_list>
+
+#include "diag/error_text.h"
 
 namespace kst {
 namespace {
@@ -28,13 +27,16 @@ struct Record {
   std::vector<Setting> settings;
 };
 
-[[noreturn]] void Fail(int line, const std::string& message) {
+// Throws the error of `line` whose message is the parts joined.
+[[noreturn]] void Fail(int line, std::initializer_list<std::string_view> parts) {
+  std::string message;
+  for (std::string_view part : parts) message += part;
   throw FormDescriptionError(line, message);
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool IsIdentifier(const std::string& s) {
+bool IsIdentifier(std::string_view s) {
   if (s.empty()) return false;
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(s[i]);
@@ -68,38 +70,38 @@ class LineScanner {
     s.key = std::string(text_.substr(start, pos_ - start));
     s.line = line_;
     if (pos_ == text_.size() || text_[pos_] != '=')
-      Fail(line_, "setting \"" + s.key + "\" has no '=' and value");
+      Fail(line_, {"setting \"", s.key, "\" has no '=' and value"});
     ++pos_;
-    s.value = pos_ < text_.size() && text_[pos_] == '"' ? Quoted() : Value{Word(), false};
+    if (pos_ < text_.size() && text_[pos_] == '"') Quoted(s.value);
+    else s.value.text = Word();
     if (s.value.text.empty() && !s.value.quoted)
-      Fail(line_, "setting \"" + s.key + "\" has an empty value");
+      Fail(line_, {"setting \"", s.key, "\" has an empty value"});
     return s;
   }
 
  private:
-  Value Quoted() {
-    Value v{"", true};
+  void Quoted(Value& v) {
+    v.quoted = true;
     for (++pos_; pos_ < text_.size(); ++pos_) {
       char c = text_[pos_];
       if (c == '"') {
         ++pos_;
         if (pos_ < text_.size() && !IsBlank(text_[pos_]))
-          Fail(line_, "text value is followed by other characters");
-        return v;
+          Fail(line_, {"text value is followed by other characters"});
+        return;
       }
-      if (c == '\\') v.text += Escape();
-      else v.text += c;
+      v.text += c == '\\' ? Escape() : c;
     }
-    Fail(line_, "text value is not closed by a quote");
+    Fail(line_, {"text value is not closed by a quote"});
   }
 
   char Escape() {
-    if (++pos_ == text_.size()) Fail(line_, "text value ends inside an escape");
+    if (++pos_ == text_.size()) Fail(line_, {"text value ends inside an escape"});
     switch (text_[pos_]) {
       case '"': return '"';
       case '\\': return '\\';
       case 'n': return '\n';
-      default: Fail(line_, std::string("unknown escape \\") + text_[pos_]);
+      default: Fail(line_, {"unknown escape \\", text_.substr(pos_, 1)});
     }
   }
 
@@ -116,11 +118,10 @@ Record StartRecord(LineScanner& scanner, int line) {
   Record r;
   r.line = line;
   r.kind = scanner.Word();
-  if (scanner.AtEnd()) Fail(line, "record \"" + r.kind + "\" has no name");
+  if (scanner.AtEnd()) Fail(line, {"record \"", r.kind, "\" has no name"});
   r.name = scanner.Word();
-  if (r.name.find('=') != std::string::npos)
-    Fail(line, "record \"" + r.kind + "\" has no name");
-  if (!IsIdentifier(r.name)) Fail(line, "\"" + r.name + "\" is not a valid name");
+  if (r.name.find('=') != std::string::npos) Fail(line, {"record \"", r.kind, "\" has no name"});
+  if (!IsIdentifier(r.name)) Fail(line, {"\"", r.name, "\" is not a valid name"});
   ScanSettings(scanner, r);
   return r;
 }
@@ -141,7 +142,7 @@ std::vector<Record> SplitRecords(std::string_view text) {
     if (first == 0) {
       records.push_back(StartRecord(scanner, line));
     } else {
-      if (records.empty()) Fail(line, "indented settings before the first record");
+      if (records.empty()) Fail(line, {"indented settings before the first record"});
       ScanSettings(scanner, records.back());
     }
   }
@@ -151,7 +152,7 @@ std::vector<Record> SplitRecords(std::string_view text) {
 // ---- Values -----------------------------------------------------------------
 
 void RequireBare(const Setting& s) {
-  if (s.value.quoted) Fail(s.line, "setting \"" + s.key + "\" takes no quoted text");
+  if (s.value.quoted) Fail(s.line, {"setting \"", s.key, "\" takes no quoted text"});
 }
 
 int Number(const Setting& s, std::string_view text, int low, int high) {
@@ -159,12 +160,11 @@ int Number(const Setting& s, std::string_view text, int low, int high) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   bool whole = end == text.data() + text.size() && !text.empty();
   if (error == std::errc::result_out_of_range && whole)
-    Fail(s.line, "setting \"" + s.key + "\" is out of range: " + std::string(text));
+    Fail(s.line, {"setting \"", s.key, "\" is out of range: ", text});
   if (error != std::errc() || !whole)
-    Fail(s.line, "setting \"" + s.key + "\" needs a whole number, not \"" +
-                     std::string(text) + "\"");
+    Fail(s.line, {"setting \"", s.key, "\" needs a whole number, not \"", text, "\""});
   if (value < low || value > high)
-    Fail(s.line, "setting \"" + s.key + "\" is out of range: " + std::string(text));
+    Fail(s.line, {"setting \"", s.key, "\" is out of range: ", text});
   return value;
 }
 
@@ -175,33 +175,34 @@ int Integer(const Setting& s, int low = -kCoordinateLimit, int high = kCoordinat
   return Number(s, s.value.text, low, high);
 }
 
-std::pair<int, int> Pair(const Setting& s, char separator, int low) {
+// Two numbers joined by `separator`, each from `low` to the coordinate limit.
+void Pair(const Setting& s, char separator, int low, int& first, int& second) {
   RequireBare(s);
   size_t at = s.value.text.find(separator);
   if (at == std::string::npos)
-    Fail(s.line, "setting \"" + s.key + "\" needs two numbers joined by '" +
-                     std::string(1, separator) + "'");
+    Fail(s.line, {"setting \"", s.key, "\" needs two numbers joined by '",
+                  std::string_view(&separator, 1), "'"});
   std::string_view text(s.value.text);
-  return {Number(s, text.substr(0, at), low, kCoordinateLimit),
-          Number(s, text.substr(at + 1), low, kCoordinateLimit)};
+  first = Number(s, text.substr(0, at), low, kCoordinateLimit);
+  second = Number(s, text.substr(at + 1), low, kCoordinateLimit);
 }
 
 bool Flag(const Setting& s) {
   RequireBare(s);
   if (s.value.text == "true") return true;
   if (s.value.text == "false") return false;
-  Fail(s.line, "setting \"" + s.key + "\" needs true or false");
+  Fail(s.line, {"setting \"", s.key, "\" needs true or false"});
 }
 
 std::string Text(const Setting& s) {
-  if (!s.value.quoted) Fail(s.line, "setting \"" + s.key + "\" needs a quoted text");
+  if (!s.value.quoted) Fail(s.line, {"setting \"", s.key, "\" needs a quoted text"});
   return s.value.text;
 }
 
 std::string Name(const Setting& s) {
   RequireBare(s);
   if (!IsIdentifier(s.value.text))
-    Fail(s.line, "setting \"" + s.key + "\" needs a name, not \"" + s.value.text + "\"");
+    Fail(s.line, {"setting \"", s.key, "\" needs a name, not \"", s.value.text, "\""});
   return s.value.text;
 }
 
@@ -214,144 +215,151 @@ std::string ResourceName(const Setting& s) {
   return s.value.text;
 }
 
+// One word a setting accepts and what it stands for.
 template <typename T>
-T Choice(const Setting& s, const std::map<std::string, T>& choices) {
+struct Word {
+  const char* word;
+  T value;
+};
+
+template <typename T, size_t N>
+T Choice(const Setting& s, const Word<T> (&words)[N]) {
   RequireBare(s);
-  auto it = choices.find(s.value.text);
-  if (it == choices.end())
-    Fail(s.line, "setting \"" + s.key + "\" does not accept \"" + s.value.text + "\"");
-  return it->second;
+  for (const Word<T>& w : words)
+    if (s.value.text == w.word) return w.value;
+  Fail(s.line, {"setting \"", s.key, "\" does not accept \"", s.value.text, "\""});
 }
 
-const std::map<std::string, SystemColour> kColours = {
-    {"btnface", SystemColour::kButtonFace},
-    {"window", SystemColour::kWindow},
-    {"windowtext", SystemColour::kWindowText}};
+constexpr Word<SystemColour> kColours[] = {{"btnface", SystemColour::kButtonFace},
+                                           {"window", SystemColour::kWindow},
+                                           {"windowtext", SystemColour::kWindowText}};
+constexpr Word<FormBorder> kBorders[] = {{"single", FormBorder::kSingle},
+                                         {"sizeable", FormBorder::kSizeable}};
+constexpr Word<bool> kPositions[] = {{"centred", true}, {"designed", false}};
+constexpr Word<bool> kAlignments[] = {{"top", true}, {"none", false}};
+constexpr Word<ComboStyle> kComboStyles[] = {{"droplist", ComboStyle::kDropDownList},
+                                             {"ownerdrawfixed", ComboStyle::kOwnerDrawFixed}};
+constexpr Word<ControlKind> kKinds[] = {{"button", ControlKind::kButton},
+                                        {"group", ControlKind::kGroupBox},
+                                        {"radio", ControlKind::kRadioButton},
+                                        {"label", ControlKind::kLabel},
+                                        {"combo", ControlKind::kComboList}};
 
 // ---- Records ----------------------------------------------------------------
 
-template <typename Target>
-using Appliers = std::map<std::string, std::function<void(Target&, const Setting&)>>;
-
-template <typename Target>
-std::set<std::string> Apply(Target& target, const Record& record,
-                            const Appliers<Target>& appliers) {
-  std::set<std::string> seen;
-  for (const Setting& s : record.settings) {
-    auto it = appliers.find(s.key);
-    if (it == appliers.end())
-      Fail(s.line, "\"" + s.key + "\" is not a setting of a " + record.kind);
-    if (!seen.insert(s.key).second) Fail(s.line, "setting \"" + s.key + "\" is given twice");
-    it->second(target, s);
-  }
-  return seen;
-}
-
-const Appliers<FormDescription>& FormAppliers() {
-  using F = FormDescription;
-  static const Appliers<F> appliers = {
-      {"class", [](F& f, const Setting& s) { f.className = Name(s); }},
-      {"caption", [](F& f, const Setting& s) { f.caption = Text(s); }},
-      {"client", [](F& f, const Setting& s) {
-         std::tie(f.clientWidth, f.clientHeight) = Pair(s, 'x', 1);
-       }},
-      {"border", [](F& f, const Setting& s) {
-         f.border = Choice(s, std::map<std::string, FormBorder>{
-                                  {"single", FormBorder::kSingle},
-                                  {"sizeable", FormBorder::kSizeable}});
-       }},
-      {"position", [](F& f, const Setting& s) {
-         f.centred = Choice(s, std::map<std::string, bool>{{"centred", true},
-                                                          {"designed", false}});
-       }},
-      {"colour", [](F& f, const Setting& s) { f.colour = Choice(s, kColours); }},
-      {"font", [](F& f, const Setting& s) { f.fontName = Text(s); }},
-      {"fontheight", [](F& f, const Setting& s) {
-         f.fontHeight = Integer(s);
-         if (f.fontHeight == 0) Fail(s.line, "setting \"fontheight\" cannot be 0");
-       }},
-      {"fontcolour", [](F& f, const Setting& s) { f.fontColour = Choice(s, kColours); }},
-      {"icon", [](F& f, const Setting& s) { f.icon = ResourceName(s); }},
-      {"oncreate", [](F& f, const Setting& s) { f.onCreate = Name(s); }},
-      {"focus", [](F& f, const Setting& s) { f.activeControl = Name(s); }},
-  };
-  return appliers;
-}
-
+using F = FormDescription;
 using C = ControlDescription;
 
-Appliers<C> CommonAppliers() {
-  return {
-      {"parent", [](C& c, const Setting& s) { c.parent = Name(s); }},
-      {"pos", [](C& c, const Setting& s) {
-         std::tie(c.left, c.top) = Pair(s, ',', -kCoordinateLimit);
-       }},
-      {"size", [](C& c, const Setting& s) { std::tie(c.width, c.height) = Pair(s, 'x', 1); }},
-      {"caption", [](C& c, const Setting& s) { c.caption = Text(s); }},
-      {"visible", [](C& c, const Setting& s) { c.visible = Flag(s); }},
-      {"enabled", [](C& c, const Setting& s) { c.enabled = Flag(s); }},
-      {"tag", [](C& c, const Setting& s) { c.tag = Integer(s, INT32_MIN, INT32_MAX); }},
-      {"align", [](C& c, const Setting& s) {
-         c.alignTop = Choice(s, std::map<std::string, bool>{{"top", true}, {"none", false}});
-       }},
-  };
+// A setting the form record accepts.
+struct FormSetting {
+  const char* key;
+  void (*apply)(F&, const Setting&);
+};
+
+const FormSetting kFormSettings[] = {
+    {"class", [](F& f, const Setting& s) { f.className = Name(s); }},
+    {"caption", [](F& f, const Setting& s) { f.caption = Text(s); }},
+    {"client", [](F& f, const Setting& s) { Pair(s, 'x', 1, f.clientWidth, f.clientHeight); }},
+    {"border", [](F& f, const Setting& s) { f.border = Choice(s, kBorders); }},
+    {"position", [](F& f, const Setting& s) { f.centred = Choice(s, kPositions); }},
+    {"colour", [](F& f, const Setting& s) { f.colour = Choice(s, kColours); }},
+    {"font", [](F& f, const Setting& s) { f.fontName = Text(s); }},
+    {"fontheight",
+     [](F& f, const Setting& s) {
+       f.fontHeight = Integer(s);
+       if (f.fontHeight == 0) Fail(s.line, {"setting \"fontheight\" cannot be 0"});
+     }},
+    {"fontcolour", [](F& f, const Setting& s) { f.fontColour = Choice(s, kColours); }},
+    {"icon", [](F& f, const Setting& s) { f.icon = ResourceName(s); }},
+    {"oncreate", [](F& f, const Setting& s) { f.onCreate = Name(s); }},
+    {"focus", [](F& f, const Setting& s) { f.activeControl = Name(s); }},
+};
+
+constexpr unsigned KindBit(ControlKind kind) { return 1u << static_cast<unsigned>(kind); }
+constexpr unsigned kButton = KindBit(ControlKind::kButton);
+constexpr unsigned kGroup = KindBit(ControlKind::kGroupBox);
+constexpr unsigned kRadio = KindBit(ControlKind::kRadioButton);
+constexpr unsigned kLabel = KindBit(ControlKind::kLabel);
+constexpr unsigned kCombo = KindBit(ControlKind::kComboList);
+constexpr unsigned kEveryKind = kButton | kGroup | kRadio | kLabel | kCombo;
+
+// A setting of control records, and the kinds (bits) that accept it.
+struct ControlSetting {
+  const char* key;
+  unsigned kinds;
+  void (*apply)(C&, const Setting&);
+};
+
+const ControlSetting kControlSettings[] = {
+    {"parent", kEveryKind, [](C& c, const Setting& s) { c.parent = Name(s); }},
+    {"pos", kEveryKind,
+     [](C& c, const Setting& s) { Pair(s, ',', -kCoordinateLimit, c.left, c.top); }},
+    {"size", kEveryKind, [](C& c, const Setting& s) { Pair(s, 'x', 1, c.width, c.height); }},
+    // Lists show lines, not a caption.
+    {"caption", kEveryKind & ~kCombo, [](C& c, const Setting& s) { c.caption = Text(s); }},
+    {"visible", kEveryKind, [](C& c, const Setting& s) { c.visible = Flag(s); }},
+    {"enabled", kEveryKind, [](C& c, const Setting& s) { c.enabled = Flag(s); }},
+    {"tag", kEveryKind,
+     [](C& c, const Setting& s) { c.tag = Integer(s, INT32_MIN, INT32_MAX); }},
+    {"align", kEveryKind, [](C& c, const Setting& s) { c.alignTop = Choice(s, kAlignments); }},
+    {"tab", kButton | kGroup | kRadio | kCombo,
+     [](C& c, const Setting& s) { c.tabOrder = Integer(s, 0); }},
+    {"onclick", kButton | kRadio, [](C& c, const Setting& s) { c.onClick = Name(s); }},
+    {"checked", kRadio, [](C& c, const Setting& s) { c.checked = Flag(s); }},
+    {"transparent", kLabel, [](C& c, const Setting& s) { c.transparent = Flag(s); }},
+    {"autosize", kLabel, [](C& c, const Setting& s) { c.autoSize = Flag(s); }},
+    {"style", kCombo, [](C& c, const Setting& s) { c.comboStyle = Choice(s, kComboStyles); }},
+    {"itemheight", kCombo, [](C& c, const Setting& s) { c.itemHeight = Integer(s, 1, 255); }},
+};
+
+// Refuses a key given twice in one record; the keys seen so far are in
+// `settings` before `s`.
+void RequireFirstOfKey(const std::vector<Setting>& settings, const Setting& s) {
+  for (const Setting* earlier = settings.data(); earlier != &s; ++earlier)
+    if (earlier->key == s.key) Fail(s.line, {"setting \"", s.key, "\" is given twice"});
 }
 
-void AddTabAndClick(Appliers<C>& a) {
-  a["tab"] = [](C& c, const Setting& s) { c.tabOrder = Integer(s, 0); };
-  a["onclick"] = [](C& c, const Setting& s) { c.onClick = Name(s); };
+[[noreturn]] void UnknownSetting(const Record& r, const Setting& s) {
+  Fail(s.line, {"\"", s.key, "\" is not a setting of a ", r.kind});
 }
 
-const Appliers<C>& ControlAppliers(ControlKind kind) {
-  static const std::map<ControlKind, Appliers<C>> byKind = [] {
-    std::map<ControlKind, Appliers<C>> m;
-    Appliers<C> button = CommonAppliers();
-    AddTabAndClick(button);
-    m[ControlKind::kButton] = button;
-    Appliers<C> group = CommonAppliers();
-    group["tab"] = [](C& c, const Setting& s) { c.tabOrder = Integer(s, 0); };
-    m[ControlKind::kGroupBox] = group;
-    Appliers<C> radio = button;
-    radio["checked"] = [](C& c, const Setting& s) { c.checked = Flag(s); };
-    m[ControlKind::kRadioButton] = radio;
-    Appliers<C> label = CommonAppliers();
-    label["transparent"] = [](C& c, const Setting& s) { c.transparent = Flag(s); };
-    label["autosize"] = [](C& c, const Setting& s) { c.autoSize = Flag(s); };
-    m[ControlKind::kLabel] = label;
-    Appliers<C> combo = CommonAppliers();
-    combo.erase("caption");
-    combo["tab"] = [](C& c, const Setting& s) { c.tabOrder = Integer(s, 0); };
-    combo["style"] = [](C& c, const Setting& s) {
-      c.comboStyle = Choice(s, std::map<std::string, ComboStyle>{
-                                   {"droplist", ComboStyle::kDropDownList},
-                                   {"ownerdrawfixed", ComboStyle::kOwnerDrawFixed}});
-    };
-    combo["itemheight"] = [](C& c, const Setting& s) { c.itemHeight = Integer(s, 1, 255); };
-    m[ControlKind::kComboList] = combo;
-    return m;
-  }();
-  return byKind.at(kind);
+void ApplyFormSettings(F& form, const Record& r) {
+  for (const Setting& s : r.settings) {
+    auto known = std::find_if(std::begin(kFormSettings), std::end(kFormSettings),
+                              [&](const FormSetting& fs) { return s.key == fs.key; });
+    if (known == std::end(kFormSettings)) UnknownSetting(r, s);
+    RequireFirstOfKey(r.settings, s);
+    known->apply(form, s);
+  }
 }
 
-const std::map<std::string, ControlKind>& KindsByWord() {
-  static const std::map<std::string, ControlKind> kinds = {
-      {"button", ControlKind::kButton},     {"group", ControlKind::kGroupBox},
-      {"radio", ControlKind::kRadioButton}, {"label", ControlKind::kLabel},
-      {"combo", ControlKind::kComboList}};
-  return kinds;
+void ApplyControlSettings(C& control, const Record& r) {
+  unsigned kind = KindBit(control.kind);
+  for (const Setting& s : r.settings) {
+    auto known = std::find_if(std::begin(kControlSettings), std::end(kControlSettings),
+                              [&](const ControlSetting& cs) {
+                                return (cs.kinds & kind) && s.key == cs.key;
+                              });
+    if (known == std::end(kControlSettings)) UnknownSetting(r, s);
+    RequireFirstOfKey(r.settings, s);
+    known->apply(control, s);
+  }
 }
 
-void RequireKeys(const Record& r, const std::set<std::string>& seen,
-                 std::initializer_list<const char*> keys) {
-  for (const char* key : keys)
-    if (!seen.count(key)) Fail(r.line, r.kind + " \"" + r.name + "\" lacks \"" + key + "\"");
+void RequireKeys(const Record& r, std::initializer_list<const char*> keys) {
+  for (const char* key : keys) {
+    bool given = std::any_of(r.settings.begin(), r.settings.end(),
+                             [&](const Setting& s) { return s.key == key; });
+    if (!given) Fail(r.line, {r.kind, " \"", r.name, "\" lacks \"", key, "\""});
+  }
 }
 
 FormDescription BuildForm(const Record& r) {
-  if (r.kind != "form") Fail(r.line, "the description must begin with the form record");
+  if (r.kind != "form") Fail(r.line, {"the description must begin with the form record"});
   FormDescription form;
   form.name = r.name;
-  RequireKeys(r, Apply(form, r, FormAppliers()), {"client"});
+  ApplyFormSettings(form, r);
+  RequireKeys(r, {"client"});
   return form;
 }
 
@@ -362,50 +370,58 @@ bool IsContainer(const FormDescription& form, const std::string& name) {
 }
 
 ControlDescription BuildControl(const FormDescription& form, const Record& r) {
-  auto kind = KindsByWord().find(r.kind);
-  if (kind == KindsByWord().end()) {
-    if (r.kind == "form") Fail(r.line, "a description holds one form record only");
-    Fail(r.line, "unknown kind \"" + r.kind + "\"");
+  auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                           [&](const Word<ControlKind>& k) { return r.kind == k.word; });
+  if (kind == std::end(kKinds)) {
+    if (r.kind == "form") Fail(r.line, {"a description holds one form record only"});
+    Fail(r.line, {"unknown kind \"", r.kind, "\""});
   }
   if (r.name == form.name || form.Find(r.name))
-    Fail(r.line, "name \"" + r.name + "\" is used twice");
+    Fail(r.line, {"name \"", r.name, "\" is used twice"});
   ControlDescription c;
-  c.kind = kind->second;
+  c.kind = kind->value;
   c.name = r.name;
   c.line = r.line;
-  RequireKeys(r, Apply(c, r, ControlAppliers(c.kind)), {"parent", "pos", "size"});
+  ApplyControlSettings(c, r);
+  RequireKeys(r, {"parent", "pos", "size"});
   if (!IsContainer(form, c.parent))
-    Fail(r.line, "parent \"" + c.parent + "\" is not the form or an earlier group");
+    Fail(r.line, {"parent \"", c.parent, "\" is not the form or an earlier group"});
   if (c.comboStyle == ComboStyle::kOwnerDrawFixed && c.itemHeight == 0)
-    Fail(r.line, "owner-drawn list \"" + c.name + "\" lacks \"itemheight\"");
+    Fail(r.line, {"owner-drawn list \"", c.name, "\" lacks \"itemheight\""});
   return c;
 }
 
 // Cross-record rules: unique tab positions and one checked radio per parent.
+// A form holds a few dozen controls, so each is compared with those before it.
 void CheckSiblings(const FormDescription& form) {
-  std::set<std::pair<std::string, int>> tabs;
-  std::set<std::string> checkedIn;
-  for (const ControlDescription& c : form.controls) {
-    if (c.tabOrder >= 0 && !tabs.insert({c.parent, c.tabOrder}).second)
-      Fail(c.line, "tab position " + std::to_string(c.tabOrder) + " is used twice in \"" +
-                       c.parent + "\"");
-    if (c.checked && !checkedIn.insert(c.parent).second)
-      Fail(c.line, "a second radio button is checked in \"" + c.parent + "\"");
+  const std::vector<ControlDescription>& all = form.controls;
+  for (auto c = all.begin(); c != all.end(); ++c) {
+    auto earlierSibling = [&](auto same) {
+      return std::any_of(all.begin(), c, [&](const ControlDescription& earlier) {
+        return earlier.parent == c->parent && same(earlier);
+      });
+    };
+    if (c->tabOrder >= 0 &&
+        earlierSibling([&](const ControlDescription& e) { return e.tabOrder == c->tabOrder; }))
+      Fail(c->line, {"tab position ", DecimalText(c->tabOrder), " is used twice in \"",
+                     c->parent, "\""});
+    if (c->checked && earlierSibling([](const ControlDescription& e) { return e.checked; }))
+      Fail(c->line, {"a second radio button is checked in \"", c->parent, "\""});
   }
 }
 
 void CheckFocus(const FormDescription& form, int line) {
   if (form.activeControl.empty()) return;
   const ControlDescription* c = form.Find(form.activeControl);
-  if (!c) Fail(line, "focus control \"" + form.activeControl + "\" is not described");
+  if (!c) Fail(line, {"focus control \"", form.activeControl, "\" is not described"});
   if (c->kind == ControlKind::kLabel || c->kind == ControlKind::kGroupBox)
-    Fail(line, "focus control \"" + form.activeControl + "\" cannot take the focus");
+    Fail(line, {"focus control \"", form.activeControl, "\" cannot take the focus"});
 }
 
 }  // namespace
 
 FormDescriptionError::FormDescriptionError(int line, const std::string& message)
-    : std::runtime_error("Form description, line " + std::to_string(line) + ": " + message),
+    : Failure("Form description, line " + DecimalText(line) + ": " + message),
       line_(line) {}
 
 const ControlDescription* FormDescription::Find(const std::string& name) const {
@@ -415,14 +431,14 @@ const ControlDescription* FormDescription::Find(const std::string& name) const {
 }
 
 const char* KindWord(ControlKind kind) {
-  for (const auto& [word, k] : KindsByWord())
-    if (k == kind) return word.c_str();
+  for (const Word<ControlKind>& k : kKinds)
+    if (k.value == kind) return k.word;
   return "?";
 }
 
 FormDescription ParseFormDescription(std::string_view text) {
   std::vector<Record> records = SplitRecords(text);
-  if (records.empty()) Fail(1, "the description is empty");
+  if (records.empty()) Fail(1, {"the description is empty"});
   FormDescription form = BuildForm(records.front());
   for (size_t i = 1; i < records.size(); ++i)
     form.controls.push_back(BuildControl(form, records[i]));
@@ -434,18 +450,18 @@ FormDescription ParseFormDescription(std::string_view text) {
 void RequireExpectations(const FormDescription& form, const FormExpectations& expected) {
   for (const auto& [name, kind] : expected.controls) {
     const ControlDescription* c = form.Find(name);
-    if (!c) Fail(0, "the form has no control \"" + name + "\"");
+    if (!c) Fail(0, {"the form has no control \"", name, "\""});
     if (c->kind != kind)
-      Fail(c->line, "control \"" + name + "\" must be a " + KindWord(kind) + ", not a " +
-                        KindWord(c->kind));
+      Fail(c->line, {"control \"", name, "\" must be a ", KindWord(kind), ", not a ",
+                     KindWord(c->kind)});
   }
   auto known = [&](const std::string& handler) {
     return handler.empty() || std::find(expected.handlers.begin(), expected.handlers.end(),
                                         handler) != expected.handlers.end();
   };
-  if (!known(form.onCreate)) Fail(0, "handler \"" + form.onCreate + "\" is not known");
+  if (!known(form.onCreate)) Fail(0, {"handler \"", form.onCreate, "\" is not known"});
   for (const ControlDescription& c : form.controls)
-    if (!known(c.onClick)) Fail(c.line, "handler \"" + c.onClick + "\" is not known");
+    if (!known(c.onClick)) Fail(c.line, {"handler \"", c.onClick, "\" is not known"});
 }
 
 }  // namespace kst

@@ -20,16 +20,17 @@
 // \n stand for a quote, a backslash and a line feed. The form record comes
 // first; every control names its parent, which is the form or a group box
 // described before it. Controls are created in the order of their records.
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "diag/failure.h"
+
 namespace kst {
 
 // A description that cannot be built; the message names the line.
-class FormDescriptionError : public std::runtime_error {
+class FormDescriptionError : public Failure {
  public:
   FormDescriptionError(int line, const std::string& message);
   int Line() const { return line_; }

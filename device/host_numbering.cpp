@@ -1,12 +1,14 @@
 #include "device/host_numbering.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <map>
 
 namespace kst {
 namespace {
 
-std::string EntryText(size_t index) { return "error: entry " + std::to_string(index); }
+std::string Decimal(uint64_t value) { return std::to_string(value); }
+
+std::string EntryText(size_t index) { return "error: entry " + Decimal(index); }
 
 // The entries' names in list order, with the indices of the entries that
 // belong to each name and whose ids all fit in a byte.
@@ -26,21 +28,30 @@ bool IsPaddedName(const std::array<uint8_t, 8>& name) {
   return std::all_of(zero, name.end(), [](uint8_t b) { return b == 0; });
 }
 
+// The name's bytes up to the first zero as base-256 digits: none of them is
+// zero, so names of different texts have different keys.
+uint64_t NameKey(const std::array<uint8_t, 8>& name) {
+  uint64_t key = 0;
+  for (uint8_t b : name) {
+    if (b == 0) break;
+    key = key << 8 | b;
+  }
+  return key;
+}
+
 NameGroups GroupByName(const std::vector<ScsiInfo>& entries, std::vector<std::string>& notes) {
   NameGroups groups;
-  std::unordered_map<std::string, size_t> indexOf;
+  std::map<uint64_t, size_t> indexOf;
   for (size_t i = 0; i < entries.size(); ++i) {
     const ScsiInfo& e = entries[i];
-    std::string text = AdapterNameText(e.adapterName);
-    auto [at, added] = indexOf.emplace(text, groups.names.size());
+    auto [at, added] = indexOf.emplace(NameKey(e.adapterName), groups.names.size());
     if (added) {
-      groups.names.push_back(text);
+      groups.names.push_back(AdapterNameText(e.adapterName));
       groups.members.emplace_back();
     }
     if (!FitsByteIds(e)) {
-      notes.push_back(EntryText(i) + " not listed: HBA" + std::to_string(e.hbaNumber) + "Path" +
-                      std::to_string(e.pathId) + "Target" + std::to_string(e.targetId) +
-                      " beyond 255");
+      notes.push_back(EntryText(i) + " not listed: HBA" + Decimal(e.hbaNumber) + "Path" +
+                      Decimal(e.pathId) + "Target" + Decimal(e.targetId) + " beyond 255");
     } else if (IsPaddedName(e.adapterName)) {
       groups.members[at->second].push_back(i);
     }
@@ -49,7 +60,7 @@ NameGroups GroupByName(const std::vector<ScsiInfo>& entries, std::vector<std::st
 }
 
 std::string HostNote(size_t entry, int64_t host) {
-  return EntryText(entry) + " not listed: host number " + std::to_string(host) + " beyond 255";
+  return EntryText(entry) + " not listed: host number " + Decimal(uint64_t(host)) + " beyond 255";
 }
 
 // Lists one name's members in grid order; returns the host numbers used.
@@ -64,9 +75,10 @@ int64_t NumberNameNT(const std::vector<ScsiInfo>& entries, std::vector<size_t> m
     const ScsiInfo& e = entries[i];
     return e.hbaNumber << 16 | e.pathId << 8 | e.targetId;
   };
-  // Stable: of the entries of one cell, the filter's first comes first.
-  std::stable_sort(members.begin(), members.end(),
-                   [&](size_t a, size_t b) { return cell(a) < cell(b); });
+  // Of the entries of one cell, the filter's first comes first.
+  std::sort(members.begin(), members.end(), [&](size_t a, size_t b) {
+    return cell(a) != cell(b) ? cell(a) < cell(b) : a < b;
+  });
   for (size_t k = 0; k < members.size(); ++k) {
     size_t i = members[k];
     if (k > 0 && cell(members[k - 1]) == cell(i)) continue;  // another LUN of a listed target
@@ -108,8 +120,8 @@ HostNumbering NumberDevices9x(const std::vector<ScsiInfo>& entries) {
       if (host > kLargestByteId) {
         out.notes.push_back(HostNote(i, int64_t(host)));
       } else if (running > kLargestByteId) {
-        out.notes.push_back(EntryText(i) + " not listed: target number " +
-                            std::to_string(running) + " beyond 255");
+        out.notes.push_back(EntryText(i) + " not listed: target number " + Decimal(running) +
+                            " beyond 255");
       } else {
         out.devices.push_back({i, uint8_t(host), uint8_t(running++)});
       }

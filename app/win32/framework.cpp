@@ -1,11 +1,11 @@
 #include "app/win32/framework.h"
 
-#include <commctrl.h>
 
 #include <algorithm>
-#include <stdexcept>
+#include <charconv>
 
 #include "app/main_window.h"
+#include "diag/failure.h"
 
 namespace kst::framework {
 namespace {
@@ -26,8 +26,7 @@ int SystemColourIndex(SystemColour colour) {
 }
 
 [[noreturn]] void WindowsRefused(const std::string& what) {
-  throw std::runtime_error("Cannot create " + what + " (error " +
-                           std::to_string(GetLastError()) + ")");
+  throw Failure("Cannot create " + what + " (error " + std::to_string(GetLastError()) + ")");
 }
 
 std::string WindowText(HWND hwnd) {
@@ -42,7 +41,9 @@ std::string WindowText(HWND hwnd) {
 HICON LoadFormIcon(const std::string& icon) {
   if (icon.empty()) return nullptr;
   bool number = icon.find_first_not_of("0123456789") == std::string::npos;
-  const char* id = number ? MAKEINTRESOURCEA(std::stoi(icon)) : icon.c_str();
+  int resource = 0;
+  if (number) std::from_chars(icon.data(), icon.data() + icon.size(), resource);
+  const char* id = number ? MAKEINTRESOURCEA(resource) : icon.c_str();
   return static_cast<HICON>(LoadImageA(Instance(), id, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
 }
 
@@ -98,11 +99,11 @@ void TControl::SetEnabled(bool enabled) { EnableWindow(handle_, enabled ? TRUE :
 
 void TControl::Notify(WORD) {}
 
-void TButton::Notify(WORD code) {
-  if (code != BN_CLICKED) return;
-  auto click = form_.clicks_.find(Description().name);
-  if (click != form_.clicks_.end()) form_.Run(click->second);
+void TControl::RunClick(WORD code) const {
+  if (code == BN_CLICKED && click_) form_.Run(click_);
 }
+
+void TButton::Notify(WORD code) { RunClick(code); }
 
 // ---- TRadioButton ---------------------------------------------------------------
 
@@ -119,11 +120,7 @@ void TRadioButton::SetChecked(bool checked) {
   }
 }
 
-void TRadioButton::Notify(WORD code) {
-  if (code != BN_CLICKED) return;
-  auto click = form_.clicks_.find(Description().name);
-  if (click != form_.clicks_.end()) form_.Run(click->second);
-}
+void TRadioButton::Notify(WORD code) { RunClick(code); }
 
 // ---- TLabel ---------------------------------------------------------------------
 
@@ -167,14 +164,14 @@ void TComboBox::Clear() { SendMessageA(Handle(), CB_RESETCONTENT, 0, 0); }
 
 void TComboBox::Add(const std::string& line) {
   LRESULT at = SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-  if (at == CB_ERR || at == CB_ERRSPACE) throw std::runtime_error("Cannot add a list line");
+  if (at == CB_ERR || at == CB_ERRSPACE) throw Failure("Cannot add a list line");
 }
 
 int TComboBox::Count() const { return int(SendMessageA(Handle(), CB_GETCOUNT, 0, 0)); }
 
 std::string TComboBox::Line(int index) const {
   LRESULT length = SendMessageA(Handle(), CB_GETLBTEXTLEN, WPARAM(index), 0);
-  if (length == CB_ERR) throw std::out_of_range("List index out of bounds");
+  if (length == CB_ERR) throw Failure("List index out of bounds");
   std::string text(size_t(length) + 1, '\0');
   LRESULT copied =
       SendMessageA(Handle(), CB_GETLBTEXT, WPARAM(index), reinterpret_cast<LPARAM>(&text[0]));
@@ -235,7 +232,7 @@ TForm::~TForm() {
 }
 
 void TForm::Build(const FormDescription& description,
-                  const std::map<std::string, Handler>& handlers) {
+                  const std::vector<NamedHandler>& handlers) {
   description_ = description;
   try {
     CreateFormWindow();
@@ -310,37 +307,40 @@ void TForm::CreateControls() {
   }
 }
 
-void TForm::BindHandlers(const std::map<std::string, Handler>& handlers) {
-  auto find = [&](const std::string& name, int line) {
-    auto it = handlers.find(name);
-    if (it == handlers.end())
-      throw FormDescriptionError(line, "handler \"" + name + "\" is not known to the program");
-    return it->second;
+void TForm::BindHandlers(const std::vector<NamedHandler>& handlers) {
+  auto find = [&](const std::string& name, int line) -> const Handler& {
+    for (const NamedHandler& h : handlers)
+      if (h.name == name) return h.handler;
+    throw FormDescriptionError(line, "handler \"" + name + "\" is not known to the program");
   };
   if (!description_.onCreate.empty()) onCreate_ = find(description_.onCreate, 0);
   for (const auto& control : controls_) {
     const ControlDescription& d = control->Description();
-    if (!d.onClick.empty()) clicks_[d.name] = find(d.onClick, d.line);
+    if (!d.onClick.empty()) control->BindClick(find(d.onClick, d.line));
   }
 }
 
 // Windows moves the focus through siblings in their z-order.
 void TForm::OrderTabStops() {
-  std::vector<std::string> parents{description_.name};
+  OrderTabStopsIn(description_.name);
   for (const auto& c : controls_)
-    if (c->Description().kind == ControlKind::kGroupBox) parents.push_back(c->Description().name);
-  for (const std::string& parent : parents) {
-    std::vector<TControl*> stops;
-    for (TControl* c : Children(parent))
-      if (c->Description().tabOrder >= 0) stops.push_back(c);
-    std::stable_sort(stops.begin(), stops.end(), [](TControl* a, TControl* b) {
-      return a->Description().tabOrder < b->Description().tabOrder;
-    });
-    HWND after = HWND_TOP;
-    for (TControl* c : stops) {
-      SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-      after = c->Handle();
-    }
+    if (c->Description().kind == ControlKind::kGroupBox) OrderTabStopsIn(c->Description().name);
+}
+
+void TForm::OrderTabStopsIn(const std::string& parent) {
+  // In tab order; a description gives each stop of a parent its own position.
+  std::vector<TControl*> stops;
+  for (TControl* c : Children(parent)) {
+    int tab = c->Description().tabOrder;
+    if (tab < 0) continue;
+    auto later = std::find_if(stops.begin(), stops.end(),
+                              [&](TControl* s) { return s->Description().tabOrder > tab; });
+    stops.insert(later, c);
+  }
+  HWND after = HWND_TOP;
+  for (TControl* c : stops) {
+    SetWindowPos(c->Handle(), after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    after = c->Handle();
   }
 }
 
@@ -402,6 +402,18 @@ TControl* TForm::ByHandle(HWND hwnd) const {
   for (const auto& c : controls_)
     if (c->Handle() == hwnd) return c.get();
   return nullptr;
+}
+
+TControl& TForm::Named(std::string_view name) const {
+  for (const auto& c : controls_)
+    if (c->Description().name == name) return *c;
+  throw FormDescriptionError(0, "the form has no control \"" + std::string(name) + "\"");
+}
+
+void TForm::WrongKind(const TControl& control) const {
+  const ControlDescription& d = control.Description();
+  throw FormDescriptionError(d.line,
+                             "control \"" + d.name + "\" is not of the kind the program expects");
 }
 
 LRESULT TForm::ColourStatic(HDC dc, HWND control) {
@@ -506,13 +518,16 @@ LRESULT CALLBACK TForm::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LP
 
 namespace application {
 
-void Initialize() { InitCommonControls(); }
+// The controls are the system's own classes (buttons, statics, combo box),
+// so nothing needs loading: the command-line mode starts as cheaply as the
+// process itself.
+void Initialize() {}
 
 std::string FormResource(const char* name) {
   HRSRC found = FindResourceA(Instance(), name, MAKEINTRESOURCEA(10));  // RT_RCDATA
   HGLOBAL loaded = found ? LoadResource(Instance(), found) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) throw std::runtime_error(std::string("Resource ") + name + " not found");
+  if (!data) throw Failure(std::string("Resource ") + name + " not found");
   return std::string(static_cast<const char*>(data), SizeofResource(Instance(), found));
 }
 

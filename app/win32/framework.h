@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/form_description.h"
@@ -20,6 +21,14 @@
 namespace kst::framework {
 
 class TForm;
+
+using Handler = std::function<void()>;
+
+// A handler the program offers, under the name a description binds it by.
+struct NamedHandler {
+  std::string name;
+  Handler handler;
+};
 
 // Owns a GDI object and deletes it on every path.
 class GdiObject {
@@ -61,17 +70,23 @@ class TControl : public virtual IControl {
   // Notification from the control (WM_COMMAND code); a button runs its click.
   virtual void Notify(WORD code);
 
+  // The handler a click runs; empty for none.
+  void BindClick(Handler click) { click_ = std::move(click); }
+
  protected:
   virtual const char* WindowClass() const = 0;
   virtual DWORD Style() const = 0;
   virtual DWORD ExStyle() const { return 0; }
   virtual int CreateHeight() const { return description_.height; }
+  // Runs the bound click handler, if any, when `code` is a click.
+  void RunClick(WORD code) const;
   TForm& form_;
 
  private:
   const ControlDescription description_;
   HWND handle_ = nullptr;
   int tag_;
+  Handler click_;
 };
 
 class TButton : public TControl {
@@ -146,8 +161,6 @@ class TComboBox : public TControl, public IComboList {
   int CreateHeight() const override;
 };
 
-using Handler = std::function<void()>;
-
 // A top-level window built from a form description.
 class TForm {
  public:
@@ -161,7 +174,7 @@ class TForm {
   // behind) when the description names an unknown handler or Windows refuses
   // a window; an exception from the creation handler is shown and the form
   // is still built.
-  void Build(const FormDescription& description, const std::map<std::string, Handler>& handlers);
+  void Build(const FormDescription& description, const std::vector<NamedHandler>& handlers);
 
   // Shows the window (centred when described so) and gives the focus to the
   // described control.
@@ -176,7 +189,7 @@ class TForm {
   HFONT Font() const { return static_cast<HFONT>(font_.Get()); }
   // The control of that name and kind; throws when there is none.
   template <typename T>
-  T& Control(const std::string& name) const;
+  T& Control(std::string_view name) const;
   std::vector<TControl*> Children(const std::string& parent) const;
 
   // Runs a handler, showing any exception that escapes it.
@@ -197,40 +210,35 @@ class TForm {
   LRESULT ColourStatic(HDC dc, HWND control);
   void CreateFormWindow();
   void CreateControls();
-  void BindHandlers(const std::map<std::string, Handler>& handlers);
+  void BindHandlers(const std::vector<NamedHandler>& handlers);
   void OrderTabStops();
+  void OrderTabStopsIn(const std::string& parent);
   void AlignControls();
   TControl* ById(int id) const;
   TControl* ByHandle(HWND hwnd) const;
+  // The control of that name; throws when there is none.
+  TControl& Named(std::string_view name) const;
+  [[noreturn]] void WrongKind(const TControl& control) const;
 
   FormDescription description_;
   std::vector<std::unique_ptr<TControl>> controls_;
-  std::map<std::string, Handler> clicks_;  // control name -> its click handler
   Handler onCreate_;
   HWND handle_ = nullptr;
   GdiObject font_;
   std::map<HWND, WNDPROC> containerProcs_;
-
-  friend class TControl;
-  friend class TButton;
-  friend class TRadioButton;
 };
 
 template <typename T>
-T& TForm::Control(const std::string& name) const {
-  for (const auto& control : controls_) {
-    if (control->Description().name != name) continue;
-    if (T* typed = dynamic_cast<T*>(control.get())) return *typed;
-    throw FormDescriptionError(control->Description().line,
-                               "control \"" + name + "\" is not of the kind the program expects");
-  }
-  throw FormDescriptionError(0, "the form has no control \"" + name + "\"");
+T& TForm::Control(std::string_view name) const {
+  TControl& control = Named(name);
+  if (T* typed = dynamic_cast<T*>(&control)) return *typed;
+  WrongKind(control);
 }
 
 // The application object: one per process.
 namespace application {
 
-// Prepares the common controls and the window classes.
+// Prepares the application before any form exists.
 void Initialize();
 
 // The text of the RCDATA resource of that name in the program's own module;

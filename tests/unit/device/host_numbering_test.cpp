@@ -97,8 +97,10 @@ std::vector<ScsiInfo> Generate(std::mt19937& rng) {
   int s = shape(rng);
   uint32_t maxHba = s == 4 ? 20 : 3, maxPath = s == 4 ? 12 : 3;
   uint32_t maxTarget = s == 3 ? 40 : s == 4 ? 3 : 7;
+  // Names that differ in case, that are prefixes of each other, and that hold
+  // bytes above 0x7F: the numbering keys names by their bytes.
   const std::vector<std::string> names = {"scsi0", "atapi", "ABCDEFGH", std::string("ab\0x", 4),
-                                          "Scsi0"};
+                                          "Scsi0", "A", "AB", "ABC", "\xC4\xFF", "\xC4"};
   size_t count = std::uniform_int_distribution<size_t>(0, 60)(rng);
   std::vector<ScsiInfo> entries;
   for (size_t i = 0; i < count; ++i) {
