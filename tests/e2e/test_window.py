@@ -5,6 +5,7 @@ framework numbers the controls from 100 in the order of the form
 description, so a control's id names it.
 """
 import struct
+import time
 
 from lib.probe import find
 
@@ -72,10 +73,20 @@ class MainWindow:
 
 
 def open_window(machine):
-    """Starts KstIns.exe without arguments; the process once its window is up."""
+    """Starts KstIns.exe without arguments; the process once its window shows.
+
+    The window exists, hidden, while its creation gathers the status; it is
+    shown only after that, so waiting for it to be visible is waiting for
+    the status display (and its trace lines) to be complete."""
     process = machine.spawn(machine.build.kstins)
     assert machine.wait_window(TITLE, 60000), 'the main window did not appear'
-    return process
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        windows = machine.dump(TITLE)
+        if windows and windows[0].visible:
+            return process
+        time.sleep(0.1)
+    raise AssertionError('the main window was never shown')
 
 
 def read_window(machine):
