@@ -24,6 +24,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
   } catch (const std::exception& e) {
     kst::ShowExceptionBox(e.what());
+  } catch (...) {
+    // Not the framework's kind, but the exit code stays 0 all the same.
+    kst::ShowExceptionBox("Unexpected failure");
   }
   return 0;
 }
