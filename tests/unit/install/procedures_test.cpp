@@ -297,6 +297,38 @@ TEST(InstallKestrune, FailedDeploymentEndsBeforeRegistration) {
   ExpectSafeState(fp, "deployment");
 }
 
+TEST(InstallKestrune, ReinstallWhoseCopyDeletesTheFileUnlistsTheDriver) {
+  // Both creations refused after the delete between them went through: the
+  // earlier installation's Kestrune.sys is gone while the lists name it.
+  FakePlatform fp;
+  SeedInstalled(fp);
+  TraceCapture trace(fp);
+  fp.faults.Fail("CreateFileA", 5, 1);
+  fp.faults.Fail("CreateFileA", 5, 2);
+  EXPECT_FALSE(InstallKestrune(true));
+  EXPECT_FALSE(fp.files.Has(kKestruneFile));
+  EXPECT_EQ(ListOf(fp, kAta), OtherEntries()[kAta]);
+  EXPECT_EQ(ListOf(fp, kScsi), OtherEntries()[kScsi]);
+  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}))
+      << "Morvellin.sys is still there: its entry stays";
+  Lines lines = trace.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Kestrune.sys lost by the failed copy, Kestrune taken out of LowerFilters!"),
+            lines.end());
+  EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
+  ExpectSafeState(fp, "copy deleting the installed file");
+}
+
+TEST(InstallKestrune, FailedCopyOnFreshMachineTouchesNoList) {
+  FakePlatform fp;
+  SeedNtMachine(fp);
+  fp.faults.Fail("CreateFileA", 5, 0);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_EQ(CallCount(fp, "RegSetValueExA"), 0u);
+  EXPECT_EQ(CallCount(fp, "RegDeleteValueA"), 0u);
+  ExpectSafeState(fp, "fresh machine");
+}
+
 TEST(InstallKestrune, RefusedUnderWow64BeforeWritingAnything) {
   FakePlatform fp;
   TraceCapture trace(fp);
