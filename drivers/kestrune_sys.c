@@ -9,6 +9,8 @@
  */
 #include <ntddk.h>
 
+#include "kst_control_device.h"
+
 #include "kst_table.h"
 
 #define KST_POOL_TAG 0x2074734Bu /* "Kst " */
@@ -152,32 +154,18 @@ static void release_table(void)
 
 static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
 {
-    UNICODE_STRING link;
-
-    RtlInitUnicodeString(&link, link_name);
-    IoDeleteSymbolicLink(&link);
-    if (driver->DeviceObject != NULL)
-        IoDeleteDevice(driver->DeviceObject);
+    kst_delete_control_device(driver, link_name);
     release_table();
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
-    UNICODE_STRING device_path;
-    UNICODE_STRING link;
     PDEVICE_OBJECT device;
     NTSTATUS status;
 
-    RtlInitUnicodeString(&device_path, device_name);
-    status = IoCreateDevice(driver, 0, &device_path, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+    status = kst_create_control_device(driver, device_name, link_name, &device);
     if (!NT_SUCCESS(status))
         return status;
-    RtlInitUnicodeString(&link, link_name);
-    status = IoCreateSymbolicLink(&link, &device_path);
-    if (!NT_SUCCESS(status)) {
-        IoDeleteDevice(device);
-        return status;
-    }
     load_table(registry_path);
     driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create_close;
     driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_create_close;

@@ -6,6 +6,8 @@
  */
 #include <ntddk.h>
 
+#include "kst_control_device.h"
+
 static const WCHAR device_name[] = L"\\Device\\MORVELLIN";
 static const WCHAR link_name[] = L"\\DosDevices\\Morvellin";
 
@@ -31,33 +33,19 @@ static NTSTATUS NTAPI dispatch_unsupported(PDEVICE_OBJECT device, PIRP irp)
 
 static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
 {
-    UNICODE_STRING link;
-
-    RtlInitUnicodeString(&link, link_name);
-    IoDeleteSymbolicLink(&link);
-    if (driver->DeviceObject != NULL)
-        IoDeleteDevice(driver->DeviceObject);
+    kst_delete_control_device(driver, link_name);
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
-    UNICODE_STRING device_path;
-    UNICODE_STRING link;
     PDEVICE_OBJECT device;
     NTSTATUS status;
     ULONG i;
 
     UNREFERENCED_PARAMETER(registry_path);
-    RtlInitUnicodeString(&device_path, device_name);
-    status = IoCreateDevice(driver, 0, &device_path, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+    status = kst_create_control_device(driver, device_name, link_name, &device);
     if (!NT_SUCCESS(status))
         return status;
-    RtlInitUnicodeString(&link, link_name);
-    status = IoCreateSymbolicLink(&link, &device_path);
-    if (!NT_SUCCESS(status)) {
-        IoDeleteDevice(device);
-        return status;
-    }
     for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i)
         driver->MajorFunction[i] = dispatch_unsupported;
     driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create_close;

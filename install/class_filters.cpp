@@ -98,6 +98,13 @@ bool DelLowerFilter(const std::string& name, const std::string& classKey) {
   return RemoveFromOpenKey(*key, name);
 }
 
+bool AnyLowerFilterMayName(const std::string& name, const std::vector<ClassList>& lists) {
+  for (const ClassList& list : lists) {
+    if (LowerFilterMayName(name, list.key)) return true;
+  }
+  return false;
+}
+
 bool LowerFilterMayName(const std::string& name, const std::string& classKey) {
   std::unique_ptr<IRegKey> key;
   RegStatus status = Sys().registry.OpenLocalMachineKey(classKey, key);

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace kst {
 
@@ -25,5 +26,14 @@ bool DelLowerFilter(const std::string& name, const std::string& classKey);
 // remove what a listed driver needs keeps it. A missing key or value lists
 // nothing. Writes no trace line.
 bool LowerFilterMayName(const std::string& name, const std::string& classKey);
+
+// One class list of a driver and the trace line written before it is edited.
+struct ClassList {
+  const char* key;
+  const char* line;
+};
+
+// LowerFilterMayName over several class lists: true when any may name it.
+bool AnyLowerFilterMayName(const std::string& name, const std::vector<ClassList>& lists);
 
 }  // namespace kst

@@ -32,11 +32,6 @@ bool AskRestart(const char* question, const char* caption) {
   return Sys().boxes.Show(question, caption, win::kMbYesNo | win::kMbIconQuestion) == win::kIdYes;
 }
 
-struct ClassList {
-  const char* key;
-  const char* line;  // written before the name is taken out
-};
-
 // One half of the NT uninstall: what belongs to one filter driver.
 struct DriverRemoval {
   const char* name;
@@ -66,13 +61,6 @@ bool TakeOutOfLists(const DriverRemoval& driver) {
   return any;
 }
 
-bool AnyListMayName(const DriverRemoval& driver) {
-  for (const ClassList& list : driver.lists) {
-    if (LowerFilterMayName(driver.name, list.key)) return true;
-  }
-  return false;
-}
-
 void DeleteDriverFile(const DriverRemoval& driver, const std::string& path) {
   bool deleted = Sys().files.Delete(path);
   Trace(std::string("DeleteFile: ") + driver.fileName + (deleted ? " success!" : " failed!"));
@@ -88,7 +76,7 @@ bool RemoveFilterDriver(const DriverRemoval& driver) {
     Trace(path.value_or(Sys().files.SystemDirectory() + driver.relativePath));
   }
   bool listRemoved = TakeOutOfLists(driver);
-  if (AnyListMayName(driver)) {
+  if (AnyLowerFilterMayName(driver.name, driver.lists)) {
     Trace(std::string(driver.name) + " still listed in LowerFilters, service and " +
           driver.fileName + " kept!");
     return false;
@@ -119,7 +107,7 @@ void UnlistDriversWithoutFiles() {
   for (const DriverRemoval* driver : {&kKestruneRemoval, &kMorvellinRemoval}) {
     std::optional<std::string> path = SystemPath(driver->relativePath);
     if (path && Sys().files.Exists(*path)) continue;
-    if (!AnyListMayName(*driver)) continue;
+    if (!AnyLowerFilterMayName(driver->name, driver->lists)) continue;
     Trace(std::string(driver->fileName) + " lost by the failed copy, " + driver->name +
           " taken out of LowerFilters!");
     TakeOutOfLists(*driver);

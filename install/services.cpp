@@ -13,11 +13,6 @@
 namespace kst {
 namespace {
 
-struct ClassList {
-  const char* key;
-  const char* startLine;  // written before the list is registered
-};
-
 // Everything in which the two registration steps differ.
 struct RegistrationStep {
   const char* name;
@@ -110,18 +105,11 @@ bool EnsureService(const RegistrationStep& step, const std::string& path) {
   return CreateFilterService(*manager, step, path);
 }
 
-bool AnyListMayName(const RegistrationStep& step) {
-  for (const ClassList& list : step.lists) {
-    if (LowerFilterMayName(step.name, list.key)) return true;
-  }
-  return false;
-}
-
 // The failure mark's end of a step: the freshly written driver file goes,
 // unless a class list (of an earlier installation) still names the driver.
 bool Abandon(const RegistrationStep& step, const std::optional<std::string>& path) {
   if (path) {
-    if (AnyListMayName(step)) {
+    if (AnyLowerFilterMayName(step.name, step.lists)) {
       Trace(std::string(step.name) + " still listed in LowerFilters, " + step.fileName +
             " kept!");
     } else {
@@ -136,7 +124,7 @@ bool Abandon(const RegistrationStep& step, const std::optional<std::string>& pat
 bool RegisterLists(const RegistrationStep& step) {
   bool all = true;
   for (const ClassList& list : step.lists) {
-    Trace(list.startLine);
+    Trace(list.line);  // "Start RegLowerFilter: ..."
     all = RegLowerFilter(step.name, list.key) && all;
   }
   Trace(all ? step.listsRegisteredLine : step.listFailedLine);

@@ -222,15 +222,19 @@ RegStatus FakeRegistry::OpenLocalMachineKey(const std::string& path,
   return 0;
 }
 
+std::vector<uint8_t> MultiSzBytes(const std::vector<std::string>& entries) {
+  std::vector<uint8_t> bytes;
+  for (const std::string& e : entries) {
+    bytes.insert(bytes.end(), e.begin(), e.end());
+    bytes.push_back(0);
+  }
+  bytes.push_back(0);
+  return bytes;
+}
+
 void FakeRegistry::SetMultiSz(const std::string& key, const std::string& value,
                               const std::vector<std::string>& entries) {
-  FakeRegValue v{win::kRegMultiSz, {}};
-  for (const std::string& e : entries) {
-    v.bytes.insert(v.bytes.end(), e.begin(), e.end());
-    v.bytes.push_back(0);
-  }
-  v.bytes.push_back(0);
-  keys[key][value] = v;
+  keys[key][value] = FakeRegValue{win::kRegMultiSz, MultiSzBytes(entries)};
 }
 
 std::optional<std::vector<std::string>> FakeRegistry::MultiSz(const std::string& key,

@@ -108,6 +108,9 @@ class FakeResources : public IResources {
   FakePlatform& p_;
 };
 
+// The bytes of a REG_MULTI_SZ value: each entry with its zero, then one more.
+std::vector<uint8_t> MultiSzBytes(const std::vector<std::string>& entries);
+
 struct FakeRegValue {
   uint32_t type = 0;
   std::vector<uint8_t> bytes;

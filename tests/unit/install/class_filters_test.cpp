@@ -19,15 +19,8 @@ using testing::TraceCapture;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
-Bytes List(const Entries& entries) {
-  Bytes bytes;
-  for (const std::string& e : entries) {
-    bytes.insert(bytes.end(), e.begin(), e.end());
-    bytes.push_back(0);
-  }
-  bytes.push_back(0);
-  return bytes;
-}
+// A stored list: each entry with its zero, then the closing zero.
+Bytes List(const Entries& entries) { return fake::MultiSzBytes(entries); }
 
 Bytes PaddedTo(Bytes bytes, size_t size) {
   bytes.resize(size, 0);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_platform.h"
+
 namespace kst {
 namespace {
 
@@ -13,15 +15,7 @@ using Bytes = std::vector<uint8_t>;
 using Entries = std::vector<std::string>;
 
 // A stored list: each entry with its zero, then the closing zero.
-Bytes List(const Entries& entries) {
-  Bytes bytes;
-  for (const std::string& e : entries) {
-    bytes.insert(bytes.end(), e.begin(), e.end());
-    bytes.push_back(0);
-  }
-  bytes.push_back(0);
-  return bytes;
-}
+Bytes List(const Entries& entries) { return fake::MultiSzBytes(entries); }
 
 Bytes Raw(const std::string& bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
