@@ -11,7 +11,10 @@ name what it is given:
              closed after the test
     build    the Build folder
 Each test prints "PASS name" or "FAIL name: reason"; the last line is
-"N passed, N failed", and the exit code is 1 when any test failed.
+"N passed, N failed", and the exit code is 1 when any test failed. A test
+stopped by a failure of Wine's own tools (WineToolError) prints "RETRY name:
+reason" and runs once more on a fresh machine; its second result counts.
+Failed assertions and the programs under test are never retried.
 --base-cache DIR (or KST_E2E_BASE_CACHE) keeps the booted base prefix in DIR
 for later runs; KST_E2E_TEST_TIMEOUT bounds one test (seconds, default 300).
 """
@@ -29,7 +32,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from lib.wine import Build, PrefixCache, WineMachine  # noqa: E402
+from lib.wine import Build, PrefixCache, WineMachine, WineToolError  # noqa: E402
 
 
 class TestTimeout(Exception):
@@ -73,6 +76,21 @@ def run_one(func, build, cache):
         func(**given)
 
 
+def run_timed(func, build, cache, limit, verbose):
+    """Runs one test within `limit` seconds; None, or the exception that
+    ended it (every failure is reported, none ends the run)."""
+    signal.alarm(limit)
+    try:
+        run_one(func, build, cache)
+        return None
+    except Exception as error:
+        if verbose:
+            traceback.print_exc()
+        return error
+    finally:
+        signal.alarm(0)
+
+
 def on_alarm(signum, frame):
     raise TestTimeout('test took longer than %ss' % os.environ.get('KST_E2E_TEST_TIMEOUT', 300))
 
@@ -93,18 +111,16 @@ def main(argv):
     try:
         for name, func in discover(args.pattern):
             started = time.monotonic()
-            signal.alarm(limit)
-            try:
-                run_one(func, build, cache)
+            error = run_timed(func, build, cache, limit, args.verbose)
+            if isinstance(error, WineToolError):
+                print('RETRY %s: %s' % (name, reason_of(error)), flush=True)
+                error = run_timed(func, build, cache, limit, args.verbose)
+            if error is None:
                 print('PASS %s' % name, flush=True)
                 passed += 1
-            except Exception as error:  # every failure is reported, none ends the run
+            else:
                 print('FAIL %s: %s' % (name, reason_of(error)), flush=True)
-                if args.verbose:
-                    traceback.print_exc()
                 failed += 1
-            finally:
-                signal.alarm(0)
             if args.verbose:
                 print('  %.1fs' % (time.monotonic() - started), file=sys.stderr)
         if args.verbose and cache.boot_seconds is not None:

@@ -2,6 +2,7 @@
 import struct
 
 from lib import pe, regfile
+from lib.wine import HarnessError, Result, WineMachine, WineToolError
 from lib.escape import escape, unescape
 from lib.probe import parse_answer, parse_dump
 from lib.regfile import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_MULTI_SZ, REG_SZ, RegValue
@@ -179,3 +180,55 @@ def test_pe_rejects_what_is_not_an_image():
         except pe.PeError:
             continue
         raise AssertionError('accepted %r' % bad[:8])
+
+
+class ScriptedReg(WineMachine):
+    """A machine whose reg answers come from a list, one per run."""
+
+    def __init__(self, answers):
+        super().__init__()
+        self.answers = list(answers)
+        self.runs = 0
+
+    def run(self, exe, *args, timeout=60):
+        self.runs += 1
+        return self.answers.pop(0)
+
+
+def test_reg_tries_again_only_after_a_silent_failure():
+    import lib.wine
+    lib.wine.time.sleep, sleep = (lambda seconds: None), lib.wine.time.sleep
+    ok = Result(0, 'The operation completed successfully\r\n', '')
+    silent = Result(1, '', '')
+    missing = Result(1, 'reg: Unable to find the specified registry key\r\n', '')
+    try:
+        cases = [
+            # (answers, runs expected, exit code expected or the error it raises)
+            ([ok], 1, 0),                        # plain success: asked once
+            ([missing], 1, 1),                   # a missing key is an answer, not a failure
+            ([silent, ok], 2, 0),                # one silent failure is tried again
+            ([silent, silent, missing], 3, 1),   # the last attempt may still say "missing"
+            ([silent, silent, silent], 3, WineToolError),  # gives up after three
+            ([Result(-9, '', 'killed'), ok], 2, 0),        # a signal is silent too
+        ]
+        for answers, runs, expected in cases:
+            machine = ScriptedReg(answers)
+            if expected is WineToolError:
+                try:
+                    machine._reg('import', 'x.reg')
+                    raise AssertionError('no WineToolError for %r' % (answers,))
+                except WineToolError as error:
+                    assert '(1)' in str(error), error
+            else:
+                assert machine._reg('import', 'x.reg').rc == expected, answers
+            assert machine.runs == runs, answers
+        # Only the writing calls insist on success; a missing key fails them.
+        try:
+            ScriptedReg([missing])._reg_ok('import', 'x.reg')
+            raise AssertionError('missing key accepted by _reg_ok')
+        except WineToolError:
+            raise AssertionError('a missing key is no tool failure')
+        except HarnessError as error:
+            assert 'Unable to find' in str(error), error
+    finally:
+        lib.wine.time.sleep = sleep

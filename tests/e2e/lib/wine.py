@@ -20,6 +20,7 @@ import os
 import select
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 from collections import namedtuple
@@ -42,6 +43,12 @@ Result = namedtuple('Result', 'rc out err')
 class HarnessError(RuntimeError):
     """The harness itself could not do what a test asked (not a test failure
     of the system under test, though the runner reports both alike)."""
+
+
+class WineToolError(HarnessError):
+    """One of Wine's own tools (reg, cmd) failed without saying why, even
+    when asked again. It says nothing of the programs under test, so the
+    runner runs such a test once more on a fresh machine."""
 
 
 def winpath(path):
@@ -482,17 +489,38 @@ class WineMachine:
         return self.prefix / 'drive_c' / 'windows' / 'system32'
 
     # --- registry -------------------------------------------------------------
+    # reg says this, exit code 1, when the key or value asked for is missing.
+    REG_MISSING = 'Unable to find the specified registry'
+    REG_ATTEMPTS = 3
+
+    def _reg(self, *args):
+        """Runs reg; the result once it succeeded or said the key or value is
+        missing. A failure without that message (seen very rarely: exit code
+        1 and no output at all) is tried again, since every use here can be
+        repeated; after REG_ATTEMPTS it raises WineToolError."""
+        for attempt in range(1, self.REG_ATTEMPTS + 1):
+            result = self.run('reg', *args)
+            if result.rc == 0 or self.REG_MISSING in result.out:
+                return result
+            print('  reg %s: attempt %d failed (%s): %r' % (
+                ' '.join(args), attempt, result.rc, (result.out + result.err)[-300:]),
+                file=sys.stderr, flush=True)
+            time.sleep(0.5 * attempt)
+        raise WineToolError('reg %s failed (%s): %s%s' % (
+            ' '.join(args), result.rc, result.out, result.err))
+
     def _reg_ok(self, *args):
-        result = self.run('reg', *args)
+        result = self._reg(*args)
         if result.rc != 0:
-            raise HarnessError('reg %s failed: %s%s' % (' '.join(args), result.out, result.err))
+            raise HarnessError('reg %s failed (%s): %s%s' % (
+                ' '.join(args), result.rc, result.out, result.err))
         return result
 
     def reg_export(self, key):
         """{key name (upper case): {value name: RegValue}} for the key and its
         subkeys, or None when the key does not exist."""
         path = self.new_file('export').with_suffix('.reg')
-        if self.run('reg', 'export', key, winpath(path), '/y').rc != 0:
+        if self._reg('export', key, winpath(path), '/y').rc != 0:
             return None
         return regfile.parse(regfile.decode_file(path.read_bytes()))
 
@@ -514,7 +542,7 @@ class WineMachine:
         return None
 
     def reg_key_exists(self, key):
-        return self.run('reg', 'query', key).rc == 0
+        return self._reg('query', key).rc == 0
 
     def reg_import(self, entries):
         """Writes {key: {name: RegValue or None (delete)}} through a .reg file,
@@ -545,7 +573,7 @@ class WineMachine:
         """Deletes a value, or the whole key when value is None; True when it
         was there."""
         args = ['delete', key] + (['/v', value] if value is not None else []) + ['/f']
-        return self.run('reg', *args).rc == 0
+        return self._reg(*args).rc == 0
 
     def services(self, name):
         """The values of HKLM\\System\\CurrentControlSet\\Services\\<name> as
