@@ -71,7 +71,11 @@ bool IsWindowsNT() {
 }
 
 std::optional<std::string> SystemPath(const std::string& relativePath) {
-  std::string path = Sys().files.SystemDirectory() + relativePath;
+  std::string directory = Sys().files.SystemDirectory();
+  // Without the directory the path would name a folder at the root of the
+  // current drive.
+  if (directory.empty()) return std::nullopt;
+  std::string path = directory + relativePath;
   if (path.size() >= win::kMaxPath) return std::nullopt;
   return path;
 }
@@ -83,10 +87,11 @@ bool Copyfile(const std::string& relativePath, int resourceId) {
     Trace("Copy driver to: " + *path);
     copied = CopyTo(*path, resourceId);
   } else {
-    // Refused before any file is touched: a truncated path would name
-    // another file than the one the services and the version check use.
-    Trace("Copyfile: Failed to build path, too long: " + Sys().files.SystemDirectory() +
-          relativePath);
+    // Refused before any file is touched: a truncated or rootless path would
+    // name another file than the one the services and the version check use.
+    std::string directory = Sys().files.SystemDirectory();
+    Trace(directory.empty() ? "Copyfile: Failed to get system directory!"
+                            : "Copyfile: Failed to build path, too long: " + directory + relativePath);
   }
   Trace("===== Copyfile ===========");
   if (!copied) {

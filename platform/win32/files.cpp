@@ -24,10 +24,17 @@ class File final : public IFile {
 }  // namespace
 
 std::string FileSystem::SystemDirectory() {
-  char buffer[MAX_PATH] = {};
-  ::GetSystemDirectoryA(buffer, MAX_PATH);
-  buffer[MAX_PATH - 1] = '\0';
-  return buffer;
+  // The whole name even past MAX_PATH (the call then answers the size it
+  // needs), so callers can refuse it instead of using an empty or cut one.
+  std::string directory(MAX_PATH, '\0');
+  UINT length = ::GetSystemDirectoryA(directory.data(), MAX_PATH);
+  if (length >= MAX_PATH) {
+    directory.assign(length, '\0');
+    length = ::GetSystemDirectoryA(directory.data(), length);
+    if (length >= directory.size()) length = 0;
+  }
+  directory.resize(length);
+  return directory;
 }
 
 std::unique_ptr<IFile> FileSystem::Create(const std::string& path, uint32_t access,

@@ -223,6 +223,20 @@ TEST(Copyfile, OverlongSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
   }
 }
 
+TEST(Copyfile, MissingSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
+  // Appended to nothing, the path would start at the root of the current drive.
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.files.systemDirectory = "";
+  TraceCapture trace(fp);
+  EXPECT_FALSE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "CreateFileA"), 0);
+  ExpectBoxes(fp, 1);
+  EXPECT_EQ(trace.Lines(), (Lines{"Copyfile: Failed to get system directory!",
+                                  "===== Copyfile ==========="}));
+  EXPECT_EQ(SystemPath("\\Drivers\\Kestrune.sys"), std::nullopt);
+}
+
 TEST(SystemPath, AppendsWithoutSeparator) {
   FakePlatform fp;
   fp.files.systemDirectory = "D:\\NT\\System32";
