@@ -443,6 +443,21 @@ static BOOL CALLBACK list_top(HWND hwnd, LPARAM unused)
     return TRUE;
 }
 
+/* The caption of the window that has the focus of the whole desktop. */
+static int verb_foreground(void)
+{
+    char title[TEXT_LIMIT] = "";
+    HWND hwnd = GetForegroundWindow();
+    if (!hwnd) {
+        puts("NONE");
+        return 1;
+    }
+    GetWindowTextA(hwnd, title, sizeof title);
+    kst_put_escaped(stdout, title, strlen(title));
+    putchar('\n');
+    return 0;
+}
+
 static DWORD parse_ms(const char *text)
 {
     return (DWORD)strtoul(text, NULL, 10);
@@ -463,6 +478,8 @@ static int dispatch(int argc, char **argv)
         return verb_click(argv[1], argv[2]);
     if (!strcmp(verb, "close") && argc == 2)
         return verb_close(argv[1]);
+    if (!strcmp(verb, "foreground") && argc == 1)
+        return verb_foreground();
     if (!strcmp(verb, "sleep") && argc == 2)
         return Sleep(parse_ms(argv[1])), 0;
     if (!strcmp(verb, "answer") && argc == 5)
@@ -482,7 +499,7 @@ int main(int argc, char **argv)
     if (rc == 2)
         fputs("usage: KstProbe.exe [--class NAME] list | wait-window CAPTION MS |"
               " wait-gone CAPTION MS | dump CAPTION | click CAPTION BUTTON |"
-              " close CAPTION | answer CAPTION TEXT yes|no|ok|cancel MS | sleep MS\n", stderr);
+              " close CAPTION | foreground | answer CAPTION TEXT yes|no|ok|cancel MS | sleep MS\n", stderr);
     fflush(stdout);
     return rc;
 }

@@ -231,3 +231,25 @@ def test_exit_windows_restarts_without_question(machine):
     assert machine.click(TITLE, 'Exit Windows')
     # The restart ends the Windows session and every program in it.
     assert process.wait(60) is not None, 'KstIns still runs after Exit Windows'
+
+
+def test_restart_question_holds_the_window_while_another_program_has_the_focus(machine):
+    # The user switches to another program while the uninstall runs: the
+    # question that follows must still keep Execute, Close and Exit Windows
+    # from being pressed until it is answered, and give them back after.
+    assert machine.run(machine.build.kstins, '/I', '/Q').rc == 0
+    process = open_window(machine)
+    assert machine.click(TITLE, 'UnInstall Kestrune stroge device filter')
+    assert machine.click(TITLE, '&Execute')
+    # A click focuses the button, and so activates the main window: the other
+    # program opens during the two-second pause between the drivers.
+    other = machine.spawn(machine.build.probetarget)
+    assert machine.wait_window('Probe Target', 10000)
+    assert machine.foreground() == 'Probe Target', machine.foreground()
+    assert machine.wait_window('Kestrune uninstalled', 30000, cls='#32770'), \
+        'no restart question after the uninstall'
+    assert not read_window(machine).form.enabled, 'the main window takes input under the question'
+    assert machine.answer('Kestrune uninstalled', 'Kestrune uninstalled success!', 'no')
+    assert read_window(machine).form.enabled, 'the main window stays disabled after the answer'
+    other.kill()
+    close_with_button(machine, process)

@@ -603,6 +603,12 @@ class WineMachine:
         result = self.probe('dump', caption, cls=cls)
         return probe_output.parse_dump(result.out) if result.rc == 0 else None
 
+    def foreground(self):
+        """The caption of the window with the desktop's focus, or None."""
+        result = self.probe('foreground')
+        return unescape(result.out.rstrip('\r\n').encode('latin-1')).decode('latin-1') \
+            if result.rc == 0 else None
+
     def click(self, caption, button, cls=None):
         return self.probe('click', caption, button, cls=cls).rc == 0
 
