@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/main_window.h"
 #include "diag/trace.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
@@ -125,7 +126,7 @@ void RunCommandLine(const std::vector<std::string>& arguments, const CommandLine
 }
 
 void ShowUsage() {
-  Sys().boxes.Show(kUsageText, kApplicationTitle, win::kMbOk | win::kMbIconInformation);
+  Sys().boxes.Show(kUsageText, ApplicationTitle(), win::kMbOk | win::kMbIconInformation);
 }
 
 }  // namespace kst

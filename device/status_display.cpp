@@ -45,8 +45,13 @@ bool Ask9xFilter() {
 
 void ShowOutcome(IDriverStatusView& window, bool installed) {
   IComboList& list = window.CbDeviceList();
-  window.LabelStatus2().SetCaption(installed ? "Install" : "Uninstall");
-  bool hasLines = installed && list.Count() >= 1;
+  if (!installed) {
+    list.SetEnabled(false);
+    window.LabelStatus2().SetCaption("Uninstall");
+    return;
+  }
+  window.LabelStatus2().SetCaption("Install");
+  bool hasLines = list.Count() >= 1;
   list.SetEnabled(hasLines);
   if (hasLines) list.Select(0);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "app/main_window.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/support/trace_capture.h"
 
@@ -153,13 +154,18 @@ TEST(RunCommandLine, ExceptionInProcedureEndsSilently) {
 }
 
 TEST(ShowUsage, ShowsTheExactTextInAnInformationBox) {
-  fake::FakePlatform fp;
-  ShowUsage();
-  ASSERT_EQ(fp.boxes.shown.size(), 1u);
-  EXPECT_EQ(std::strlen(kUsageText), 289u);
-  EXPECT_EQ(fp.boxes.shown[0].text, kUsageText);
-  EXPECT_EQ(fp.boxes.shown[0].caption, "Kestrune Install Tools");
-  EXPECT_EQ(fp.boxes.shown[0].flags, 64u);
+  // The caption is the application title as it reads when the box opens.
+  for (const char* title : {kApplicationTitle, "Another Title", ""}) {
+    fake::FakePlatform fp;
+    SetApplicationTitle(title);
+    ShowUsage();
+    ASSERT_EQ(fp.boxes.shown.size(), 1u);
+    EXPECT_EQ(std::strlen(kUsageText), 289u);
+    EXPECT_EQ(fp.boxes.shown[0].text, kUsageText);
+    EXPECT_EQ(fp.boxes.shown[0].caption, title);
+    EXPECT_EQ(fp.boxes.shown[0].flags, 64u);
+  }
+  SetApplicationTitle(kApplicationTitle);
 }
 
 TEST(RunCommandLine, RealUsageBoxForUnrecognisedSwitch) {
