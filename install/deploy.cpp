@@ -25,6 +25,16 @@ std::unique_ptr<IFile> CreateTarget(IFileSystem& files, const std::string& path)
   return create(win::kGenericWrite);
 }
 
+// The path, or nothing when it would not name the intended file: without the
+// directory it would start at the root of the current drive, and past
+// MAX_PATH the system would cut it.
+std::optional<std::string> PathIn(const std::string& directory, const std::string& relativePath) {
+  if (directory.empty()) return std::nullopt;
+  std::string path = directory + relativePath;
+  if (path.size() >= win::kMaxPath) return std::nullopt;
+  return path;
+}
+
 // Writes the embedded image `resourceId` into `file` in one request.
 bool WriteImage(IFile& file, int resourceId) {
   IResources& resources = Sys().resources;
@@ -71,17 +81,12 @@ bool IsWindowsNT() {
 }
 
 std::optional<std::string> SystemPath(const std::string& relativePath) {
-  std::string directory = Sys().files.SystemDirectory();
-  // Without the directory the path would name a folder at the root of the
-  // current drive.
-  if (directory.empty()) return std::nullopt;
-  std::string path = directory + relativePath;
-  if (path.size() >= win::kMaxPath) return std::nullopt;
-  return path;
+  return PathIn(Sys().files.SystemDirectory(), relativePath);
 }
 
 bool Copyfile(const std::string& relativePath, int resourceId) {
-  std::optional<std::string> path = SystemPath(relativePath);
+  std::string directory = Sys().files.SystemDirectory();
+  std::optional<std::string> path = PathIn(directory, relativePath);
   bool copied = false;
   if (path) {
     Trace("Copy driver to: " + *path);
@@ -89,7 +94,6 @@ bool Copyfile(const std::string& relativePath, int resourceId) {
   } else {
     // Refused before any file is touched: a truncated or rootless path would
     // name another file than the one the services and the version check use.
-    std::string directory = Sys().files.SystemDirectory();
     Trace(directory.empty() ? "Copyfile: Failed to get system directory!"
                             : "Copyfile: Failed to build path, too long: " + directory + relativePath);
   }
