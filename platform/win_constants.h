@@ -50,6 +50,7 @@ constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
 // Version information.
+constexpr uint32_t kVerPlatformWin32Windows = 1;  // the 9x family
 constexpr uint32_t kVerPlatformWin32Nt = 2;
 constexpr uint32_t kOsVersionInfoExSize = 156;
 constexpr uint32_t kOsVersionInfoSize = 148;

@@ -495,8 +495,8 @@ class WineMachine:
 
     def _reg(self, *args):
         """Runs reg; the result once it succeeded or said the key or value is
-        missing. A failure without that message (seen very rarely: exit code
-        1 and no output at all) is tried again, since every use here can be
+        missing. A failure without that message (seen very rarely: a failure
+        code and no output at all) is tried again, since every use here can be
         repeated; after REG_ATTEMPTS it raises WineToolError."""
         for attempt in range(1, self.REG_ATTEMPTS + 1):
             result = self.run('reg', *args)

@@ -16,7 +16,6 @@ namespace {
 using fake::FakePlatform;
 using test::FakeMainWindow;
 
-constexpr uint32_t kWin9xPlatform = 1;
 const char* const kReinstallQuestion = "Kestrune alreay installed!\nRe-install again?";
 const char* const kInstalledCaption = "Kestrune installed";
 const char* const kUninstalledCaption = "Kestrune uninstalled";
@@ -28,7 +27,7 @@ class MainWindow : public ::testing::Test {
     SetApplicationTitle("Kestrune Install Tools");
     // The procedures run on the 9x family here: one image, no services, so
     // which procedure ran shows in the file and in the restart question.
-    fp.system.platformId = kWin9xPlatform;
+    fp.system.platformId = win::kVerPlatformWin32Windows;
     fp.resources.images[106] = {'V', 'X', 'D'};
   }
 

@@ -18,7 +18,6 @@ namespace {
 using fake::FakePlatform;
 using test::FakeMainWindow;
 
-constexpr uint32_t kWin9xPlatform = 1;
 const char* const kRule = "-------------------------------------";
 
 struct Entry {
@@ -97,7 +96,7 @@ class StatusDisplay : public ::testing::Test {
   }
 
   void Seed(bool nt, const Files& files, const std::optional<FilterStandIn>& filter) {
-    fp.system.platformId = nt ? win::kVerPlatformWin32Nt : kWin9xPlatform;
+    fp.system.platformId = nt ? win::kVerPlatformWin32Nt : win::kVerPlatformWin32Windows;
     SeedFile("\\Drivers\\Kestrune.sys", files.kestrune);
     SeedFile("\\Drivers\\Morvellin.sys", files.morvellin);
     SeedFile("\\Iosubsys\\Kestrune.vxd", files.vxd);

@@ -69,7 +69,7 @@ TEST(IsWindowsNT, Table) {
 TEST(IsWindowsNT, AsksAgainEveryTime) {
   FakePlatform fp;
   EXPECT_TRUE(IsWindowsNT());
-  fp.system.platformId = 1;
+  fp.system.platformId = win::kVerPlatformWin32Windows;
   EXPECT_FALSE(IsWindowsNT());
 }
 
@@ -93,7 +93,7 @@ TEST(DeployDriverImages, NtWritesBothImagesByteIdenticalInOrder) {
 
 TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
   FakePlatform fp;
-  fp.system.platformId = 1;
+  fp.system.platformId = win::kVerPlatformWin32Windows;
   SeedImages(fp);
   EXPECT_TRUE(DeployDriverImages());
   EXPECT_EQ(fp.files.files[kVxd].bytes, fp.resources.images[106]);

@@ -37,7 +37,7 @@ inline void SeedImages(fake::FakePlatform& fp) {
 // An NT machine before the first installation: the class keys hold the
 // other drivers' lists (or exist without a list when `withOthers` is false).
 inline void SeedNtMachine(fake::FakePlatform& fp, bool withOthers = true) {
-  fp.system.platformId = 2;
+  fp.system.platformId = win::kVerPlatformWin32Nt;
   SeedImages(fp);
   for (const auto& [key, others] : OtherEntries()) {
     if (withOthers) {

@@ -233,7 +233,7 @@ TEST(UnInstallKestrune, RestartQuestionOnlyAfterSuccess) {
       SeedInstalled(fp);
       if (r.locked) fp.files.locked.insert(kKestruneFile);
     } else {
-      fp.system.platformId = 1;
+      fp.system.platformId = win::kVerPlatformWin32Windows;
       fp.files.files[kVxdFile];
       if (r.locked) fp.files.locked.insert(kVxdFile);
     }
@@ -353,7 +353,7 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedImages(fp);
-  fp.system.platformId = 1;
+  fp.system.platformId = win::kVerPlatformWin32Windows;
   EXPECT_TRUE(InstallKestrune(false));
   EXPECT_EQ(trace.Lines(), CopyLines(kVxdFile));
   ASSERT_EQ(fp.files.files.size(), 1u);
@@ -366,7 +366,7 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
 TEST(UnInstallKestrune, NineXTraceWhenVxdStays) {
   FakePlatform fp;
   TraceCapture trace(fp);
-  fp.system.platformId = 1;
+  fp.system.platformId = win::kVerPlatformWin32Windows;
   fp.files.files[kVxdFile];
   fp.files.locked.insert(kVxdFile);
   EXPECT_FALSE(UnInstallKestrune(false));
