@@ -464,4 +464,15 @@ void RequireExpectations(const FormDescription& form, const FormExpectations& ex
     if (!known(c.onClick)) Fail(c.line, {"handler \"", c.onClick, "\" is not known"});
 }
 
+FocusStyle FocusStyleOf(const FormDescription& form, size_t index) {
+  const ControlDescription& c = form.controls.at(index);
+  if (c.kind != ControlKind::kRadioButton) {
+    return {c.tabOrder >= 0 && c.kind != ControlKind::kGroupBox, true};
+  }
+  const ControlDescription* previous = index > 0 ? &form.controls[index - 1] : nullptr;
+  bool continuesGroup = previous != nullptr && previous->kind == ControlKind::kRadioButton &&
+                        previous->parent == c.parent;
+  return {c.checked, !continuesGroup};
+}
+
 }  // namespace kst

@@ -105,6 +105,20 @@ struct FormExpectations {
 };
 void RequireExpectations(const FormDescription& form, const FormExpectations& expected);
 
+// How a control takes the keyboard focus within its form.
+struct FocusStyle {
+  bool tabStop = false;     // Tab stops on it
+  bool groupStart = false;  // it starts a group that the arrow keys move within
+};
+
+// The radio buttons that follow each other under one parent are one group,
+// as in any dialog: the first of them starts it and only the checked one is a
+// tab stop, so Tab reaches the group once and the arrow keys move between
+// its buttons. Every other control starts a group of its own and is a tab
+// stop when it has a tab position, a group box never. `index` is the
+// control's place in `form.controls`, the order they are created in.
+FocusStyle FocusStyleOf(const FormDescription& form, size_t index);
+
 // The kind's word in the text format ("button", "group", ...).
 const char* KindWord(ControlKind kind);
 

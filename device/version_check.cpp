@@ -1,9 +1,11 @@
 #include "device/version_check.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 #include "device/text_format.h"
+#include "device/version_record.h"
 #include "diag/trace.h"
 #include "install/deploy.h"
 #include "platform/platform.h"
@@ -14,6 +16,16 @@ namespace {
 int32_t High16(uint32_t v) { return int32_t(v >> 16); }
 int32_t Low16(uint32_t v) { return int32_t(v & 0xFFFF); }
 
+// The bytes of `value`..`value + length` that lie inside `block`: the answer
+// comes from the file's own resource, so it is not trusted to stay there.
+size_t LengthInside(const std::vector<uint8_t>& block, const void* value, uint32_t length) {
+  const auto* at = static_cast<const uint8_t*>(value);
+  const uint8_t* begin = block.data();
+  const uint8_t* end = begin + block.size();
+  if (at == nullptr || at < begin || at >= end) return 0;
+  return std::min(size_t(length), size_t(end - at));
+}
+
 // The file version of the file at `path`; nullopt after tracing the failure.
 std::optional<std::string> ReadVersionText(const std::string& path) {
   IVersionResources& versions = Sys().versions;
@@ -23,13 +35,18 @@ std::optional<std::string> ReadVersionText(const std::string& path) {
     return std::nullopt;
   }
   std::vector<uint8_t> block(size);
-  uint32_t ms = 0, ls = 0;
-  if (!versions.Info(path, size, block.data()) ||
-      !versions.FixedFileVersion(block.data(), ms, ls)) {
+  const void* root = nullptr;
+  uint32_t length = 0;
+  std::optional<std::pair<uint32_t, uint32_t>> version;
+  if (versions.Info(path, size, block.data()) && versions.QueryRoot(block.data(), root, length)) {
+    version = ReadFixedFileVersion(static_cast<const uint8_t*>(root),
+                                   LengthInside(block, root, length));
+  }
+  if (!version) {
     Trace("Lost VerQueryValue: " + path);
     return std::nullopt;
   }
-  return FileVersionText(ms, ls);
+  return FileVersionText(version->first, version->second);
 }
 
 }  // namespace

@@ -11,10 +11,14 @@ namespace {
 
 constexpr const char* kCopyFailedText = "Faile to copy driver to system directory!";
 constexpr const char* kCopyFailedCaption = "SCSI SRB Command Filters";
+// Extensions of the files of our own beside an image: the new image while it
+// is written, and on the 9x family the old one while the two are swapped.
+constexpr const char* kNewImageExtension = ".~nw";
+constexpr const char* kOldImageExtension = ".~ol";
 
-// Creates the target file, truncating an existing one. When the file cannot
-// be opened for reading and writing, it is deleted and created anew with
-// write access only.
+// Creates the file, truncating an existing one (a stale one of our own). When
+// it cannot be opened for reading and writing, it is deleted and created anew
+// with write access only.
 std::unique_ptr<IFile> CreateTarget(IFileSystem& files, const std::string& path) {
   auto create = [&](uint32_t access) {
     return files.Create(path, access, 0, win::kCreateAlways, win::kFileAttributeNormal);
@@ -56,15 +60,69 @@ bool WriteImage(IFile& file, int resourceId) {
   return false;
 }
 
+// The name of a file of our own beside `path`: its extension replaced by
+// `extension`. Of the same length, it fits wherever the path fits; an 8.3
+// name stays one; and no family loads a file of that extension as a driver.
+std::string SiblingPath(const std::string& path, const char* extension) {
+  size_t dot = path.find_last_of("\\.");
+  if (dot == std::string::npos || path[dot] != '.') return path + extension;
+  return path.substr(0, dot) + extension;
+}
+
+bool FlushImage(IFile& file) {
+  if (file.Flush()) return true;
+  Trace("Copyfile: Failed to flush file!");
+  return false;
+}
+
+// The 9x family has no replacing move, and its MoveFileA refuses a target
+// that exists. So the old image steps aside under a name of our own, the new
+// one takes its place, and the old one comes back when that fails. A stop
+// between the two moves leaves no image rather than a partial one: nothing
+// lists a VxD there, so the system starts without it.
+bool SwapIn(const std::string& temp, const std::string& path) {
+  IFileSystem& files = Sys().files;
+  std::string backup = SiblingPath(path, kOldImageExtension);
+  files.Delete(backup);  // left by a run that was stopped between the moves
+  bool hadOld = files.Move(path, backup);
+  if (!hadOld && Sys().system.GetLastError() != win::kErrorFileNotFound) return false;
+  if (!files.Move(temp, path)) {
+    if (hadOld) files.Move(backup, path);
+    return false;
+  }
+  if (hadOld) files.Delete(backup);
+  return true;
+}
+
+// Puts the complete, flushed image at `temp` in the place of `path` in one
+// step; the image at `path` stays as it was when that cannot be done (for
+// example while the loaded driver holds it).
+bool PutInPlace(const std::string& temp, const std::string& path) {
+  bool replaced = Sys().files.MoveReplacing(temp, path) ||
+                  (Sys().system.GetLastError() == win::kErrorCallNotImplemented &&
+                   SwapIn(temp, path));
+  if (!replaced) Trace("Copyfile: Failed to replace file!" + path);
+  return replaced;
+}
+
 // The body of one copy, between the first trace line and the closing one.
+// The image is written to a file of our own beside `path` and replaces the
+// file there only once it is whole on the disk: an image that is listed
+// must never be seen empty or partial, whatever fails or stops the copy.
 bool CopyTo(const std::string& path, int resourceId) {
-  std::unique_ptr<IFile> file = CreateTarget(Sys().files, path);
+  std::string temp = SiblingPath(path, kNewImageExtension);
+  std::unique_ptr<IFile> file = CreateTarget(Sys().files, temp);
   if (!file) {
     Trace("Copyfile: CreateFile failed!" + path);
     return false;
   }
   Trace("Copyfile: CreateFile success!");
-  if (!WriteImage(*file, resourceId)) return false;
+  bool complete = WriteImage(*file, resourceId) && FlushImage(*file);
+  file.reset();  // closed before it is moved or deleted
+  if (!complete || !PutInPlace(temp, path)) {
+    Sys().files.Delete(temp);
+    return false;
+  }
   Trace("Copyfile: " + path);
   return true;
 }

@@ -25,8 +25,9 @@ bool IsWindowsNT();
 std::optional<std::string> SystemPath(const std::string& relativePath);
 
 // Writes one embedded image to its path below the system directory. True
-// when the whole image was written; every failure has been traced and shown
-// in the copy failure box.
+// when the whole image is in place; a file already there is replaced only by
+// the complete new image and otherwise stays as it was. Every failure has
+// been traced and shown in the copy failure box.
 bool Copyfile(const std::string& relativePath, int resourceId);
 
 // Writes the running family's images in their fixed order, stopping at the

@@ -98,22 +98,6 @@ bool RemoveFilterDriverAbsorbing(const DriverRemoval& driver) {
   }
 }
 
-// A failed copy may have deleted the file of a driver that an earlier
-// installation listed (a file that cannot be opened is deleted before it is
-// created anew). A listed filter without its file keeps every device of its
-// classes from starting, so such a name is taken out of the lists; the
-// other drivers' entries stay as they are.
-void UnlistDriversWithoutFiles() {
-  for (const DriverRemoval* driver : {&kKestruneRemoval, &kMorvellinRemoval}) {
-    std::optional<std::string> path = SystemPath(driver->relativePath);
-    if (path && Sys().files.Exists(*path)) continue;
-    if (!AnyLowerFilterMayName(driver->name, driver->lists)) continue;
-    Trace(std::string(driver->fileName) + " lost by the failed copy, " + driver->name +
-          " taken out of LowerFilters!");
-    TakeOutOfLists(*driver);
-  }
-}
-
 // Registration on the NT family; true only when both steps succeeded.
 bool RegisterNT() {
   Trace("InstallKestruneNT");
@@ -133,10 +117,9 @@ bool InstallKestrune(bool interactive) {
     Trace(kWow64Line);
     return false;
   }
-  if (!DeployDriverImages()) {
-    if (IsWindowsNT()) UnlistDriversWithoutFiles();
-    return false;
-  }
+  // A failed copy leaves every earlier image whole, so the lists that name
+  // them stay as they are.
+  if (!DeployDriverImages()) return false;
   bool installed = IsWindowsNT() ? RegisterNT() : true;
   if (!installed) {
     Trace("None RebootWindows");

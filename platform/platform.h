@@ -42,6 +42,8 @@ class IFile {
   // One WriteFile request without overlapped structure. Returns the call's
   // success; `written` receives the byte count the call reported.
   virtual bool Write(const void* data, uint32_t size, uint32_t& written) = 0;
+  // FlushFileBuffers: true when everything written has reached the disk.
+  virtual bool Flush() = 0;
 };
 
 class IFileSystem {
@@ -59,6 +61,12 @@ class IFileSystem {
   virtual bool Delete(const std::string& path) = 0;
   // True when a file of that path can be found.
   virtual bool Exists(const std::string& path) = 0;
+  // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH):
+  // true when `to` has become the file `from` was, in one step. The 9x family
+  // lacks the call: it fails there with ERROR_CALL_NOT_IMPLEMENTED.
+  virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
+  // MoveFileA: renames `from` to `to`, failing when `to` exists.
+  virtual bool Move(const std::string& from, const std::string& to) = 0;
 };
 
 // ---- The executable's own resources --------------------------------------
@@ -161,9 +169,10 @@ class IVersionResources {
   virtual uint32_t InfoSize(const std::string& path) = 0;
   // GetFileVersionInfoA into `block` of `size` bytes.
   virtual bool Info(const std::string& path, uint32_t size, void* block) = 0;
-  // VerQueryValueA(block, "\\"): the fixed file version fields.
-  virtual bool FixedFileVersion(const void* block, uint32_t& fileVersionMS,
-                                uint32_t& fileVersionLS) = 0;
+  // VerQueryValueA(block, "\\"): the call's success, with `value` and
+  // `length` as it answered them (the root value of a version block is the
+  // fixed file information record, not checked here).
+  virtual bool QueryRoot(const void* block, const void*& value, uint32_t& length) = 0;
 };
 
 // ---- Windows and messages ------------------------------------------------

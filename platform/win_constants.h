@@ -35,6 +35,8 @@ constexpr uint32_t kServiceErrorNormal = 1;
 // Error codes the logic tells apart.
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorCallNotImplemented = 120;
 constexpr uint32_t kErrorNotAllAssigned = 1300;
 constexpr uint32_t kErrorDuplicateServiceName = 1078;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;

@@ -71,12 +71,13 @@ void GdiObject::Reset(HGDIOBJ object) {
 TControl::TControl(TForm& form, const ControlDescription& description)
     : form_(form), description_(description), tag_(description.tag) {}
 
-void TControl::CreateWindowIn(HWND parent, int id) {
+void TControl::CreateWindowIn(HWND parent, int id, FocusStyle focus) {
   const ControlDescription& d = description_;
   DWORD style = WS_CHILD | Style();
   if (d.visible) style |= WS_VISIBLE;
   if (!d.enabled) style |= WS_DISABLED;
-  if (d.tabOrder >= 0 && d.kind != ControlKind::kGroupBox) style |= WS_TABSTOP;
+  if (focus.tabStop) style |= WS_TABSTOP;
+  if (focus.groupStart) style |= WS_GROUP;
   handle_ = CreateWindowExA(ExStyle(), WindowClass(), d.caption.c_str(), style, d.left, d.top,
                             d.width, CreateHeight(), parent,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
@@ -111,16 +112,36 @@ bool TRadioButton::Checked() const {
   return SendMessageA(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
+namespace {
+
+void SetTabStop(HWND window, bool tabStop) {
+  LONG style = GetWindowLongA(window, GWL_STYLE);
+  LONG wanted = tabStop ? (style | WS_TABSTOP) : (style & ~LONG(WS_TABSTOP));
+  if (wanted != style) SetWindowLongA(window, GWL_STYLE, wanted);
+}
+
+}  // namespace
+
+// The tab stop goes with the check, so Tab always reaches the checked button.
 void TRadioButton::SetChecked(bool checked) {
   SendMessageA(Handle(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
   if (!checked) return;
+  SetTabStop(Handle(), true);
   for (TControl* sibling : form_.Children(Description().parent)) {
     auto* radio = dynamic_cast<TRadioButton*>(sibling);
-    if (radio && radio != this) SendMessageA(radio->Handle(), BM_SETCHECK, BST_UNCHECKED, 0);
+    if (radio && radio != this) {
+      SendMessageA(radio->Handle(), BM_SETCHECK, BST_UNCHECKED, 0);
+      SetTabStop(radio->Handle(), false);
+    }
   }
 }
 
-void TRadioButton::Notify(WORD code) { RunClick(code); }
+// A click, or an arrow key that moved the focus here, checks this button;
+// the check and the tab stop are set here too, so they never part.
+void TRadioButton::Notify(WORD code) {
+  if (code == BN_CLICKED) SetChecked(true);
+  RunClick(code);
+}
 
 // ---- TLabel ---------------------------------------------------------------------
 
@@ -295,7 +316,8 @@ void TForm::CreateControls() {
     HWND parent = d.parent == description_.name ? handle_ : Control<TGroupBox>(d.parent).Handle();
     TControl& created = *control;
     controls_.push_back(std::move(control));  // found by its id while it is created
-    created.CreateWindowIn(parent, kFirstControlId + int(controls_.size()) - 1);
+    created.CreateWindowIn(parent, kFirstControlId + int(controls_.size()) - 1,
+                           FocusStyleOf(description_, controls_.size() - 1));
     if (d.kind == ControlKind::kGroupBox) {
       SetPropA(created.Handle(), kFormProperty, this);
       containerProcs_[created.Handle()] = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(

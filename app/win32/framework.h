@@ -65,7 +65,7 @@ class TControl : public virtual IControl {
   const ControlDescription& Description() const { return description_; }
 
   // Creates the window below `parent`; throws when Windows refuses.
-  void CreateWindowIn(HWND parent, int id);
+  void CreateWindowIn(HWND parent, int id, FocusStyle focus);
 
   // Notification from the control (WM_COMMAND code); a button runs its click.
   virtual void Notify(WORD code);

@@ -9,9 +9,13 @@
 
 #include "app/command_line.h"
 #include "app/win32/window_mode.h"
+#include "platform/win32/adapters.h"
 #include "platform/win32/win32_platform.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before anything can load a library: the program often runs elevated from
+  // a downloads folder, where a planted DLL must not be found.
+  kst::win32::RemoveCurrentDirectoryFromDllSearch();
   kst::ScopedPlatform platform(kst::Win32Platform());
   try {
     kst::InitializeApplication();

@@ -10,7 +10,8 @@ namespace {
 constexpr RegStatus kRegFileNotFound = 2;
 constexpr RegStatus kRegMoreData = 234;
 constexpr uint32_t kVersionMagic = 0xFEEF04BD;  // the fixed-info signature
-constexpr uint32_t kVersionBlockSize = 92;
+constexpr uint32_t kFixedRecordSize = 52;
+constexpr uint32_t kBlockHeaderSize = 16;
 
 uint32_t Le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -53,8 +54,35 @@ std::optional<uint32_t> FaultPlan::Check(const std::string& call) {
 FakePlatform::FakePlatform() = default;
 FakePlatform::~FakePlatform() = default;
 
-std::optional<uint32_t> FakePlatform::Call(const std::string& name) {
+void FakePlatform::CountTowardsCut() {
+  if (!powerCut_ && callsBeforeCut_) {
+    if (*callsBeforeCut_ == 0) {
+      powerCut_ = true;
+      if (atCut_) atCut_();
+    } else {
+      --*callsBeforeCut_;
+    }
+  }
+  if (powerCut_) throw PowerCut{};
+  ++counted_;
+}
+
+void FakePlatform::CutPowerAfter(int count, std::function<void()> atCut) {
+  callsBeforeCut_ = count;
+  atCut_ = std::move(atCut);
+}
+
+void FakePlatform::Record(const std::string& name) {
+  CountTowardsCut();
   calls.push_back(name);
+}
+
+void FakePlatform::RecordClose(const std::string& name) {
+  if (!powerCut_) calls.push_back(name);
+}
+
+std::optional<uint32_t> FakePlatform::Call(const std::string& name) {
+  Record(name);
   if (beforeCall) beforeCall(name);
   std::optional<uint32_t> fault = faults.Check(name);
   if (fault) system.lastError = *fault;
@@ -78,7 +106,7 @@ bool FakeSystem::GetVersionEx(uint32_t recordSize, uint32_t& id) {
 }
 
 std::string FakeSystem::FormatSystemMessage(ErrorCode code) {
-  p_.calls.push_back("FormatMessageA");
+  p_.Record("FormatMessageA");
   auto it = messages.find(code);
   if (it != messages.end()) return it->second;
   return "Message " + std::to_string(code) + ".\r\n";
@@ -104,6 +132,8 @@ class FakeFile : public IFile {
     written = n;
     return true;
   }
+
+  bool Flush() override { return !p_.Call("FlushFileBuffers"); }
 
  private:
   FakeFileSystem& fs_;
@@ -132,12 +162,62 @@ bool FakeFileSystem::Delete(const std::string& path) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
   }
-  p_.versions.versions.erase(path);
+  p_.versions.records.erase(path);
+  return true;
+}
+
+// The file and its version resource take the new name.
+void FakeFileSystem::MoveEntry(const std::string& from, const std::string& to) {
+  files[to] = std::move(files[from]);
+  files.erase(from);
+  auto& records = p_.versions.records;
+  auto record = records.find(from);
+  if (record == records.end()) {
+    records.erase(to);
+    return;
+  }
+  records[to] = std::move(record->second);
+  records.erase(from);
+}
+
+bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& to) {
+  if (p_.Call("MoveFileExA")) return false;
+  if (p_.system.platformId == win::kVerPlatformWin32Windows) {
+    p_.system.lastError = win::kErrorCallNotImplemented;
+    return false;
+  }
+  if (!Has(from)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return false;
+  }
+  if (locked.count(from) || locked.count(to)) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return false;
+  }
+  MoveEntry(from, to);
+  return true;
+}
+
+bool FakeFileSystem::Move(const std::string& from, const std::string& to) {
+  if (p_.Call("MoveFileA")) return false;
+  if (!Has(from)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return false;
+  }
+  if (Has(to)) {
+    p_.system.lastError = win::kErrorAlreadyExists;
+    return false;
+  }
+  if (locked.count(from)) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return false;
+  }
+  MoveEntry(from, to);
   return true;
 }
 
 bool FakeFileSystem::Exists(const std::string& path) {
-  p_.calls.push_back("FindFirstFileA");
+  p_.Record("FindFirstFileA");
   return Has(path);
 }
 
@@ -156,7 +236,7 @@ const void* FakeResources::Lock(ResourceRef resource) {
 }
 
 uint32_t FakeResources::Size(ResourceRef resource) {
-  p_.calls.push_back("SizeofResource");
+  p_.Record("SizeofResource");
   auto it = images.find(int(resource));
   return it == images.end() ? 0 : uint32_t(it->second.size());
 }
@@ -170,7 +250,7 @@ class FakeRegKey : public IRegKey {
     ++reg_.openKeys;
   }
   ~FakeRegKey() override {
-    p_.calls.push_back("RegCloseKey");
+    p_.RecordClose("RegCloseKey");
     --reg_.openKeys;
   }
 
@@ -264,7 +344,7 @@ class FakeService : public IService {
     ++s_.openHandles;
   }
   ~FakeService() override {
-    p_.calls.push_back("CloseServiceHandle");
+    p_.RecordClose("CloseServiceHandle");
     --s_.openHandles;
   }
   bool Delete() override {
@@ -283,7 +363,7 @@ class FakeServiceManager : public IServiceManager {
  public:
   FakeServiceManager(FakeServices& s, FakePlatform& p) : s_(s), p_(p) { ++s_.openHandles; }
   ~FakeServiceManager() override {
-    p_.calls.push_back("CloseServiceHandle");
+    p_.RecordClose("CloseServiceHandle");
     --s_.openHandles;
   }
 
@@ -326,7 +406,7 @@ class FakeDevice : public IDevice {
     d_.mostOpenAtOnce = std::max(d_.mostOpenAtOnce, d_.openHandles);
   }
   ~FakeDevice() override {
-    p_.calls.push_back("CloseHandle");
+    p_.RecordClose("CloseHandle");
     --d_.openHandles;
   }
   int Control(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
@@ -359,37 +439,44 @@ std::unique_ptr<IDevice> FakeDevices::Open(const std::string& path, uint32_t, ui
 
 void FakeVersionResources::SetVersion(const std::string& path, uint16_t a, uint16_t b,
                                       uint16_t c, uint16_t d) {
-  versions[path] = Version{uint32_t(a) << 16 | b, uint32_t(c) << 16 | d};
+  std::vector<uint8_t> record(kFixedRecordSize, 0);
+  PutLe32(record.data(), kVersionMagic);
+  PutLe32(record.data() + 4, 0x00010000);  // the record's structure version
+  PutLe32(record.data() + 8, uint32_t(a) << 16 | b);
+  PutLe32(record.data() + 12, uint32_t(c) << 16 | d);
+  records[path] = std::move(record);
   p_.files.files[path];  // the file exists too
 }
 
+// The block is a small header holding the record's length, then the record.
 uint32_t FakeVersionResources::InfoSize(const std::string& path) {
   if (p_.Call("GetFileVersionInfoSizeA")) return 0;
-  if (!p_.files.Has(path) || versions.count(path) == 0) {
+  auto it = records.find(path);
+  if (!p_.files.Has(path) || it == records.end()) {
     p_.system.lastError = win::kErrorFileNotFound;
     return 0;
   }
-  return kVersionBlockSize;
+  return kBlockHeaderSize + uint32_t(it->second.size());
 }
 
 bool FakeVersionResources::Info(const std::string& path, uint32_t size, void* block) {
   if (p_.Call("GetFileVersionInfoA")) return false;
-  auto it = versions.find(path);
-  if (it == versions.end() || size < 12) return false;
+  auto it = records.find(path);
+  if (it == records.end() || size < kBlockHeaderSize + it->second.size()) return false;
   auto* b = static_cast<uint8_t*>(block);
   std::memset(b, 0, size);
-  PutLe32(b, kVersionMagic);
-  PutLe32(b + 4, it->second.ms);
-  PutLe32(b + 8, it->second.ls);
+  PutLe32(b, uint32_t(it->second.size()));
+  std::copy(it->second.begin(), it->second.end(), b + kBlockHeaderSize);
   return true;
 }
 
-bool FakeVersionResources::FixedFileVersion(const void* block, uint32_t& ms, uint32_t& ls) {
+bool FakeVersionResources::QueryRoot(const void* block, const void*& value, uint32_t& length) {
+  value = nullptr;
+  length = 0;
   if (p_.Call("VerQueryValueA")) return false;
   const auto* b = static_cast<const uint8_t*>(block);
-  if (Le32(b) != kVersionMagic) return false;
-  ms = Le32(b + 4);
-  ls = Le32(b + 8);
+  length = Le32(b);
+  value = b + kBlockHeaderSize;
   return true;
 }
 
@@ -407,7 +494,7 @@ void FakeWindows::Close(WindowHandle window) {
 }
 
 WindowHandle FakeWindows::Find(const char* className, const char* title) {
-  p_.calls.push_back("FindWindowA");
+  p_.Record("FindWindowA");
   ++lookups;
   if (beforeLookup) beforeLookup(lookups);
   for (const FakeWindow& w : windows) {
@@ -418,13 +505,13 @@ WindowHandle FakeWindows::Find(const char* className, const char* title) {
 }
 
 void FakeWindows::DebugOutput(const char* text) {
-  p_.calls.push_back("OutputDebugStringA");
+  p_.Record("OutputDebugStringA");
   events.push_back({WindowEvent::kDebugOutput, 0, text, 0, 0, {}});
 }
 
 void FakeWindows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
                                const void* data) {
-  p_.calls.push_back("SendMessageA");
+  p_.Record("SendMessageA");
   WindowEvent e{WindowEvent::kCopyData, window, {}, dwData, cbData, {}};
   const auto* b = static_cast<const uint8_t*>(data);
   e.block.assign(b, b + cbData);
@@ -435,7 +522,7 @@ void FakeWindows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cb
 // ---- Message boxes --------------------------------------------------------------------
 
 int FakeMessageBoxes::Show(const std::string& text, const std::string& caption, uint32_t flags) {
-  p_.calls.push_back("MessageBoxA");
+  p_.Record("MessageBoxA");
   shown.push_back({text, caption, flags});
   if (onShow) onShow(shown.back());
   if (answers.empty()) return (flags & win::kMbYesNo) ? defaultAnswer : win::kIdOk;
@@ -450,7 +537,7 @@ class FakeToken : public IToken {
  public:
   FakeToken(FakeShutdown& s, FakePlatform& p) : s_(s), p_(p) { ++s_.openTokens; }
   ~FakeToken() override {
-    p_.calls.push_back("CloseHandle");
+    p_.RecordClose("CloseHandle");
     --s_.openTokens;
   }
   bool AdjustPrivilege(const Luid& luid, uint32_t attributes) override {
@@ -488,7 +575,7 @@ bool FakeShutdown::ExitWindows(uint32_t flags, uint32_t reason) {
 // ---- Sleep --------------------------------------------------------------------------------
 
 void FakeSleep::Sleep(uint32_t milliseconds) {
-  p_.calls.push_back("Sleep");
+  p_.Record("Sleep");
   sleeps.push_back(milliseconds);
 }
 

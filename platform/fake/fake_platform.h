@@ -81,16 +81,23 @@ class FakeFileSystem : public IFileSystem {
                                 uint32_t disposition, uint32_t attributes) override;
   bool Delete(const std::string& path) override;
   bool Exists(const std::string& path) override;
+  // On the 9x family (the system's platform id) it fails with
+  // ERROR_CALL_NOT_IMPLEMENTED, as its stub does.
+  bool MoveReplacing(const std::string& from, const std::string& to) override;
+  bool Move(const std::string& from, const std::string& to) override;
 
   bool Has(const std::string& path) const { return files.count(path) != 0; }
 
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::map<std::string, FakeFileData, NoCase> files;
-  std::set<std::string, NoCase> locked;  // cannot be deleted (a loaded driver)
+  // In use by a loaded driver: cannot be deleted, moved away or replaced.
+  std::set<std::string, NoCase> locked;
   std::optional<uint32_t> writeLimit;    // a write stores at most this many bytes
   int openFiles = 0;
 
  private:
+  void MoveEntry(const std::string& from, const std::string& to);
+
   friend class FakeFile;
   FakePlatform& p_;
 };
@@ -183,16 +190,14 @@ class FakeVersionResources : public IVersionResources {
   explicit FakeVersionResources(FakePlatform& p) : p_(p) {}
   uint32_t InfoSize(const std::string& path) override;
   bool Info(const std::string& path, uint32_t size, void* block) override;
-  bool FixedFileVersion(const void* block, uint32_t& ms, uint32_t& ls) override;
+  bool QueryRoot(const void* block, const void*& value, uint32_t& length) override;
 
-  // Seeds the version of an existing (or new) file.
+  // Seeds the version of an existing (or new) file: a well-formed fixed record.
   void SetVersion(const std::string& path, uint16_t a, uint16_t b, uint16_t c, uint16_t d);
 
-  struct Version {
-    uint32_t ms = 0;
-    uint32_t ls = 0;
-  };
-  std::map<std::string, Version, NoCase> versions;  // files without an entry have no resource
+  // The root value of each file's version block, as VerQueryValueA answers
+  // it; files without an entry have no version resource.
+  std::map<std::string, std::vector<uint8_t>, NoCase> records;
 
  private:
   FakePlatform& p_;
@@ -290,6 +295,10 @@ class FakeSleep : public ISleep {
   FakePlatform& p_;
 };
 
+// Thrown by every call after a power cut; of no standard kind, so that only
+// a catch-all can absorb it.
+struct PowerCut {};
+
 // The whole fake system, installed as the current platform while it lives.
 class FakePlatform {
  public:
@@ -301,9 +310,22 @@ class FakePlatform {
   // Records a call and applies the fault plan. On an injected fault, sets the
   // last error code and returns it.
   std::optional<uint32_t> Call(const std::string& name);
+  // Records a call that the fault plan does not check.
+  void Record(const std::string& name);
+  // Records a handle being closed; never throws, and after a power cut it is
+  // not recorded (closing changes nothing that survives the cut).
+  void RecordClose(const std::string& name);
 
   // Handles still open across all facilities.
   int OpenHandles() const;
+
+  // Cuts the power after the `calls`-th recorded call from now on: every
+  // later call throws PowerCut before it changes anything, so the state is
+  // the one the cut left. `atCut` runs once, at the cut.
+  void CutPowerAfter(int calls, std::function<void()> atCut = nullptr);
+  bool PowerWasCut() const { return powerCut_; }
+  // Calls recorded that count towards a cut (every call but the closes).
+  int CountedCalls() const { return counted_; }
 
   FaultPlan faults;
   std::vector<std::string> calls;
@@ -327,6 +349,12 @@ class FakePlatform {
                     versions, windows, boxes, shutdown, sleep};
 
  private:
+  void CountTowardsCut();
+
+  std::optional<int> callsBeforeCut_;
+  std::function<void()> atCut_;
+  bool powerCut_ = false;
+  int counted_ = 0;
   ScopedPlatform installed_{platform};
 };
 

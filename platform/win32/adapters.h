@@ -24,6 +24,8 @@ class FileSystem final : public IFileSystem {
   // FindFirstFileA on the path: true when it finds an entry that is not a
   // directory.
   bool Exists(const std::string& path) override;
+  bool MoveReplacing(const std::string& from, const std::string& to) override;
+  bool Move(const std::string& from, const std::string& to) override;
 };
 
 class Resources final : public IResources {
@@ -50,13 +52,20 @@ class Devices final : public IDevices {
                                 uint32_t disposition) override;
 };
 
+// version.dll is not among the libraries the system always takes from its
+// own directory, so it is not imported: its functions are bound at first use
+// from the system directory by full path. Without them every call fails as
+// for a file without a version resource.
 class VersionResources final : public IVersionResources {
  public:
   uint32_t InfoSize(const std::string& path) override;
   bool Info(const std::string& path, uint32_t size, void* block) override;
-  bool FixedFileVersion(const void* block, uint32_t& fileVersionMS,
-                        uint32_t& fileVersionLS) override;
+  bool QueryRoot(const void* block, const void*& value, uint32_t& length) override;
 };
+
+// Takes the current directory out of the DLL search path where the system
+// offers SetDllDirectoryA (bound at run time: older systems lack it).
+void RemoveCurrentDirectoryFromDllSearch();
 
 class Windows final : public IWindows {
  public:

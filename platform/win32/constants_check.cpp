@@ -31,6 +31,8 @@ static_assert(kServiceErrorNormal == SERVICE_ERROR_NORMAL);
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
+static_assert(kErrorCallNotImplemented == ERROR_CALL_NOT_IMPLEMENTED);
 static_assert(kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
 static_assert(kErrorDuplicateServiceName == ERROR_DUPLICATE_SERVICE_NAME);
 static_assert(kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);

@@ -17,6 +17,8 @@ class File final : public IFile {
     return ok != FALSE;
   }
 
+  bool Flush() override { return ::FlushFileBuffers(handle_.Get()) != FALSE; }
+
  private:
   UniqueFileHandle handle_;
 };
@@ -54,6 +56,15 @@ bool FileSystem::Exists(const std::string& path) {
   WIN32_FIND_DATAA found;
   UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
   return search.Valid() && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FileSystem::MoveReplacing(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool FileSystem::Move(const std::string& from, const std::string& to) {
+  return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
 }  // namespace kst::win32

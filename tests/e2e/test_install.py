@@ -229,3 +229,29 @@ def test_install_with_restart_switch_restarts_whatever_the_answer(machine, build
     assert not trace.process.running() or trace.process.wait(30) is not None
     machine.restart()
     assert_installed(machine, build)
+
+
+def test_reinstall_whose_image_does_not_fit_keeps_the_old_image(machine, build):
+    seed_class_keys(machine)
+    assert machine.run(build.kstins, '/I', '/Q').rc == 0
+    installed = find_file(machine.system32(), 'Drivers\\Kestrune.sys')
+    older = embedded(build, 104) + b'an earlier version'
+    installed.write_bytes(older)
+    lists = {key: lower_filters(machine, key) for key in SEEDED}
+    trace = machine.start_trace(channels='W')
+    # No file may grow past 1 KB: the new image's write fails for real, as on
+    # a full disk.
+    program = machine.spawn(build.kstins, '/I', '/Q', file_size_limit=1024)
+    box = machine.answer('SCSI SRB Command Filters', 'Faile to copy driver to system directory!',
+                         'ok', 20000)
+    assert box is not None, trace.texts('W')
+    assert program.wait(20) == 0
+    lines = trace.texts('W')
+    assert lines[:3] == ['QuietMode', 'Copy driver to: ' + KESTRUNE_SYS,
+                         'Copyfile: CreateFile success!'], lines
+    assert lines[3].startswith('Copyfile: Failed to write file!'), lines
+    assert lines[4:] == ['===== Copyfile ==========='], lines
+    assert installed.read_bytes() == older, 'the installed image changed'
+    left = sorted(p.name for p in installed.parent.iterdir() if p.name.lower().startswith('kestrune'))
+    assert left == [installed.name], 'files of our own left behind: %s' % left
+    assert {key: lower_filters(machine, key) for key in SEEDED} == lists

@@ -6,9 +6,14 @@ the size budget. Prints one PASS/FAIL line per check and a closing
 import struct
 import sys
 
-SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "advapi32.dll", "gdi32.dll", "version.dll",
-    "comctl32.dll", "msvcrt.dll", "shell32.dll", "ole32.dll",
+# The DLLs the system always loads from its own directory (KnownDLLs), never
+# from the program's folder. The program runs elevated, often from a downloads
+# folder, so a static import of any other DLL (version.dll, comctl32.dll...)
+# would load a planted copy before the program runs a line; such DLLs are
+# bound at run time by full path instead.
+KNOWN_DLLS = {
+    "kernel32.dll", "user32.dll", "advapi32.dll", "gdi32.dll", "msvcrt.dll",
+    "shell32.dll", "ole32.dll",
 }
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 SIZE_BUDGET = 256 * 1024
@@ -115,8 +120,8 @@ def main(path, images_dir=None):
     check("GUI subsystem", pe.subsystem == 2, "subsystem %d" % pe.subsystem)
     check("within 256 KB", len(data) <= SIZE_BUDGET, "%d bytes" % len(data))
     imports = pe.imports()
-    check("imports only system DLLs", set(imports) <= SYSTEM_DLLS,
-          "unexpected: %s" % sorted(set(imports) - SYSTEM_DLLS))
+    check("imports only DLLs the system takes from its own directory", set(imports) <= KNOWN_DLLS,
+          "unexpected: %s" % sorted(set(imports) - KNOWN_DLLS))
     res = pe.resources()
     for rid in (104, 105, 106):
         img = res.get(("DRIVER", rid))

@@ -17,8 +17,10 @@ of its prefix), kills the processes it spawned and its Xvfb by their ids, and
 removes its folder. It never touches processes it did not start.
 """
 import os
+import resource
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -439,14 +441,14 @@ class WineMachine:
     def _command(self, exe, args):
         return [WINE, str(exe)] + [str(a) for a in args]
 
-    def run(self, exe, *args, timeout=60):
+    def run(self, exe, *args, timeout=60, **options):
         """Runs a program (a Unix path or a Windows program name) to its end.
         Output is decoded as Latin-1; a timeout raises HarnessError.
 
         Output goes through files, not pipes: a program that starts the Wine
         session hands its handles down to the session's services, and a pipe
         would stay open as long as they run."""
-        spawned = self.spawn(exe, *args)
+        spawned = self.spawn(exe, *args, **options)
         code = spawned.wait(timeout)
         if code is None:
             spawned.kill()
@@ -455,13 +457,25 @@ class WineMachine:
         self._spawned.remove(spawned)
         return Result(code, spawned.output(), spawned.errors())
 
-    def spawn(self, exe, *args):
+    def spawn(self, exe, *args, dll_overrides=None, file_size_limit=None):
         """Starts a program in the background; stopped at close() at the
-        latest."""
+        latest. `dll_overrides` is added to WINEDLLOVERRIDES for this program
+        only. With `file_size_limit` (bytes), no file it writes can grow past
+        that size: the write fails with EFBIG, as on a full disk (SIGXFSZ is
+        ignored so that the process is not killed)."""
         stem = self.new_file(Path(str(exe)).stem)
         out, err = stem.with_suffix('.stdout'), stem.with_suffix('.stderr')
+        env = dict(self.env)
+        if dll_overrides:
+            env['WINEDLLOVERRIDES'] = env['WINEDLLOVERRIDES'] + ';' + dll_overrides
+
+        def limit():
+            if file_size_limit is not None:
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+
         with open(out, 'wb') as out_file, open(err, 'wb') as err_file:
-            proc = subprocess.Popen(self._command(exe, args), env=self.env,
+            proc = subprocess.Popen(self._command(exe, args), env=env, preexec_fn=limit,
                                     stdin=subprocess.DEVNULL, stdout=out_file, stderr=err_file)
         spawned = Spawned(proc, out, err)
         self._spawned.append(spawned)

@@ -348,5 +348,57 @@ TEST(RequireExpectations, RejectsAnUnknownCreationHandler) {
   EXPECT_THROW(RequireExpectations(f, kExpects), FormDescriptionError);
 }
 
+// ---- Keyboard focus: radio buttons as one group ---------------------------------
+
+struct FocusRow {
+  const char* control;
+  bool tabStop, groupStart;
+};
+
+void ExpectFocusStyles(const FormDescription& f, const std::vector<FocusRow>& rows) {
+  for (const FocusRow& r : rows) {
+    size_t index = 0;
+    while (index < f.controls.size() && f.controls[index].name != r.control) ++index;
+    ASSERT_LT(index, f.controls.size()) << r.control;
+    FocusStyle style = FocusStyleOf(f, index);
+    EXPECT_EQ(style.tabStop, r.tabStop) << r.control;
+    EXPECT_EQ(style.groupStart, r.groupStart) << r.control;
+  }
+}
+
+TEST(FocusStyleOf, RadioButtonsOfOneParentAreOneGroupWithOneTabStop) {
+  FormDescription f = Parse(
+      "group G parent=Main pos=0,0 size=9x9 tab=0\n"
+      "radio A parent=G pos=0,0 size=1x1 tab=0\n"
+      "radio B parent=G pos=0,0 size=1x1 tab=1 checked=true\n"
+      "radio C parent=G pos=0,0 size=1x1 tab=2\n"
+      "group H parent=Main pos=0,0 size=9x9 tab=1\n"
+      "radio D parent=H pos=0,0 size=1x1\n"  // none checked: no tab stop in the group
+      "radio E parent=H pos=0,0 size=1x1\n"
+      "label L parent=Main pos=0,0 size=1x1\n"
+      "radio F parent=Main pos=0,0 size=1x1 checked=true\n"  // after a label: a new group
+      "button Go parent=Main pos=0,0 size=1x1 tab=2\n"
+      "button Off parent=Main pos=0,0 size=1x1\n");
+  ExpectFocusStyles(f, {{"G", false, true},
+                        {"A", false, true},
+                        {"B", true, false},
+                        {"C", false, false},
+                        {"H", false, true},
+                        {"D", false, true},
+                        {"E", false, false},
+                        {"L", false, true},
+                        {"F", true, true},
+                        {"Go", true, true},
+                        {"Off", false, true}});
+}
+
+TEST(FocusStyleOf, MainWindowOptionsTakeTabOnlyAtTheCheckedInstall) {
+  ExpectFocusStyles(ParseFormDescription(MainFormText()),
+                    {{"RadioButton2", false, true},
+                     {"RadioButton1", true, false},
+                     {"BtnOk", true, true},
+                     {"BtnClose", true, true}});
+}
+
 }  // namespace
 }  // namespace kst

@@ -108,6 +108,31 @@ TEST(CheckDriverFliterVersion, UnreadableVersionLeavesTheLabel) {
   }
 }
 
+TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
+  const std::string full = kSys + kKestrune;
+  struct Row {
+    const char* what;
+    size_t length;     // of the root value the file's resource answers
+    uint32_t signature;
+  } rows[] = {{"record cut short", 51, 0xFEEF04BD},
+              {"empty root value", 0, 0xFEEF04BD},
+              {"wrong signature", 52, 0x12345678}};
+  for (const Row& r : rows) {
+    FakePlatform fp;
+    TraceCapture trace(fp);
+    fp.versions.SetVersion(full, 1, 4, 2, 11);
+    std::vector<uint8_t>& record = fp.versions.records[full];
+    for (int i = 0; i < 4; ++i) record[size_t(i)] = uint8_t(r.signature >> (8 * i));
+    record.resize(r.length);
+    Label label;
+    EXPECT_FALSE(CheckDriverFliterVersion(kKestrune, label)) << r.what;
+    EXPECT_EQ(label.sets, 0) << r.what;
+    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
+                                    "Lost VerQueryValue: " + full}))
+        << r.what;
+  }
+}
+
 TEST(CheckDriverFliterVersion, EachFamilyPathIsLookedUpBelowTheSystemDirectory) {
   for (const char* relative :
        {"\\Drivers\\Kestrune.sys", "\\Drivers\\Morvellin.sys", "\\Iosubsys\\Kestrune.vxd"}) {

@@ -100,12 +100,28 @@ TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
   EXPECT_EQ(fp.files.files.size(), 1u);
 }
 
-TEST(DeployDriverImages, ExistingFileIsTruncatedAndOverwritten) {
+TEST(DeployDriverImages, ExistingFileIsReplacedWhole) {
   FakePlatform fp;
   SeedImages(fp);
   fp.files.files[kKestrune].bytes = Image(40000, 9);
   EXPECT_TRUE(DeployDriverImages());
   EXPECT_EQ(fp.files.files[kKestrune].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files.size(), 2u);
+}
+
+TEST(DeployDriverImages, NewImageIsFlushedBeforeItReplacesTheOldInOneStep) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.files.files[kKestrune].bytes = Image(40000, 9);
+  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  std::vector<std::string> steps;
+  for (const auto& c : fp.calls) {
+    if (c == "CreateFileA" || c == "WriteFile" || c == "FlushFileBuffers" ||
+        c == "MoveFileExA" || c == "MoveFileA" || c == "DeleteFileA") {
+      steps.push_back(c);
+    }
+  }
+  EXPECT_EQ(steps, (Lines{"CreateFileA", "WriteFile", "FlushFileBuffers", "MoveFileExA"}));
 }
 
 TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
@@ -129,7 +145,8 @@ TEST(DeployDriverImages, SecondImageFailingLeavesTheFirstOnDisk) {
   fp.resources.images.erase(105);
   EXPECT_FALSE(DeployDriverImages());
   EXPECT_TRUE(fp.files.Has(kKestrune));
-  EXPECT_TRUE(fp.files.Has(kMorvellin)) << "created but not written: it stays";
+  EXPECT_FALSE(fp.files.Has(kMorvellin)) << "never a partial image";
+  EXPECT_EQ(fp.files.files.size(), 1u) << "no file of our own is left";
   ExpectBoxes(fp, 1);
 }
 
@@ -158,6 +175,10 @@ TEST_P(CopyfileCases, TracesBoxesAndResult) {
   EXPECT_EQ(trace.Lines(), expected);
   ExpectBoxes(fp, c.ok ? 0 : 1);
   EXPECT_EQ(fp.files.Has(kKestrune), c.fileLeft);
+  if (c.fileLeft) {
+    EXPECT_EQ(fp.files.files[kKestrune].bytes, fp.resources.images[104]);
+  }
+  EXPECT_EQ(fp.files.files.size(), c.fileLeft ? 1u : 0u) << "no file of our own is left";
   EXPECT_EQ(fp.OpenHandles(), 0) << "the file is closed on every path";
 }
 
@@ -175,18 +196,32 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Copyfile: CreateFile failed!" + kKestrune}, false},
         CopyCase{"image missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
                  false, {"Copyfile: CreateFile success!", "Copyfile: Failed to FindResource!"},
-                 true},
+                 false},
         CopyCase{"image cannot be locked",
                  [](FakePlatform& fp) { fp.faults.Fail("LockResource", 8, 0); }, false,
-                 {"Copyfile: CreateFile success!", "Copyfile: Failed to LockResource!"}, true},
+                 {"Copyfile: CreateFile success!", "Copyfile: Failed to LockResource!"}, false},
         // A short write: 4096 of 16855 bytes, counts in decimal with " / " between.
         CopyCase{"short write", [](FakePlatform& fp) { fp.files.writeLimit = 4096; }, false,
                  {"Copyfile: CreateFile success!", "Copyfile: Failed to write file!16855 / 4096"},
-                 true},
+                 false},
         CopyCase{"write refused",
                  [](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112, 0); }, false,
                  {"Copyfile: CreateFile success!", "Copyfile: Failed to write file!16855 / 0"},
-                 true}),
+                 false},
+        CopyCase{"flush refused",
+                 [](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117, 0); }, false,
+                 {"Copyfile: CreateFile success!", "Copyfile: Failed to flush file!"}, false},
+        CopyCase{"replacement refused",
+                 [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 5, 0); }, false,
+                 {"Copyfile: CreateFile success!", "Copyfile: Failed to replace file!" + kKestrune},
+                 false},
+        // The file of our own cannot be deleted after the failure: the next
+        // copy truncates it.
+        CopyCase{"stale file of our own is reused",
+                 [](FakePlatform& fp) {
+                   fp.files.files[kSys + "\\Drivers\\Kestrune.~nw"].bytes = {1, 2, 3};
+                 },
+                 true, {"Copyfile: CreateFile success!", "Copyfile: " + kKestrune}, true}),
     [](const auto& info) {
       std::string name;
       for (char ch : std::string(info.param.what)) name += std::isalnum(ch) ? ch : '_';

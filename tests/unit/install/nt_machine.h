@@ -62,17 +62,36 @@ inline int Count(const Entries& entries, const std::string& name) {
   return n;
 }
 
-// The state that must hold after any run, however it failed: every other
-// driver's entry is still there in its order, each of our names is listed
-// at most once, a listed driver has its service and its file, and no
-// handle is left open.
-inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& context) {
+// Images an earlier installation left, by file path: a listed driver's file
+// may still hold one of these instead of the carried image.
+using OlderImages = std::map<std::string, std::vector<uint8_t>>;
+
+// True when the file holds a complete image: the carried one, or the older
+// one seeded for it.
+inline bool HoldsCompleteImage(const fake::FakePlatform& fp, const std::string& file,
+                               int resource, const OlderImages& older) {
+  auto at = fp.files.files.find(file);
+  if (at == fp.files.files.end()) return false;
+  auto carried = fp.resources.images.find(resource);
+  if (carried != fp.resources.images.end() && at->second.bytes == carried->second) return true;
+  auto old = older.find(file);
+  return old != older.end() && at->second.bytes == old->second;
+}
+
+// The state that must hold after any run, however it failed or wherever it
+// stopped: every other driver's entry is still there in its order, each of
+// our names is listed at most once, a listed driver has its service and a
+// complete image, a VxD that is there is complete, and no handle is left
+// open.
+inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& context,
+                            const OlderImages& older = {}) {
   struct Driver {
     std::string name, file;
+    int resource;
     std::vector<std::string> keys;
   };
-  const Driver drivers[] = {{"Kestrune", kKestruneFile, {kAta, kScsi}},
-                            {"Morvellin", kMorvellinFile, {kCdrom}}};
+  const Driver drivers[] = {{"Kestrune", kKestruneFile, 104, {kAta, kScsi}},
+                            {"Morvellin", kMorvellinFile, 105, {kCdrom}}};
   for (const auto& [key, others] : OtherEntries()) {
     Entries kept;
     for (const std::string& e : ListOf(fp, key)) {
@@ -87,11 +106,28 @@ inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& con
       if (listed == 0) continue;
       EXPECT_EQ(fp.services.services.count(d.name), 1u)
           << context << ": " << d.name << " listed in " << key << " without its service";
-      EXPECT_TRUE(fp.files.Has(d.file))
-          << context << ": " << d.name << " listed in " << key << " without its file";
+      EXPECT_TRUE(HoldsCompleteImage(fp, d.file, d.resource, older))
+          << context << ": " << d.name << " listed in " << key
+          << (fp.files.Has(d.file) ? " with an incomplete image" : " without its file");
     }
   }
+  if (fp.files.Has(kVxdFile)) {
+    EXPECT_TRUE(HoldsCompleteImage(fp, kVxdFile, 106, older))
+        << context << ": Kestrune.vxd incomplete";
+  }
   EXPECT_EQ(fp.OpenHandles(), 0) << context;
+}
+
+// The files other than the driver images: files of our own left behind.
+inline std::vector<std::string> StrayFiles(const fake::FakePlatform& fp) {
+  std::vector<std::string> stray;
+  for (const auto& [path, data] : fp.files.files) {
+    if (!SameName(path, kKestruneFile) && !SameName(path, kMorvellinFile) &&
+        !SameName(path, kVxdFile)) {
+      stray.push_back(path);
+    }
+  }
+  return stray;
 }
 
 }  // namespace kst::testing

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
+#include <sstream>
 #include <functional>
 #include <set>
 #include <stdexcept>
@@ -297,26 +299,125 @@ TEST(InstallKestrune, FailedDeploymentEndsBeforeRegistration) {
   ExpectSafeState(fp, "deployment");
 }
 
-TEST(InstallKestrune, ReinstallWhoseCopyDeletesTheFileUnlistsTheDriver) {
-  // Both creations refused after the delete between them went through: the
-  // earlier installation's Kestrune.sys is gone while the lists name it.
-  FakePlatform fp;
+// ---- Re-installing over an existing image ----------------------------------------------
+
+std::vector<uint8_t> OlderImage(size_t size, uint8_t fill) { return std::vector<uint8_t>(size, fill); }
+
+// An NT machine installed by an earlier version: listed, with images that
+// differ from the carried ones in length and bytes.
+OlderImages SeedOlderInstalled(FakePlatform& fp) {
   SeedInstalled(fp);
+  OlderImages older{{kKestruneFile, OlderImage(4500, 0x6B)}, {kMorvellinFile, OlderImage(1700, 0x6D)}};
+  for (const auto& [file, bytes] : older) fp.files.files[file].bytes = bytes;
+  return older;
+}
+
+struct ReplaceFailure {
+  const char* what;
+  std::function<void(FakePlatform&)> arrange;
+  std::string line;  // the line that names the failed step
+};
+
+TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
+  const ReplaceFailure rows[] = {
+      {"creation refused", [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5); },
+       "Copyfile: CreateFile failed!" + kKestruneFile},
+      {"short write", [](FakePlatform& fp) { fp.files.writeLimit = 1000; },
+       "Copyfile: Failed to write file!3000 / 1000"},
+      {"write refused", [](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112); },
+       "Copyfile: Failed to write file!3000 / 0"},
+      {"image resource missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
+       "Copyfile: Failed to FindResource!"},
+      {"flush refused", [](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); },
+       "Copyfile: Failed to flush file!"},
+      {"replacement refused", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 32); },
+       "Copyfile: Failed to replace file!" + kKestruneFile},
+      {"image in use by the loaded driver",
+       [](FakePlatform& fp) { fp.files.locked.insert(kKestruneFile); },
+       "Copyfile: Failed to replace file!" + kKestruneFile},
+  };
+  for (const ReplaceFailure& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    OlderImages older = SeedOlderInstalled(fp);
+    r.arrange(fp);
+    TraceCapture trace(fp);
+    EXPECT_FALSE(InstallKestrune(true));
+    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older[kKestruneFile]);
+    EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, older[kMorvellinFile]);
+    EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+    ExpectInstalled(fp);
+    EXPECT_EQ(CallCount(fp, "RegSetValueExA") + CallCount(fp, "RegDeleteValueA"), 0u);
+    EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
+    ASSERT_EQ(fp.boxes.shown.size(), 1u);
+    EXPECT_EQ(fp.boxes.shown[0].text, "Faile to copy driver to system directory!");
+    Lines lines = trace.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "Copy driver to: " + kKestruneFile);
+    EXPECT_EQ(lines[lines.size() - 2], r.line);
+    EXPECT_EQ(lines.back(), "===== Copyfile ===========");
+    ExpectSafeState(fp, r.what, older);
+  }
+}
+
+TEST(InstallKestrune, ReinstallOverOlderImagesReplacesThemWithTheSameLines) {
+  FakePlatform fp;
+  SeedOlderInstalled(fp);
   TraceCapture trace(fp);
-  fp.faults.Fail("CreateFileA", 5, 1);
-  fp.faults.Fail("CreateFileA", 5, 2);
-  EXPECT_FALSE(InstallKestrune(true));
-  EXPECT_FALSE(fp.files.Has(kKestruneFile));
-  EXPECT_EQ(ListOf(fp, kAta), OtherEntries()[kAta]);
-  EXPECT_EQ(ListOf(fp, kScsi), OtherEntries()[kScsi]);
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}))
-      << "Morvellin.sys is still there: its entry stays";
+  EXPECT_TRUE(InstallKestrune(false));
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
+  EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
   Lines lines = trace.Lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "Kestrune.sys lost by the failed copy, Kestrune taken out of LowerFilters!"),
-            lines.end());
-  EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
-  ExpectSafeState(fp, "copy deleting the installed file");
+  lines.resize(8);
+  EXPECT_EQ(lines, Join({CopyLines(kKestruneFile), CopyLines(kMorvellinFile)}));
+}
+
+// On the 9x family the old VxD steps aside, the new one moves in, and the old
+// one comes back when that fails.
+struct NineXReplace {
+  const char* what;
+  bool withOlder;
+  std::function<void(FakePlatform&)> arrange;
+  bool ok;
+};
+
+TEST(InstallKestrune, NineXReplacementKeepsAWholeVxdOrNone) {
+  const std::vector<uint8_t> old = OlderImage(1300, 0x76);
+  const std::string backup = kSysDir + "\\Iosubsys\\Kestrune.~ol";
+  const NineXReplace rows[] = {
+      {"first installation", false, [](FakePlatform&) {}, true},
+      {"over an older VxD", true, [](FakePlatform&) {}, true},
+      {"over an older VxD with a stale set-aside copy", true,
+       [&](FakePlatform& fp) { fp.files.files[backup].bytes = {1, 2, 3}; }, true},
+      {"old VxD in use", true, [](FakePlatform& fp) { fp.files.locked.insert(kVxdFile); }, false},
+      {"setting the old VxD aside refused", true,
+       [](FakePlatform& fp) { fp.faults.Fail("MoveFileA", 5, 1); }, false},
+      {"moving the new VxD in refused", true,
+       [](FakePlatform& fp) { fp.faults.Fail("MoveFileA", 5, 2); }, false},
+      {"moving the new VxD in refused on a first installation", false,
+       [](FakePlatform& fp) { fp.faults.Fail("MoveFileA", 5, 1); }, false},
+  };
+  for (const NineXReplace& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    SeedImages(fp);
+    fp.system.platformId = win::kVerPlatformWin32Windows;
+    if (r.withOlder) fp.files.files[kVxdFile].bytes = old;
+    r.arrange(fp);
+    TraceCapture trace(fp);
+    EXPECT_EQ(InstallKestrune(false), r.ok);
+    if (r.ok) {
+      EXPECT_EQ(fp.files.files[kVxdFile].bytes, fp.resources.images[106]);
+      EXPECT_EQ(trace.Lines(), CopyLines(kVxdFile));
+    } else if (r.withOlder) {
+      EXPECT_EQ(fp.files.files[kVxdFile].bytes, old);
+    } else {
+      EXPECT_FALSE(fp.files.Has(kVxdFile));
+    }
+    EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+    EXPECT_EQ(fp.boxes.shown.size(), r.ok ? 0u : 1u);
+  }
 }
 
 TEST(InstallKestrune, FailedCopyOnFreshMachineTouchesNoList) {
@@ -526,6 +627,107 @@ TEST(FailureInjection, Uninstall) {
 TEST(FailureInjection, UninstallOfNothing) {
   FailEveryCallInTurn(SeedFreshForSweep, [] { return UnInstallKestrune(true); },
                       ExpectTrueMeansRemoved);
+}
+
+// ---- A stop at any point --------------------------------------------------------------
+
+// Everything a stop leaves on the machine: files, registry and services.
+std::string MachineState(const FakePlatform& fp) {
+  std::ostringstream out;
+  for (const auto& [path, data] : fp.files.files) {
+    out << "file " << path << " " << std::string(data.bytes.begin(), data.bytes.end()) << "\n";
+  }
+  for (const auto& [key, values] : fp.registry.keys) {
+    for (const auto& [name, value] : values) {
+      out << "value " << key << " " << name << " " << value.type << " "
+          << std::string(value.bytes.begin(), value.bytes.end()) << "\n";
+    }
+  }
+  for (const auto& [name, entry] : fp.services.services) {
+    out << "service " << name << " " << entry.config.binaryPath << "\n";
+  }
+  return out.str();
+}
+
+using OlderSeeder = std::function<OlderImages(FakePlatform&)>;
+
+// Runs `procedure` once to count its calls, then again for every n from 0 to
+// that count with the power cut after its n-th call: nothing after that call
+// happens, not even clean-up. The machine must be in a safe state at every
+// stop, and exactly as the cut left it. Returns the number of stops checked.
+int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& procedure) {
+  int total = 0;
+  {
+    FakePlatform fp;
+    seed(fp);
+    int before = fp.CountedCalls();
+    procedure();
+    total = fp.CountedCalls() - before;
+  }
+  EXPECT_GT(total, 0);
+  for (int n = 0; n <= total; ++n) {
+    FakePlatform fp;
+    OlderImages older = seed(fp);
+    std::string atCut;
+    fp.CutPowerAfter(n, [&] { atCut = MachineState(fp); });
+    try {
+      procedure();
+    } catch (const fake::PowerCut&) {
+    }
+    std::string context = std::string(name) + ", stopped after call " + std::to_string(n);
+    EXPECT_EQ(fp.PowerWasCut(), n < total) << context;
+    if (fp.PowerWasCut()) {
+      EXPECT_EQ(MachineState(fp), atCut) << context << ": changed after the cut";
+    }
+    ExpectSafeState(fp, context, older);
+  }
+  std::cout << "[ stops    ] " << name << ": " << total + 1 << " stop points checked" << std::endl;
+  return total + 1;
+}
+
+// A 9x machine; the NT class lists are seeded too, to show they stay untouched.
+OlderImages SeedNineX(FakePlatform& fp) {
+  SeedNtMachine(fp);
+  fp.system.platformId = win::kVerPlatformWin32Windows;
+  fp.boxes.defaultAnswer = kYes;
+  return {};
+}
+
+OlderImages SeedNineXOlder(FakePlatform& fp) {
+  SeedNineX(fp);
+  OlderImages older{{kVxdFile, OlderImage(1300, 0x76)}};
+  fp.files.files[kVxdFile].bytes = older[kVxdFile];
+  return older;
+}
+
+TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
+  struct Scenario {
+    const char* name;
+    OlderSeeder seed;
+    Procedure procedure;
+  };
+  auto fresh = [](FakePlatform& fp) { SeedFreshForSweep(fp); return OlderImages{}; };
+  auto installed = [](FakePlatform& fp) { SeedInstalledForSweep(fp); return OlderImages{}; };
+  auto older = [](FakePlatform& fp) {
+    OlderImages images = SeedOlderInstalled(fp);
+    fp.boxes.defaultAnswer = kYes;
+    return images;
+  };
+  auto install = [] { return InstallKestrune(true); };
+  auto uninstall = [] { return UnInstallKestrune(true); };
+  const Scenario scenarios[] = {
+      {"NT first install", fresh, install},
+      {"NT re-install over the same images", installed, install},
+      {"NT re-install over older images", older, install},
+      {"NT uninstall", installed, uninstall},
+      {"NT uninstall of nothing", fresh, uninstall},
+      {"9x first install", SeedNineX, install},
+      {"9x re-install over an older VxD", SeedNineXOlder, install},
+      {"9x uninstall", SeedNineXOlder, uninstall},
+  };
+  int stops = 0;
+  for (const Scenario& s : scenarios) stops += StopAtEveryCall(s.name, s.seed, s.procedure);
+  std::cout << "[ stops    ] " << stops << " stop points checked in all" << std::endl;
 }
 
 }  // namespace

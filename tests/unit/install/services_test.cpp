@@ -18,8 +18,8 @@ using Lines = std::vector<std::string>;
 // An NT machine whose deployment has just written both driver files.
 void SeedDeployed(FakePlatform& fp, bool withOthers = true) {
   SeedNtMachine(fp, withOthers);
-  fp.files.files[kKestruneFile].bytes = {1};
-  fp.files.files[kMorvellinFile].bytes = {2};
+  fp.files.files[kKestruneFile].bytes = fp.resources.images[104];
+  fp.files.files[kMorvellinFile].bytes = fp.resources.images[105];
 }
 
 void SeedService(FakePlatform& fp, const std::string& name) {
