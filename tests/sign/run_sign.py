@@ -105,16 +105,41 @@ def certificate_table(data):
 
 
 def without_signature(data):
-    """The bytes a signer started from: certificate table cut off, its
-    directory entry and the header checksum zeroed (the linker writes 0)."""
+    """The bytes a signer started from, minus what differs between two links
+    of the same program: certificate table cut off, its directory entry, the
+    header checksum and the link time stamps (file header, export and
+    resource directories) zeroed, and the same done to every PE image embedded as a
+    resource."""
     pe = check_exe.Pe(data)
     offset, size = pe.dirs[SECURITY_DIR]
     out = bytearray(data[:offset] if size else data)
-    header = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    pe_at = struct.unpack_from("<I", data, 0x3C)[0]
+    header = pe_at + 24
     entry = header + (96 if pe.magic == 0x10B else 112) + 8 * SECURITY_DIR
     struct.pack_into("<II", out, entry, 0, 0)
     struct.pack_into("<I", out, header + CHECKSUM_OFFSET, 0)
+    struct.pack_into("<I", out, pe_at + 8, 0)
+    if pe.dirs[0][1]:
+        struct.pack_into("<I", out, pe.off(pe.dirs[0][0]) + 4, 0)
+    if pe.dirs[2][1]:
+        _zero_resource_stamps(out, pe.off(pe.dirs[2][0]), 0)
+        # Embedded driver images are links of their own.
+        for image in pe.resources().values():
+            at = data.find(image) if image[:2] == b"MZ" else -1
+            if at >= 0:
+                out[at:at + len(image)] = without_signature(image)
     return bytes(out)
+
+
+def _zero_resource_stamps(out, base, at, depth=0):
+    """Zeroes the time stamp of the resource directory at base+at and of the
+    directories below it (three levels: type, name, language)."""
+    struct.pack_into("<I", out, base + at + 4, 0)
+    named, ids = struct.unpack_from("<HH", out, base + at + 12)
+    for i in range(named + ids):
+        target, = struct.unpack_from("<I", out, base + at + 16 + 8 * i + 4)
+        if target & 0x80000000 and depth < 2:
+            _zero_resource_stamps(out, base, target & 0x7FFFFFFF, depth + 1)
 
 
 def tamper_offsets(data):
@@ -261,6 +286,30 @@ def check_tampering(r, program, root, scratch):
                 "still verifies after changing offset %#x" % offset)
 
 
+def check_failed_signing(r, build, log, p12, password_file, root):
+    """A signing step that fails must fail the build and leave no unsigned
+    program that looks up to date; the next good build signs it again."""
+    program = os.path.join(build, "KstTrace.exe")
+    fresh = os.path.join(os.path.dirname(p12), "renewed.p12")
+    shutil.copyfile(p12, fresh)  # newer than the program: it links again
+    wrong = os.path.join(os.path.dirname(p12), "wrong-password")
+    with open(wrong, "w") as f:
+        f.write("not-the-password\n")
+    for password, good in ((wrong, False), (password_file, True)):
+        label = "right" if good else "wrong"
+        code, out = configure(build, log, [("KST_SIGN_PKCS12", fresh),
+                                           ("KST_SIGN_PASSWORD_FILE", password)])
+        if code == 0:
+            code, out = run(["cmake", "--build", build, "--target", "KstTrace"], log=log,
+                            timeout=SIGN_TIMEOUT)
+        r.check("build with the %s password %s" % (label, "succeeds" if good else "fails"),
+                (code == 0) == good, out[-1500:])
+        r.check("KstTrace.exe %s after signing with the %s password"
+                % ("present" if good else "removed", label),
+                os.path.exists(program) == good, "")
+    r.check("KstTrace.exe signed again and valid", verify(program, root)[0], "")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("unsigned_build", nargs="?", default="build/win32")
@@ -306,6 +355,8 @@ def main():
                 out[-1500:])
     for program in programs:
         check_tampering(r, program, root, work)
+
+    check_failed_signing(r, build, log, p12, password_file, root)
 
     secret = password.encode()
     r.check("password nowhere in the signed build folder", not files_containing(build, secret),
