@@ -137,6 +137,9 @@ def main(path, images_dir=None):
                           ("InternalName", "Kestrune"), ("OriginalFilename", "KestruneInstall.exe")):
             got = version_string(ver, key)
             check("version field %s" % key, got == want, repr(got))
+        # Shown beside the signer of a signed program.
+        for key in ("CompanyName", "FileDescription"):
+            check("version field %s present" % key, bool(version_string(ver, key)), "missing")
     manifest = next((v for (t, _), v in res.items() if t == RT_MANIFEST), b"")
     check("manifest asks for administrator rights", b"requireAdministrator" in manifest,
           "no requireAdministrator")
