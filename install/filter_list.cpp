@@ -58,8 +58,9 @@ class ListWriter {
 
 std::optional<FilterListBuffer> AddToFilterList(const std::vector<uint8_t>& oldList,
                                                 const std::string& name) {
-  // An empty name would read as the end of the list and hide every entry after it.
-  if (name.empty()) return std::nullopt;
+  // An empty name would read as the end of the list and hide every entry after
+  // it; a zero byte inside one would store it as two entries.
+  if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
   ListWriter writer;
   writer.Append(reinterpret_cast<const uint8_t*>(name.data()), name.size());
   ForEachEntry(oldList, [&](const uint8_t* entry, size_t length) {

@@ -17,7 +17,8 @@ using FilterListBuffer = std::array<uint8_t, kFilterListBufferSize>;
 // same name (compared without regard to ASCII case, whole entries only), in
 // stored order. `oldList` is read only within its bytes and up to its first
 // empty string. Nullopt when the result does not fit the buffer together
-// with its closing empty string, and for an empty name.
+// with its closing empty string, and for a name that is empty or holds a
+// zero byte.
 std::optional<FilterListBuffer> AddToFilterList(const std::vector<uint8_t>& oldList,
                                                 const std::string& name);
 

@@ -98,7 +98,10 @@ INSTANTIATE_TEST_SUITE_P(
                 Entries{"Kestrune", kLongest}},
         AddCase{"ResultOneByteTooLong", List({kLongest + "L"}), "Kestrune", std::nullopt},
         AddCase{"TooLargeList", List({std::string(2398, 'T')}), "Kestrune", std::nullopt},
-        AddCase{"EmptyNameRefused", List({"A"}), "", std::nullopt}),
+        AddCase{"EmptyNameRefused", List({"A"}), "", std::nullopt},
+        AddCase{"NameWithZeroByteRefused", List({"A"}), std::string("Kes\0trune", 9),
+                std::nullopt},
+        AddCase{"NameOfOneZeroByteRefused", {}, std::string(1, '\0'), std::nullopt}),
     [](const auto& info) { return info.param.what; });
 
 struct RemoveCase {

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets, tests/fuzz/corpus/<target>/,
+from the cases of the unit test tables, in each target's input layout (see
+the head of each *_fuzz.cpp). Run it again after changing a layout."""
+import hashlib
+import pathlib
+import shutil
+import struct
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+def multi_sz(*entries):
+    return b"".join(e + b"\0" for e in entries) + b"\0"
+
+
+def filter_list():
+    longest = b"L" * 2341
+    lists = [
+        b"", b"\0", multi_sz(b"A"), multi_sz(b"A", b"kestrune", b"B"),
+        multi_sz(b"Kestrune", b"KESTRUNE"), multi_sz(b"A", b"A"),
+        multi_sz(b"KestruneX", b"Kestrun", b"XKestrune"), b"A\0\0B\0\0", b"\0A\0\0", b"A\0B",
+        b"A\0kestrune", multi_sz(b"\xe4", b"\xc4"), multi_sz(b"A", b"B").ljust(2352, b"\0"),
+        multi_sz(longest), multi_sz(b"Kestrune", longest), multi_sz(longest + b"L"),
+        multi_sz(b"T" * 2398), b"U" * 2352, multi_sz(b"Morvellin", b"other", b"Kestrune"),
+    ]
+    names = [b"Kestrune", b"Morvellin", b"", b"\xc4", b"Kes\0trune"]
+    for i, old in enumerate(lists):
+        for name in names[:2] if i > 1 else names:
+            yield struct.pack("<H", len(name)) + name + old
+
+
+def command_line():
+    lines = [
+        b"KstIns.exe", b"KstIns.exe   ", b"KstIns.exe /I /Q", b'"C:\\Program Files\\KstIns.exe" /U',
+        b"KstIns.exe\t/I\x01/Q\r\n/B", b'p a"b c"d', b'p "/I /Q"', b'p ""', b'p """"/I',
+        b'p /I "" /Q', b'p /""I', b'p "/I /Q', b'p /I " /Q', b'p /I "', b"p \xe9/\xff", b"",
+        b'"" /I', b"p word", b"p -I", b"p /IU", b"p /", b"p \\I", b"p /i", b"p /u", b"p /q",
+        b"p /b", b"p /?", b"p /Q /?", b"p /I /?", b"p /? /I", b"p /I /U", b"p /U /I", b"p /X",
+        b"p /Q /X", b"p /X /Q", b"p /X /I", b"p /I /X", b"p //", b"p /I /B", b"p /I /Q /B",
+        b"p /U /B", b"p /B /X", b"p /Q /B /X", b"p x /I y", b"p /Q /Q /I",
+    ]
+    for line in lines:
+        for result in (b"\x01", b"\x00"):
+            yield result + line
+
+
+def form_description():
+    yield (HERE.parent.parent / "resources" / "form" / "tmain.form").read_bytes()
+    rows = [
+        "form Main client=1x1",
+        "# heading\r\nform Main\r\n  client=319x215 border=single\r\n\t# an indented comment\r\n"
+        "\tposition=centred caption=\"a \\\"quoted\\\" \\\\ text\\n\"\r\n\r\nlabel L parent=Main\n"
+        "   pos=-3,4 size=5x6 caption=\"\"\n",
+        "form Main client=100x50\ngroup G parent=Main pos=0,0 size=10x10 align=top tab=3\n"
+        "radio R parent=G pos=1,1 size=5x5 checked=true tag=-7 tab=0 onclick=Pick\n"
+        "combo C parent=G pos=1,1 size=5x5 style=ownerdrawfixed itemheight=16 enabled=false\n"
+        "label L parent=Main pos=1,1 size=5x5 transparent=true autosize=false visible=false\n"
+        "button B parent=Main pos=1,1 size=5x5 onclick=Go tab=0\n",
+        "form M client=1x1 focus=B icon=7 fontheight=-11 font=\"MS Sans Serif\"\n"
+        "button B parent=M pos=0,0 size=1x1\n",
+        "# only\n\n", "  client=1x1\nform Main\n", "button B parent=Main pos=0,0 size=1x1\n",
+        "form A client=1x1\nform B client=1x1\n", "form\n", "form 9Lives client=1x1\n",
+        "form M client=1x1\nlabel L parent=M pos=0,0 size=1x1\nlabel L parent=M pos=0,0 size=1x1\n",
+        "form M client=1x1 caption=\"open\n", "form M client=1x1 caption=\"a\\tb\"\n",
+        "form M client=1x1 caption=\"a\\", "form M client=1x1\n  client=2x2\n",
+        "form M client=1x1\nlabel L parent=M pos=0,0 size=1x1 tag=99999999999\n",
+        "form M client=1x1\nlabel L parent=M pos=40000,0 size=1x1\n",
+        "form M client=1x1\nlabel A parent=M pos=0,0 size=1x1\nlabel B parent=A pos=0,0 size=1x1\n",
+        "form M client=1x1\ncombo C parent=M pos=0,0 size=1x1 style=ownerdrawfixed\n",
+    ]
+    for row in rows:
+        yield row.encode()
+
+
+def entry(hba, path, target, lun=0, name=b"scsi0", letter=0, context=0):
+    return struct.pack("<5I8sI", hba, path, target, lun, letter, name, context)
+
+
+def inventory():
+    cases = [
+        [entry(0, 0, 0), entry(0, 0, 1)],
+        [entry(0, 0, 0), entry(1, 0, 0)],
+        [entry(2, 0, 0)],
+        [entry(0, 0, 0), entry(0, 1, 0), entry(0, 0, 0, name=b"atapi"), entry(1, 0, 2, name=b"atapi")],
+        [entry(0, 0, 0, lun=0), entry(0, 0, 0, lun=1)],
+        [entry(0, 0, 0, letter=3), entry(0, 0, 1, letter=255), entry(0, 0, 2, letter=256)],
+        [entry(256, 0, 0), entry(0, 256, 0), entry(0, 0, 256), entry(0, 0, 0)],
+        [entry(255, 255, 255), entry(0, 0, 0, name=b"other")],
+        [entry(0, 0, 0, name=b"A\0B")],
+        [entry(3, 1, 4, name=b"12345678"), entry(0, 0, 0, name=b"1234567")],
+    ]
+    for entries in cases:
+        body = b"".join(entries)
+        for mode in (0, 1, 2, 4):
+            yield bytes([mode]) + struct.pack("<i", len(entries)) + body
+    for count in (0, -1, 2**31 - 1, 4096, 4097, 3):  # 3: a short answer of two entries
+        for mode in (2, 4, 2 | 8):
+            yield bytes([mode]) + struct.pack("<i", count) + entry(0, 0, 0) + entry(0, 0, 1)
+
+
+def answer(done=1, status=0, sense_length=0, sense=b"", type_=0x05, byte1=0x80, seed=0x41):
+    return bytes([done, status, sense_length]) + sense.ljust(18, b"\0") + bytes([type_, byte1, seed])
+
+
+def sense(key, code):
+    return bytes([0, 0, key] + [0] * 9 + [code])
+
+
+def pass_through():
+    e = entry(1, 2, 3, lun=4, name=b"scsi0", context=0x12345678)
+    cases = [
+        [answer()],
+        [answer(status=0x12, sense_length=18, sense=sense(5, 0x24))],
+        [answer(status=0, sense_length=0, sense=sense(5, 0x24))],
+        [answer(status=0, sense_length=1, sense=sense(5, 0x24)), answer()],
+        [answer(status=0x02), answer(status=0x02)],
+        [answer(type_=0x04)], [answer(byte1=0x00)], [answer(byte1=0x81)], [answer(type_=0x00)],
+        [answer(sense_length=18, sense=sense(2, 4)), answer(seed=0x61)],
+        [answer(sense_length=18, sense=sense(2, 0x3A))],
+        [answer(sense_length=18, sense=sense(6, 0x28)), answer()],
+        [answer(sense_length=18, sense=sense(6, 0x29)), answer()],
+        [answer(done=0), answer(seed=0x30)],
+        [answer(done=0), answer(done=0)],
+        [answer(status=2, sense_length=18, sense=sense(2, 4))] * 21,
+        [answer(sense_length=18, sense=sense(2, 4))] * 10,
+    ]
+    for answers in cases:
+        yield e + b"".join(answers)
+
+
+def main():
+    for target in (filter_list, command_line, form_description, inventory, pass_through):
+        folder = HERE / "corpus" / target.__name__
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        for seed in target():
+            (folder / hashlib.sha1(seed).hexdigest()).write_bytes(seed)
+
+
+if __name__ == "__main__":
+    main()
