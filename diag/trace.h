@@ -11,8 +11,9 @@ namespace kst {
 // the debug-output stream while a debug viewer window exists, and a
 // WM_COPYDATA block to the "TRACE Window". Viewers are looked up anew for
 // every line; with none running the line costs three window lookups and
-// nothing else. Never fails and reports nothing, and never waits for a
-// trace window longer than kTraceSendTimeoutMilliseconds in the whole run.
+// nothing else. Never fails and reports nothing, and waits for any one
+// trace window at most kTraceSendTimeoutMilliseconds beyond the time it
+// takes to handle the blocks it does take.
 void Trace(const std::string& text);
 
 // The longest piece of a line that one copy-data block carries whole: the
