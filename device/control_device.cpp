@@ -37,23 +37,26 @@ Attempt SendInquiry(IDevice& device, const ScsiInfo& entry, std::vector<uint8_t>
   return attempt;
 }
 
-// Waits when `asks` and reports whether a new pass is due.
-bool WaitIfPolled(bool asks) {
-  if (asks) Sys().sleep.Sleep(kPollWaitMilliseconds);
+// Waits, as far as the budget allows, when the device `asks` to be polled;
+// reports whether it asked.
+bool WaitIfPolled(bool asks, InquiryBudget& budget) {
+  if (asks) budget.Wait(kPollWaitMilliseconds);
   return asks;
 }
 
 // One pass: the first attempt and, when it was not accepted, the second.
-// Returns the pass's result; `pollAgain` tells whether another pass is due.
+// Returns the pass's result; `pollAgain` tells whether the device asked for
+// another pass.
 bool InquiryPass(IDevice& device, const ScsiInfo& entry, std::vector<uint8_t>& first,
-                 std::vector<uint8_t>& second, InquiryData& inquiry, bool& pollAgain) {
+                 std::vector<uint8_t>& second, InquiryData& inquiry, InquiryBudget& budget,
+                 bool& pollAgain) {
   Attempt a = SendInquiry(device, entry, first);
-  pollAgain = WaitIfPolled(a.sent && a.pollAgain);
+  pollAgain = WaitIfPolled(a.sent && a.pollAgain, budget);
   const std::vector<uint8_t>* data = a.accepted ? &first : nullptr;
   if (!a.accepted) {
     second.resize(kInquiryBufferSize);
     Attempt b = SendInquiry(device, entry, second);
-    pollAgain = WaitIfPolled(b.pollAgain) || pollAgain;
+    pollAgain = WaitIfPolled(b.pollAgain, budget) || pollAgain;
     if (b.accepted) data = &second;
   }
   if (data == nullptr || !IsRemovableOpticalDevice(data->data(), data->size())) return false;
@@ -68,7 +71,29 @@ std::unique_ptr<IDevice> OpenControlDevice() {
                             win::kFileShareRead | win::kFileShareWrite, win::kOpenExisting);
 }
 
-bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry) {
+InquiryBudget::InquiryBudget(uint32_t milliseconds)
+    : start_(Sys().sleep.TickCount()), limit_(milliseconds) {}
+
+// Unsigned difference: right across the clock's wrap at 2^32.
+uint32_t InquiryBudget::Used() { return std::max(Sys().sleep.TickCount() - start_, waited_); }
+
+bool InquiryBudget::Spent() {
+  if (!spent_ && Used() >= limit_) spent_ = true;
+  return spent_;
+}
+
+bool InquiryBudget::Wait(uint32_t milliseconds) {
+  uint32_t used = Used();
+  if (spent_ || used >= limit_ || milliseconds > limit_ - used) {
+    spent_ = true;
+    return false;
+  }
+  Sys().sleep.Sleep(milliseconds);
+  waited_ += milliseconds;
+  return true;
+}
+
+bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry, InquiryBudget& budget) {
   inquiry.fill(0);
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
@@ -76,10 +101,16 @@ bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry) {
   std::vector<uint8_t> second;
   for (int pass = 0; pass < kMaxInquiryPasses; ++pass) {
     bool pollAgain = false;
-    bool result = InquiryPass(*device, entry, first, second, inquiry, pollAgain);
+    bool result = InquiryPass(*device, entry, first, second, inquiry, budget, pollAgain);
     if (!pollAgain) return result;
+    if (budget.Spent()) return false;  // asking to be polled, with no time left to wait
   }
   return false;  // still asking to be polled after the last pass
+}
+
+bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry) {
+  InquiryBudget budget;
+  return InquireScsiDevice(entry, inquiry, budget);
 }
 
 bool UninitiateDevice() {

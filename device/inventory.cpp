@@ -46,9 +46,11 @@ uint8_t RecordDriveLetter(uint32_t value) {
   return value == 0 || value == kNoDriveLetter ? kNoDriveLetter : uint8_t(value);
 }
 
-// Makes the record of one numbered entry and inquires its device. Returns
-// the display name the device gave when the inquiry succeeded, else "".
-std::string MakeRecord(const DeviceInventory& inv, const NumberedDevice& n, DeviceRecord& r) {
+// Makes the record of one numbered entry and, while the budget lasts,
+// inquires its device. Returns the display name the device gave when the
+// inquiry succeeded, else "".
+std::string MakeRecord(const DeviceInventory& inv, const NumberedDevice& n, DeviceRecord& r,
+                       InquiryBudget& budget) {
   const ScsiInfo& e = inv.entries[n.entry];
   r.hostNumber = n.hostNumber;
   r.pathId = uint8_t(e.pathId);
@@ -57,7 +59,8 @@ std::string MakeRecord(const DeviceInventory& inv, const NumberedDevice& n, Devi
   r.driveLetter = RecordDriveLetter(e.driveLetter);
   r.adapterName = e.adapterName;
   r.entry = n.entry;
-  return InquireScsiDevice(e, r.inquiry) ? r.DisplayName() : std::string();
+  if (budget.Spent()) return std::string();
+  return InquireScsiDevice(e, r.inquiry, budget) ? r.DisplayName() : std::string();
 }
 
 std::string DeviceLine(const DeviceRecord& r, const ScsiInfo& e, const std::string& name) {
@@ -73,13 +76,26 @@ std::string DeviceLine(const DeviceRecord& r, const ScsiInfo& e, const std::stri
                                     adapter});
 }
 
+void TraceBudgetSpent(size_t uninquired) {
+  Trace(WsprintfText("error: inquiry time of %d ms used up, %d devices listed without inquiry",
+                     {int32_t(kInquiryBudgetMilliseconds), int32_t(uninquired)}));
+}
+
 // Makes, inquires and appends the records of `numbering`, tracing each when
-// `traceDevices`.
+// `traceDevices`. All inquiries share one time budget; the devices reached
+// after it is spent are listed without inquiry, which one line tells.
 void AddRecords(DeviceInventory& inv, const HostNumbering& numbering, bool traceDevices) {
   inv.records.reserve(numbering.devices.size());
-  for (const NumberedDevice& n : numbering.devices) {
+  InquiryBudget budget;
+  bool spentTold = false;
+  for (size_t i = 0; i < numbering.devices.size(); ++i) {
+    const NumberedDevice& n = numbering.devices[i];
+    if (!spentTold && budget.Spent()) {
+      TraceBudgetSpent(numbering.devices.size() - i);
+      spentTold = true;
+    }
     DeviceRecord record;
-    std::string name = MakeRecord(inv, n, record);
+    std::string name = MakeRecord(inv, n, record, budget);
     inv.records.push_back(record);
     ++inv.nDeviceCount;
     if (traceDevices) Trace(DeviceLine(record, inv.entries[n.entry], name));

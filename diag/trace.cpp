@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/platform.h"
-
 namespace kst {
 namespace {
 
@@ -21,22 +19,25 @@ bool TraceWindowRunning(IWindows& windows) {
   return windows.Find(kTraceWindowClass, kTraceWindowTitle) != 0;
 }
 
+}  // namespace
+
 // Sends one piece of at most kTracePieceLength characters to the trace
 // window, looking it up again after the copy and right before the send, so a
-// window that closes meanwhile gets nothing. Returns false when it is gone.
-bool SendPiece(IWindows& windows, const char* piece, size_t length) {
+// window that closes meanwhile gets nothing. Returns false when it is gone,
+// given up on, or does not take the block in time.
+bool TraceChannel::SendPiece(IWindows& windows, const char* piece, size_t length) {
   char buffer[kCopyBufferSize] = {};
   std::memcpy(buffer, piece, length);
   if (!TraceWindowRunning(windows)) return false;
   WindowHandle target = windows.Find(kTraceWindowClass, kTraceWindowTitle);
-  if (target == 0) return false;
-  windows.SendCopyData(target, 0, kCopyDataBytes, buffer);
-  return true;
+  if (target == 0 || target == abandoned_) return false;
+  if (windows.SendCopyData(target, 0, kCopyDataBytes, buffer, kTraceSendTimeoutMilliseconds))
+    return true;
+  abandoned_ = target;
+  return false;
 }
 
-}  // namespace
-
-void Trace(const std::string& text) {
+void TraceChannel::Write(const std::string& text) {
   IWindows& windows = Sys().windows;
   if (DebugViewerRunning(windows)) windows.DebugOutput(text.c_str());
 
@@ -49,6 +50,11 @@ void Trace(const std::string& text) {
     if (!SendPiece(windows, text.data() + offset, length)) return;
     offset += length;
   } while (offset < text.size());
+}
+
+void Trace(const std::string& text) {
+  static TraceChannel channel;
+  channel.Write(text);
 }
 
 }  // namespace kst

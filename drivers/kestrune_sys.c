@@ -6,6 +6,10 @@
  * driver's service key (REG_BINARY value "Parameters", 52-byte records, see
  * kst_table.h). It filters nothing: it sees no real devices and sends no SCSI
  * commands; every answer comes from that table, read once at load time.
+ * Two more values of the key make it misbehave on purpose, for tests of the
+ * program against a broken filter: "ReportedCount" (REG_DWORD) is the entry
+ * count it answers instead of the table's, and a nonzero "PassThroughFails"
+ * (REG_DWORD) fails every pass-through request.
  */
 #include <ntddk.h>
 
@@ -26,27 +30,23 @@
 static PKEY_VALUE_PARTIAL_INFORMATION table_block;
 static const kst_u8 *table;
 static kst_u32 table_count;
+static int reported_count; /* the count answered; the table's unless configured */
+static int pass_through_fails;
 
 static const WCHAR device_name[] = L"\\Device\\KESTRUNE";
 static const WCHAR link_name[] = L"\\DosDevices\\Kestrune";
 
-/* Reads the value "Parameters" of the service key into pool memory. Returns
- * the block (caller frees) or null when the value is missing, not binary or
- * cannot be read. */
-static PKEY_VALUE_PARTIAL_INFORMATION read_parameters(PUNICODE_STRING registry_path)
+/* Reads the value "Parameters" of the open service key into pool memory.
+ * Returns the block (caller frees) or null when the value is missing, not
+ * binary or cannot be read. */
+static PKEY_VALUE_PARTIAL_INFORMATION read_parameters(HANDLE key)
 {
-    OBJECT_ATTRIBUTES attributes;
     UNICODE_STRING value_name;
     KEY_VALUE_PARTIAL_INFORMATION probe;
     PKEY_VALUE_PARTIAL_INFORMATION block = NULL;
-    HANDLE key;
     ULONG size = 0;
     NTSTATUS status;
 
-    InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                               NULL, NULL);
-    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes)))
-        return NULL;
     RtlInitUnicodeString(&value_name, L"Parameters");
     status = ZwQueryValueKey(key, &value_name, KeyValuePartialInformation, &probe, sizeof(probe), &size);
     if ((NT_SUCCESS(status) || status == STATUS_BUFFER_OVERFLOW || status == STATUS_BUFFER_TOO_SMALL)
@@ -59,17 +59,48 @@ static PKEY_VALUE_PARTIAL_INFORMATION read_parameters(PUNICODE_STRING registry_p
             block = NULL;
         }
     }
-    ZwClose(key);
     return block;
+}
+
+/* Reads a REG_DWORD value of the open service key into *value; leaves it
+ * as it was when the value is missing or of another type or size. */
+static void read_dword(HANDLE key, PCWSTR name, ULONG *value)
+{
+    UNICODE_STRING value_name;
+    union {
+        KEY_VALUE_PARTIAL_INFORMATION info;
+        UCHAR bytes[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+    } answer;
+    ULONG size = 0;
+
+    RtlInitUnicodeString(&value_name, name);
+    if (NT_SUCCESS(ZwQueryValueKey(key, &value_name, KeyValuePartialInformation, &answer,
+                                   sizeof(answer), &size))
+        && answer.info.Type == REG_DWORD && answer.info.DataLength == sizeof(ULONG))
+        *value = *(ULONG UNALIGNED *)answer.info.Data;
 }
 
 static void load_table(PUNICODE_STRING registry_path)
 {
-    table_block = read_parameters(registry_path);
-    if (table_block == NULL)
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE key;
+    ULONG reported, fails = 0;
+
+    InitializeObjectAttributes(&attributes, registry_path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                               NULL, NULL);
+    if (!NT_SUCCESS(ZwOpenKey(&key, KEY_READ, &attributes)))
         return;
-    table = table_block->Data;
-    table_count = kst_table_count(table_block->DataLength);
+    table_block = read_parameters(key);
+    if (table_block != NULL) {
+        table = table_block->Data;
+        table_count = kst_table_count(table_block->DataLength);
+    }
+    reported = table_count;
+    read_dword(key, L"ReportedCount", &reported);
+    read_dword(key, L"PassThroughFails", &fails);
+    reported_count = (int)reported;
+    pass_through_fails = fails != 0;
+    ZwClose(key);
 }
 
 static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -87,21 +118,26 @@ static NTSTATUS NTAPI dispatch_create_close(PDEVICE_OBJECT device, PIRP irp)
 }
 
 /* Output of exactly 4 bytes asks for the entry count; output of count * 32
- * bytes asks for the entries themselves. */
+ * bytes asks for the entries themselves. With a reported count above the
+ * table's, the entries answer is short: only the table's entries come back. */
 static NTSTATUS get_scsi_info(PIRP irp, ULONG out_length)
 {
     kst_u8 *buffer = irp->AssociatedIrp.SystemBuffer;
-    ULONG entries_length = table_count * KST_SCSI_INFO_SIZE;
+    kst_u32 written;
 
     if (out_length == sizeof(LONG)) {
-        *(LONG UNALIGNED *)buffer = (LONG)table_count;
+        *(LONG UNALIGNED *)buffer = (LONG)reported_count;
         return complete(irp, STATUS_SUCCESS, sizeof(LONG));
     }
-    if (out_length == entries_length) {
-        kst_table_write_entries(table, table_count, buffer);
-        return complete(irp, STATUS_SUCCESS, entries_length);
+    switch (kst_entries_answer(table_count, reported_count, out_length, &written)) {
+    case KST_ENTRIES_OK:
+        kst_table_write_entries(table, written, buffer);
+        return complete(irp, STATUS_SUCCESS, written * KST_SCSI_INFO_SIZE);
+    case KST_ENTRIES_TOO_SMALL:
+        return complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+    default:
+        return complete(irp, STATUS_INVALID_PARAMETER, 0);
     }
-    return complete(irp, out_length < entries_length ? STATUS_BUFFER_TOO_SMALL : STATUS_INVALID_PARAMETER, 0);
 }
 
 /* Answers a pass-through request with the canned status and sense bytes of
@@ -116,6 +152,8 @@ static NTSTATUS scsi_pass_through(PIRP irp, ULONG in_length, ULONG out_length)
 
     if (in_length != KST_PT_REQUEST_SIZE || out_length != KST_PT_REQUEST_SIZE)
         return complete(irp, STATUS_INVALID_PARAMETER, 0);
+    if (pass_through_fails)
+        return complete(irp, STATUS_IO_DEVICE_ERROR, 0);
     index = kst_table_find(table, table_count, request);
     if (index < 0)
         return complete(irp, STATUS_NO_SUCH_DEVICE, 0);
@@ -150,6 +188,8 @@ static void release_table(void)
     table_block = NULL;
     table = NULL;
     table_count = 0;
+    reported_count = 0;
+    pass_through_fails = 0;
 }
 
 static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)

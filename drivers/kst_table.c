@@ -31,6 +31,18 @@ kst_u32 kst_table_count(kst_u32 length)
     return count > KST_MAX_RECORDS ? KST_MAX_RECORDS : count;
 }
 
+int kst_entries_answer(kst_u32 table_count, int reported, kst_u32 out_length, kst_u32 *written)
+{
+    /* Compared by division: reported * 32 does not fit 32 bits for large counts. */
+    kst_u32 wanted = reported > 0 ? (kst_u32)reported : 0;
+    *written = 0;
+    if (out_length % KST_SCSI_INFO_SIZE == 0 && out_length / KST_SCSI_INFO_SIZE == wanted) {
+        *written = wanted < table_count ? wanted : table_count;
+        return KST_ENTRIES_OK;
+    }
+    return out_length / KST_SCSI_INFO_SIZE < wanted ? KST_ENTRIES_TOO_SMALL : KST_ENTRIES_INVALID;
+}
+
 void kst_table_write_entries(const kst_u8 *table, kst_u32 count, kst_u8 *out)
 {
     kst_u32 i;

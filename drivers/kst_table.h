@@ -49,6 +49,18 @@ typedef unsigned int kst_u32;
  * past the cap are ignored). */
 kst_u32 kst_table_count(kst_u32 length);
 
+/* How an entries request with an output buffer of `out_length` bytes is
+ * answered, when the count request answers `reported` and the table holds
+ * `table_count` records. The request is taken when its length is exactly
+ * `reported` entries (none for a count of 0 or less); then *written receives
+ * the number of entries to write, at most the table's, so a count above the
+ * table gives a short answer. Returns KST_ENTRIES_OK, KST_ENTRIES_TOO_SMALL
+ * for a shorter buffer, else KST_ENTRIES_INVALID. */
+#define KST_ENTRIES_OK 0
+#define KST_ENTRIES_TOO_SMALL 1
+#define KST_ENTRIES_INVALID 2
+int kst_entries_answer(kst_u32 table_count, int reported, kst_u32 out_length, kst_u32 *written);
+
 /* Writes the ScsiInfo entries of the first `count` records of `table` back
  * to back into `out`, which holds count * KST_SCSI_INFO_SIZE bytes. */
 void kst_table_write_entries(const kst_u8 *table, kst_u32 count, kst_u8 *out);

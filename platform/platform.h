@@ -185,10 +185,12 @@ class IWindows {
   virtual WindowHandle Find(const char* className, const char* title) = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
-  // SendMessageA(window, WM_COPYDATA, 0, &COPYDATASTRUCT{dwData, cbData, data});
-  // returns when the receiver has handled it; its result is not reported.
-  virtual void SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
-                            const void* data) = 0;
+  // SendMessageTimeoutA(window, WM_COPYDATA, 0, &COPYDATASTRUCT{dwData, cbData,
+  // data}, SMTO_ABORTIFHUNG, timeoutMs, &result). True when the receiver handled
+  // the message in time; false when the system judged its thread hung, the
+  // timeout ran out or the window is gone. The receiver's answer is not reported.
+  virtual bool SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                            const void* data, uint32_t timeoutMs) = 0;
 };
 
 // ---- Message boxes -------------------------------------------------------
@@ -223,11 +225,14 @@ class IShutdown {
   virtual bool ExitWindows(uint32_t flags, uint32_t reason) = 0;
 };
 
-// ---- Sleep ---------------------------------------------------------------
+// ---- Sleep and the millisecond clock -------------------------------------
 class ISleep {
  public:
   virtual ~ISleep() = default;
   virtual void Sleep(uint32_t milliseconds) = 0;
+  // GetTickCount: milliseconds since the system started, wrapping at 2^32;
+  // only differences of two readings mean anything.
+  virtual uint32_t TickCount() = 0;
 };
 
 // The facilities of one running system. The program installs the Win32 set

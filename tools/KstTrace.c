@@ -2,7 +2,7 @@
  * KstTrace: a stand-in for the two external trace viewers, for tests.
  *
  *   KstTrace.exe [--out FILE] [--ready FILE] [--stop FILE]
- *                [--channels LETTERS] [--decoys] [--meta]
+ *                [--channels LETTERS] [--decoys] [--meta] [--hang-after N]
  *
  * Windows it owns (all top-level, never shown):
  *   W  class "TMainFrame", title "TRACE Window": takes WM_COPYDATA.
@@ -14,6 +14,9 @@
  * --decoys adds a "TMainFrame" window titled "Other Window" and a window of
  * class "KstDecoyFrame" titled "TRACE Window"; whatever they receive is
  * written with the tag X.
+ * --hang-after N makes the trace window stop answering, as a viewer whose
+ * thread hangs: once it has taken N copy-data texts (at once when N is 0),
+ * its thread stops taking messages for good and must be killed.
  *
  * Output, one line per received text, flushed at once (to FILE or stdout):
  *   W|<text>     copy-data text: lpData up to its first zero byte, at most
@@ -40,6 +43,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "escape.h"
@@ -58,6 +62,8 @@ struct options {
 static FILE *g_out;
 static CRITICAL_SECTION g_out_lock;
 static int g_meta;
+static long g_hang_after = -1; /* copy-data texts taken before hanging; -1: never */
+static long g_taken;
 
 /* DBWIN objects. DBWIN_DATA_READY is made manual-reset (writers only ever
  * set it) so the window thread can see, without consuming it, that a text
@@ -182,6 +188,10 @@ static LRESULT CALLBACK viewer_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
         settle_debug_reader();
         emit_copydata((const char *)GetWindowLongPtrA(hwnd, GWLP_USERDATA), wparam,
                       (const COPYDATASTRUCT *)lparam);
+        if (g_hang_after >= 0 && ++g_taken >= g_hang_after) {
+            ReplyMessage(TRUE); /* this text was taken; the next ones never are */
+            Sleep(INFINITE);
+        }
         return TRUE;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -274,6 +284,8 @@ static int parse_options(int argc, char **argv, struct options *opt)
             opt->decoys = 1;
         else if (!strcmp(a, "--meta"))
             opt->meta = 1;
+        else if (!strcmp(a, "--hang-after") && has_value)
+            g_hang_after = atol(argv[++i]);
         else
             return 0;
     }
@@ -305,7 +317,7 @@ int main(int argc, char **argv)
 
     if (!parse_options(argc, argv, &opt)) {
         fputs("usage: KstTrace.exe [--out FILE] [--ready FILE] [--stop FILE]"
-              " [--channels WDV] [--decoys] [--meta]\n", stderr);
+              " [--channels WDV] [--decoys] [--meta] [--hang-after N]\n", stderr);
         return 2;
     }
     g_meta = opt.meta;
@@ -335,6 +347,8 @@ int main(int argc, char **argv)
     }
     if (opt.ready_path && !touch(opt.ready_path))
         fprintf(stderr, "KstTrace: cannot create %s\n", opt.ready_path);
+    if (g_hang_after == 0)
+        Sleep(INFINITE);
 
     run_message_loop(opt.stop_path);
 

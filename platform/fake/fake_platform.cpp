@@ -509,14 +509,20 @@ void FakeWindows::DebugOutput(const char* text) {
   events.push_back({WindowEvent::kDebugOutput, 0, text, 0, 0, {}});
 }
 
-void FakeWindows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
-                               const void* data) {
-  p_.Record("SendMessageA");
+bool FakeWindows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                               const void* data, uint32_t timeoutMs) {
+  p_.Record("SendMessageTimeoutA");
+  sendTimeouts.push_back(timeoutMs);
+  if (hung.count(window) != 0) {
+    p_.sleep.ticks += timeoutMs;
+    return false;
+  }
   WindowEvent e{WindowEvent::kCopyData, window, {}, dwData, cbData, {}};
   const auto* b = static_cast<const uint8_t*>(data);
   e.block.assign(b, b + cbData);
   e.text.assign(reinterpret_cast<const char*>(b), strnlen(reinterpret_cast<const char*>(b), cbData));
   events.push_back(std::move(e));
+  return true;
 }
 
 // ---- Message boxes --------------------------------------------------------------------
@@ -577,6 +583,12 @@ bool FakeShutdown::ExitWindows(uint32_t flags, uint32_t reason) {
 void FakeSleep::Sleep(uint32_t milliseconds) {
   p_.Record("Sleep");
   sleeps.push_back(milliseconds);
+  ticks += milliseconds;
+}
+
+uint32_t FakeSleep::TickCount() {
+  p_.Record("GetTickCount");
+  return ticks;
 }
 
 }  // namespace kst::fake

@@ -223,14 +223,18 @@ class FakeWindows : public IWindows {
   explicit FakeWindows(FakePlatform& p) : p_(p) {}
   WindowHandle Find(const char* className, const char* title) override;
   void DebugOutput(const char* text) override;
-  void SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
-                    const void* data) override;
+  // Records the block unless the receiver is in `hung`: then nothing is
+  // delivered, the clock moves on by the timeout and the send fails.
+  bool SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData, const void* data,
+                    uint32_t timeoutMs) override;
 
   WindowHandle Open(const std::string& className, const std::string& title);
   void Close(WindowHandle window);
 
   std::vector<FakeWindow> windows;
   std::vector<WindowEvent> events;
+  std::set<WindowHandle> hung;        // their threads take no messages
+  std::vector<uint32_t> sendTimeouts;  // the timeout of every copy-data send
   int lookups = 0;
   // Runs before each lookup with its number (1-based), so a test can make
   // windows come and go between the lookups of one call.
@@ -285,11 +289,14 @@ class FakeShutdown : public IShutdown {
   FakePlatform& p_;
 };
 
+// A sleep moves the clock on by its length and returns at once.
 class FakeSleep : public ISleep {
  public:
   explicit FakeSleep(FakePlatform& p) : p_(p) {}
   void Sleep(uint32_t milliseconds) override;
+  uint32_t TickCount() override;
   std::vector<uint32_t> sleeps;
+  uint32_t ticks = 0;  // the clock; tests move it on to stand for slow calls
 
  private:
   FakePlatform& p_;

@@ -71,8 +71,8 @@ class Windows final : public IWindows {
  public:
   WindowHandle Find(const char* className, const char* title) override;
   void DebugOutput(const char* text) override;
-  void SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
-                    const void* data) override;
+  bool SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                    const void* data, uint32_t timeoutMs) override;
 };
 
 class MessageBoxes final : public IMessageBoxes {
@@ -92,6 +92,7 @@ class Shutdown final : public IShutdown {
 class Sleeper final : public ISleep {
  public:
   void Sleep(uint32_t milliseconds) override;
+  uint32_t TickCount() override;
 };
 
 }  // namespace kst::win32

@@ -6,4 +6,6 @@ namespace kst::win32 {
 
 void Sleeper::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+uint32_t Sleeper::TickCount() { return ::GetTickCount(); }
+
 }  // namespace kst::win32

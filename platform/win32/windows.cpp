@@ -34,14 +34,16 @@ WindowHandle Windows::Find(const char* className, const char* title) {
 
 void Windows::DebugOutput(const char* text) { ::OutputDebugStringA(text); }
 
-void Windows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
-                           const void* data) {
+bool Windows::SendCopyData(WindowHandle window, uint32_t dwData, uint32_t cbData,
+                           const void* data, uint32_t timeoutMs) {
   COPYDATASTRUCT block;
   block.dwData = dwData;
   block.cbData = cbData;
   block.lpData = const_cast<void*>(data);
-  ::SendMessageA(reinterpret_cast<HWND>(window), WM_COPYDATA, 0,
-                 reinterpret_cast<LPARAM>(&block));
+  DWORD_PTR result = 0;
+  return ::SendMessageTimeoutA(reinterpret_cast<HWND>(window), WM_COPYDATA, 0,
+                               reinterpret_cast<LPARAM>(&block), SMTO_ABORTIFHUNG, timeoutMs,
+                               &result) != 0;
 }
 
 // Modal for the whole program, as the application's own boxes are: owned by

@@ -297,7 +297,8 @@ raw the exact bytes; meta the framing numbers when started with meta=True:
 class TraceViewer:
     """KstTrace.exe running in a machine, writing to a file of the machine."""
 
-    def __init__(self, machine, channels='WD', decoys=False, meta=False, timeout=30):
+    def __init__(self, machine, channels='WD', decoys=False, meta=False, timeout=30,
+                 hang_after=None):
         stem = machine.new_file('trace')
         self.out = stem.with_suffix('.out')
         self.ready = stem.with_suffix('.ready')
@@ -307,6 +308,7 @@ class TraceViewer:
                 '--stop', winpath(self.stop_file), '--channels', channels]
         args += ['--decoys'] if decoys else []
         args += ['--meta'] if meta else []
+        args += ['--hang-after', str(hang_after)] if hang_after is not None else []
         self.process = machine.spawn(machine.build.ksttrace, *args)
         if not _wait_for(lambda: self.ready.exists() or not self.process.running(), timeout) \
                 or not self.ready.exists():
@@ -481,10 +483,12 @@ class WineMachine:
         self._spawned.append(spawned)
         return spawned
 
-    def start_trace(self, channels='WD', decoys=False, meta=False):
+    def start_trace(self, channels='WD', decoys=False, meta=False, hang_after=None):
         """Starts KstTrace.exe and waits until its windows exist. channels:
-        W trace window, D "DBGVCLNT" window, V "dbgviewClass" window."""
-        trace = TraceViewer(self, channels, decoys, meta)
+        W trace window, D "DBGVCLNT" window, V "dbgviewClass" window.
+        hang_after: the trace window's thread stops taking messages once it
+        has taken that many copy-data texts (0: at once)."""
+        trace = TraceViewer(self, channels, decoys, meta, hang_after=hang_after)
         self._traces.append(trace)
         return trace
 
@@ -612,10 +616,20 @@ class WineMachine:
         return self.probe('wait-gone', caption, timeout_ms, cls=cls,
                           timeout=timeout_ms / 1000 + 30).rc == 0
 
-    def dump(self, caption, cls=None):
-        """The window and its descendants (lib.probe.Window), or None."""
-        result = self.probe('dump', caption, cls=cls)
+    def dump(self, caption, cls=None, timeout=60):
+        """The window and its descendants (lib.probe.Window), or None.
+        Reading a list of thousands of lines takes a while: pass a longer
+        timeout (seconds) for it."""
+        result = self.probe('dump', caption, cls=cls, timeout=timeout)
         return probe_output.parse_dump(result.out) if result.rc == 0 else None
+
+    def shown(self, caption):
+        """True when a visible top-level window has this caption. Unlike
+        dump, it sends the window no message, so it neither waits for a busy
+        program nor slows it down."""
+        result = self.probe('list')
+        return any(line.split('\t')[2:4] == ['1', caption]
+                   for line in result.out.splitlines() if line.startswith('WINDOW\t'))
 
     def foreground(self):
         """The caption of the window with the desktop's focus, or None."""

@@ -316,5 +316,76 @@ TEST(UninitiateDevice, FailuresAreTracedWithTheErrorText) {
   }
 }
 
+
+// ---- The time budget of the inquiries ------------------------------------------------
+
+// One step: the clock moves on by `advance` (a slow answer), then a wait of
+// `wait` milliseconds is asked for.
+struct BudgetStep {
+  uint32_t advance;
+  uint32_t wait;
+  bool granted;
+};
+
+struct BudgetCase {
+  const char* name;
+  uint32_t start;  // the clock's reading when the budget is made
+  uint32_t limit;
+  std::vector<BudgetStep> steps;
+};
+
+std::vector<BudgetStep> HalfSecondWaits(int granted, int refused) {
+  std::vector<BudgetStep> steps(size_t(granted), BudgetStep{0, 500, true});
+  steps.insert(steps.end(), size_t(refused), BudgetStep{0, 500, false});
+  return steps;
+}
+
+class InquiryBudgetSteps : public ::testing::TestWithParam<BudgetCase> {};
+
+TEST_P(InquiryBudgetSteps, GrantsOnlyWaitsThatFit) {
+  const BudgetCase& c = GetParam();
+  FakePlatform fp;
+  fp.sleep.ticks = c.start;
+  InquiryBudget budget(c.limit);
+  uint32_t granted = 0;
+  for (size_t i = 0; i < c.steps.size(); ++i) {
+    fp.sleep.ticks += c.steps[i].advance;
+    EXPECT_EQ(budget.Wait(c.steps[i].wait), c.steps[i].granted) << "step " << i;
+    if (c.steps[i].granted) granted += c.steps[i].wait;
+  }
+  uint32_t slept = 0;
+  for (uint32_t ms : fp.sleep.sleeps) slept += ms;
+  EXPECT_EQ(slept, granted) << "a refused wait does not sleep";
+  EXPECT_LE(slept, c.limit);
+  EXPECT_TRUE(budget.Spent());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InquiryBudgetSteps,
+    ::testing::Values(
+        BudgetCase{"TenHalfSecondsFillFiveSeconds", 0, 5000, HalfSecondWaits(10, 2)},
+        // A wait that does not fit is refused whole, and the budget stays spent
+        // even for a wait that would still fit.
+        BudgetCase{"NoPartialWait", 0, 5000, {{4800, 500, false}, {0, 100, false}}},
+        BudgetCase{"SlowAnswersUseItUp", 7, 5000, {{2000, 500, true}, {2500, 500, false}}},
+        BudgetCase{"ExactFitIsGranted", 0, 5000, {{4500, 500, true}, {0, 1, false}}},
+        BudgetCase{"ClockWrapsAround", 0xFFFFFF00u, 5000, HalfSecondWaits(10, 1)},
+        BudgetCase{"ZeroBudget", 0, 0, {{0, 1, false}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(InquiryBudget, NeverReadyDeviceStopsWhenTheSharedBudgetIsSpent) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  // Rejected and not ready on every attempt: two waits per pass.
+  filter.inquiry = [](const testing::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
+  InquiryBudget budget(2000);
+  InquiryData inquiry{};
+  EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
+  EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>(4, 500));
+  EXPECT_EQ(filter.passes.size(), 4u) << "two passes of two attempts, no time left for a third";
+  EXPECT_TRUE(budget.Spent());
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
 }  // namespace
 }  // namespace kst

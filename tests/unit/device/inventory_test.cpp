@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <iterator>
+#include <set>
+
 #include "tests/unit/device/fake_filter.h"
 #include "tests/unit/support/trace_capture.h"
 
@@ -369,6 +374,102 @@ std::vector<EarlyCase> NineXEarlyCases() {
 
 INSTANTIATE_TEST_SUITE_P(Cases, NineXEarlyStops, ::testing::ValuesIn(NineXEarlyCases()),
                          [](const auto& info) { return info.param.name; });
+
+
+// ---- One time budget for all inquiries ------------------------------------------------
+
+// How every device answers an INQUIRY, and what that costs in time.
+struct SlowFilterCase {
+  const char* name;
+  uint32_t devices;
+  std::function<PassAnswer(FakePlatform&)> answer;
+  uint32_t inquired;  // devices that are sent a pass-through request
+  uint32_t slept;     // milliseconds of waits in all
+};
+
+PassAnswer AnswerWithSense(uint8_t status, uint8_t key, uint8_t code) {
+  PassAnswer a;
+  a.status = status;
+  a.senseLength = 18;
+  a.sense[2] = key;
+  a.sense[12] = code;
+  return a;
+}
+
+std::vector<SlowFilterCase> SlowFilterCases() {
+  auto neverReady = [](FakePlatform&) { return AnswerWithSense(0x02, 0x02, 0x04); };
+  auto attention = [](FakePlatform&) { return AnswerWithSense(0x12, 0x06, 0x29); };
+  return {
+      // Both attempts of every pass ask to be polled: the first device
+      // takes the whole budget, the others are listed without inquiry.
+      {"NeverReady", 40, neverReady, 1, 5000},
+      {"NeverReady4096", 4096, neverReady, 1, 5000},
+      // One wait per pass: ten passes, then the pass limit and the budget meet.
+      {"UnitAttentionForEver", 5, attention, 1, 5000},
+      // Answers of 700 ms each: the eighth device starts at 4900 ms.
+      {"SlowAnswers", 20,
+       [](FakePlatform& fp) {
+         fp.sleep.ticks += 700;
+         return RemovableCd();
+       },
+       8, 0},
+      {"PassThroughFails", 300, [](FakePlatform&) { return PassAnswer{0, 0, 0, {}, {}}; }, 300, 0},
+      {"Healthy", 300, [](FakePlatform&) { return RemovableCd("CD"); }, 300, 0},
+  };
+}
+
+class InquiryTimeBudget : public ::testing::TestWithParam<SlowFilterCase> {};
+
+TEST_P(InquiryTimeBudget, EveryDeviceListedWithinFiveSecondsOfWaits) {
+  const SlowFilterCase& c = GetParam();
+  Rig rig;
+  for (uint32_t i = 0; i < c.devices; ++i) rig.filter.entries.push_back(Entry(i / 256, 0, i % 256));
+  rig.filter.inquiry = [&](const Addressed&) { return c.answer(rig.fp); };
+
+  EXPECT_TRUE(InitiateKestruneNT());
+
+  EXPECT_EQ(Inventory().nDeviceCount, int32_t(c.devices));
+  std::set<std::pair<uint32_t, uint8_t>> asked;
+  for (const PassThroughRequest& r : rig.filter.passes)
+    asked.emplace(testing::Le32At(&r[0]), r[passthrough::kTargetId]);
+  EXPECT_EQ(asked.size(), c.inquired);
+  uint32_t slept = 0;
+  for (uint32_t ms : rig.fp.sleep.sleeps) slept += ms;
+  EXPECT_EQ(slept, c.slept);
+
+  Lines lines = rig.trace.Lines();
+  Lines told;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(told),
+               [](const std::string& l) { return l.find("inquiry time") != std::string::npos; });
+  if (c.inquired == c.devices) {
+    EXPECT_TRUE(told.empty());
+  } else {
+    EXPECT_EQ(told, Lines{"error: inquiry time of 5000 ms used up, " +
+                          std::to_string(c.devices - c.inquired) +
+                          " devices listed without inquiry"});
+    // Told right after the device lines of the inquired devices.
+    auto at = std::find(lines.begin(), lines.end(), told[0]) - lines.begin();
+    EXPECT_EQ(lines[size_t(at) - 1].rfind("(@:) H/T: ", 0), 0u);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.begin() + at,
+                            [](const std::string& l) { return l.rfind("(@:)", 0) == 0; }),
+              int(c.inquired));
+  }
+  rig.ExpectHandlesClean();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, InquiryTimeBudget, ::testing::ValuesIn(SlowFilterCases()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(InitiateKestrune9x, SharesTheInquiryBudgetToo) {
+  Rig rig;
+  rig.filter.entries = {Entry(0, 0, 0), Entry(0, 0, 1), Entry(0, 0, 2)};
+  rig.filter.inquiry = [](const Addressed&) { return AnswerWithSense(0x02, 0x02, 0x04); };
+  EXPECT_TRUE(InitiateKestrune9x());
+  EXPECT_EQ(Inventory().nDeviceCount, 3);
+  EXPECT_EQ(rig.trace.Lines().back(),
+            "error: inquiry time of 5000 ms used up, 2 devices listed without inquiry");
+  EXPECT_EQ(rig.fp.sleep.sleeps.size(), 10u);
+}
 
 }  // namespace
 }  // namespace kst

@@ -109,5 +109,82 @@ TEST(Trace, WindowClosingBetweenLookupsReceivesNothing) {
   }
 }
 
+
+// ---- A trace window that stops answering ---------------------------------------------
+
+std::vector<std::string> CopyDataTexts(const FakePlatform& fp) {
+  std::vector<std::string> texts;
+  for (const auto& e : fp.windows.events)
+    if (e.kind == WindowEvent::kCopyData) texts.push_back(e.text);
+  return texts;
+}
+
+TEST(TraceChannel, LiveWindowGetsEveryPieceInOrderWithinTheTimeout) {
+  FakePlatform fp;
+  fp.windows.Open("TMainFrame", "TRACE Window");
+  TraceChannel channel;
+  std::string longLine(600, 'y');
+  for (const std::string& line : {std::string("one"), longLine, std::string("two")})
+    channel.Write(line);
+  EXPECT_EQ(CopyDataTexts(fp), (std::vector<std::string>{"one", longLine.substr(0, 254),
+                                                         longLine.substr(254, 254),
+                                                         longLine.substr(508), "two"}));
+  EXPECT_EQ(fp.windows.sendTimeouts, std::vector<uint32_t>(5, kTraceSendTimeoutMilliseconds));
+}
+
+// A window that hangs after `answered` blocks: the block that times out is the
+// last one sent to it, whatever the line lengths; the debug stream keeps
+// receiving every line whole.
+struct HangCase {
+  const char* name;
+  std::vector<size_t> lengths;  // of the lines written
+  int answered;                 // blocks the window takes before it hangs
+  int sends;                    // sends attempted in all
+};
+
+class TraceHungWindow : public ::testing::TestWithParam<HangCase> {};
+
+TEST_P(TraceHungWindow, IsGivenUpOnAfterOneTimeout) {
+  const HangCase& c = GetParam();
+  FakePlatform fp;
+  WindowHandle viewer = fp.windows.Open("TMainFrame", "TRACE Window");
+  fp.windows.Open("DBGVCLNT", "");
+  fp.windows.beforeLookup = [&](int) {
+    if (int(CopyDataTexts(fp).size()) >= c.answered) fp.windows.hung.insert(viewer);
+  };
+  TraceChannel channel;
+  for (size_t length : c.lengths) channel.Write(std::string(length, 'z'));
+  EXPECT_EQ(int(fp.windows.sendTimeouts.size()), c.sends);
+  EXPECT_EQ(int(CopyDataTexts(fp).size()), c.sends - 1);
+  EXPECT_EQ(fp.sleep.ticks, kTraceSendTimeoutMilliseconds) << "one timeout in the whole run";
+  size_t debugLines = 0;
+  for (const auto& e : fp.windows.events) debugLines += e.kind == WindowEvent::kDebugOutput;
+  EXPECT_EQ(debugLines, c.lengths.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TraceHungWindow,
+    ::testing::Values(HangCase{"HungFromTheStart", {5, 5, 5, 5}, 0, 1},
+                      HangCase{"HungAfterTwoLines", {5, 5, 5, 5, 5}, 2, 3},
+                      // The rest of a long line is not sent after its piece timed out.
+                      HangCase{"HungInsideALongLine", {600, 5, 5}, 1, 2},
+                      HangCase{"EmptyLinesToo", {0, 0, 0}, 1, 2}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(TraceChannel, ANewTraceWindowIsServedAfterAHungOneWasGivenUpOn) {
+  FakePlatform fp;
+  WindowHandle hung = fp.windows.Open("TMainFrame", "TRACE Window");
+  fp.windows.hung.insert(hung);
+  TraceChannel channel;
+  channel.Write("lost");
+  channel.Write("skipped");
+  fp.windows.Close(hung);
+  WindowHandle fresh = fp.windows.Open("TMainFrame", "TRACE Window");
+  channel.Write("seen");
+  ASSERT_EQ(CopyDataTexts(fp), std::vector<std::string>{"seen"});
+  EXPECT_EQ(fp.windows.events.back().window, fresh);
+  EXPECT_EQ(fp.windows.sendTimeouts.size(), 2u);
+}
+
 }  // namespace
 }  // namespace kst

@@ -129,5 +129,38 @@ TEST(DriverTable, AnswerChangesOnlyStatusSenseLengthAndSense) {
   }
 }
 
+
+TEST(DriverTable, EntriesAnswerForAnyReportedCount) {
+  struct Row {
+    const char* what;
+    kst_u32 tableCount;
+    int reported;
+    kst_u32 outLength;
+    int answer;
+    kst_u32 written;
+  };
+  const Row rows[] = {
+      {"the table's own count", 3, 3, 96, KST_ENTRIES_OK, 3},
+      {"one entry short", 3, 3, 64, KST_ENTRIES_TOO_SMALL, 0},
+      {"one entry long", 3, 3, 128, KST_ENTRIES_INVALID, 0},
+      {"not whole entries", 3, 3, 97, KST_ENTRIES_INVALID, 0},
+      {"empty table, empty request", 0, 0, 0, KST_ENTRIES_OK, 0},
+      // A count above the table: the request it asks for is taken, the answer is short.
+      {"count above the table", 2, 5, 160, KST_ENTRIES_OK, 2},
+      {"count below the table", 4, 1, 32, KST_ENTRIES_OK, 1},
+      {"negative count asks for nothing", 2, -1, 0, KST_ENTRIES_OK, 0},
+      {"negative count refuses entries", 2, -1, 64, KST_ENTRIES_INVALID, 0},
+      // 2^31-1 entries would be 2^36 bytes: no 32-bit length matches it.
+      {"largest count, wrapped length", 2, 0x7FFFFFFF, 0xFFFFFFE0u, KST_ENTRIES_TOO_SMALL, 0},
+      {"largest count, empty request", 2, 0x7FFFFFFF, 0, KST_ENTRIES_TOO_SMALL, 0},
+  };
+  for (const Row& r : rows) {
+    kst_u32 written = 99;
+    EXPECT_EQ(kst_entries_answer(r.tableCount, r.reported, r.outLength, &written), r.answer)
+        << r.what;
+    EXPECT_EQ(written, r.written) << r.what;
+  }
+}
+
 }  // namespace
 }  // namespace kst

@@ -547,9 +547,9 @@ TEST(UnInstallKestruneNT, AbsorbsExceptionInEitherHalf) {
 
 // Calls the fakes record without checking them against the fault plan.
 const std::set<std::string> kUncheckedCalls = {
-    "FindWindowA", "OutputDebugStringA", "SendMessageA", "CloseServiceHandle",
+    "FindWindowA", "OutputDebugStringA", "SendMessageTimeoutA", "CloseServiceHandle",
     "RegCloseKey", "CloseHandle",        "FindFirstFileA", "FormatMessageA",
-    "SizeofResource", "Sleep",           "MessageBoxA"};
+    "SizeofResource", "Sleep",           "MessageBoxA",    "GetTickCount"};
 
 std::vector<std::string> CheckedCalls(const FakePlatform& fp) {
   std::vector<std::string> checked;
