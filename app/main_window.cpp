@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "device/status_display.h"
+#include "diag/no_throw.h"
 #include "install/deploy.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
@@ -66,11 +67,8 @@ void FormCreate(IMainWindow& window) {
 }
 
 void BtnOkClick(IMainWindow& window) {
-  try {
-    RunChosenProcedure(window);
-  } catch (...) {
-    // The procedures report their own failures; the window stays usable.
-  }
+  // The procedures report their own failures; the window stays usable.
+  NoThrow([&] { RunChosenProcedure(window); });
 }
 
 void BtnCloseClick(IMainWindow& window) { window.Close(); }
