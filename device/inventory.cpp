@@ -11,9 +11,7 @@
 namespace kst {
 namespace {
 
-constexpr const char* kDeviceLine = "(%c:)%s H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
-constexpr const char* kDeviceLineNoLetter = "(@:)%s H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
-constexpr uint8_t kNoDriveLetter = 255;
+constexpr const char* kDeviceLineTail = " H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
 
 // Sends the count request; nullopt when it failed.
 std::optional<int32_t> RequestCount(IDevice& device) {
@@ -42,6 +40,24 @@ void TraceRefusedCount(int32_t count) {
                      {count, kMaxScsiInfoCount}));
 }
 
+// Keeps the reported `count` in `inv`, traced by `countFormat`, and fetches
+// that many entries into it; the device is closed before this returns. True
+// when entries were fetched.
+bool FetchEntries(std::unique_ptr<IDevice> device, int32_t count, const char* countFormat,
+                  DeviceInventory& inv) {
+  inv.nScsiInfoCount = count;
+  Trace(WsprintfText(countFormat, {count}));
+  if (count <= 0) return false;
+  if (count > kMaxScsiInfoCount) {
+    TraceRefusedCount(count);
+    return false;
+  }
+  auto entries = RequestEntries(std::move(device), count);
+  if (!entries) return false;
+  inv.entries = std::move(*entries);
+  return true;
+}
+
 uint8_t RecordDriveLetter(uint32_t value) {
   return value == 0 || value == kNoDriveLetter ? kNoDriveLetter : uint8_t(value);
 }
@@ -63,17 +79,12 @@ std::string MakeRecord(const DeviceInventory& inv, const NumberedDevice& n, Devi
   return InquireScsiDevice(e, r.inquiry, budget) ? r.DisplayName() : std::string();
 }
 
+// The builder's trace line of a record; "(@:)" marks a record without letter.
 std::string DeviceLine(const DeviceRecord& r, const ScsiInfo& e, const std::string& name) {
-  std::string adapter = AdapterNameText(e.adapterName);
   auto id = [](uint32_t v) { return static_cast<int32_t>(v); };
-  if (r.driveLetter == kNoDriveLetter) {
-    return WsprintfText(kDeviceLineNoLetter,
-                        {name, r.hostNumber, r.targetId, id(e.hbaNumber), id(e.pathId),
-                         id(e.targetId), id(e.lun), adapter});
-  }
-  return WsprintfText(kDeviceLine, {char('A' + r.driveLetter), name, r.hostNumber, r.targetId,
-                                    id(e.hbaNumber), id(e.pathId), id(e.targetId), id(e.lun),
-                                    adapter});
+  return DeviceLineHead(r.driveLetter, '@', name) +
+         WsprintfText(kDeviceLineTail, {r.hostNumber, r.targetId, id(e.hbaNumber), id(e.pathId),
+                                        id(e.targetId), id(e.lun), AdapterNameText(e.adapterName)});
 }
 
 void TraceBudgetSpent(size_t uninquired) {
@@ -115,13 +126,22 @@ std::string DeviceRecord::DisplayName() const {
   return std::string(first, std::find(first, last, uint8_t(0)));
 }
 
-DeviceInventory& Inventory() {
-  static DeviceInventory inventory;
-  return inventory;
+std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string& name) {
+  char letter = driveLetter == kNoDriveLetter ? noLetter : char('A' + driveLetter);
+  return WsprintfText("(%c:)%s", {letter, name});
 }
 
-bool InitiateKestruneNT() {
-  DeviceInventory& inv = Inventory();
+bool ListsDevices(const DeviceInventory& inventory) {
+  return !inventory.records.empty() && inventory.nDeviceCount > 0;
+}
+
+std::string DeviceListLine(const DeviceRecord& record) {
+  return DeviceLineHead(record.driveLetter, '?', record.DisplayName()) +
+         WsprintfText(" (H%d P%d T%d L%d)",
+                      {record.hostNumber, record.pathId, record.targetId, record.lun});
+}
+
+bool InitiateKestruneNT(DeviceInventory& inv) {
   inv = DeviceInventory{};
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
@@ -134,16 +154,7 @@ bool InitiateKestruneNT() {
     Trace("Faile to get kestrune scsi information!");
     return true;
   }
-  inv.nScsiInfoCount = *count;
-  Trace(WsprintfText("Kestrune SCSI Info Count: %d", {inv.nScsiInfoCount}));
-  if (inv.nScsiInfoCount <= 0) return true;
-  if (inv.nScsiInfoCount > kMaxScsiInfoCount) {
-    TraceRefusedCount(inv.nScsiInfoCount);
-    return true;
-  }
-  auto entries = RequestEntries(std::move(device), inv.nScsiInfoCount);
-  if (!entries) return true;
-  inv.entries = std::move(*entries);
+  if (!FetchEntries(std::move(device), *count, "Kestrune SCSI Info Count: %d", inv)) return true;
   HostNumbering numbering = NumberDevicesNT(inv.entries);
   TraceAll(numbering.adapterNames);
   TraceAll(numbering.notes);
@@ -151,23 +162,13 @@ bool InitiateKestruneNT() {
   return true;
 }
 
-bool InitiateKestrune9x() {
-  DeviceInventory& inv = Inventory();
+bool InitiateKestrune9x(DeviceInventory& inv) {
   inv = DeviceInventory{};
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
   std::optional<int32_t> count = RequestCount(*device);
   if (!count) return false;
-  inv.nScsiInfoCount = *count;
-  Trace(WsprintfText("Kestrune device Count: %d", {inv.nScsiInfoCount}));
-  if (inv.nScsiInfoCount <= 0) return false;
-  if (inv.nScsiInfoCount > kMaxScsiInfoCount) {
-    TraceRefusedCount(inv.nScsiInfoCount);
-    return false;
-  }
-  auto entries = RequestEntries(std::move(device), inv.nScsiInfoCount);
-  if (!entries) return false;
-  inv.entries = std::move(*entries);
+  if (!FetchEntries(std::move(device), *count, "Kestrune device Count: %d", inv)) return false;
   HostNumbering numbering = NumberDevices9x(inv.entries);
   TraceAll(numbering.notes);
   AddRecords(inv, numbering, false);

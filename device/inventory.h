@@ -9,12 +9,15 @@
 
 namespace kst {
 
+// The drive letter value of a record whose device has no letter.
+inline constexpr uint8_t kNoDriveLetter = 255;
+
 struct DeviceRecord {
   uint8_t hostNumber = 0;
   uint8_t pathId = 0;
   uint8_t targetId = 0;
   uint8_t lun = 0;
-  uint8_t driveLetter = 255;  // 255: no letter, else 'A' + value
+  uint8_t driveLetter = kNoDriveLetter;  // else 'A' + value
   std::array<uint8_t, 8> adapterName{};
   size_t entry = 0;  // index of the entry in DeviceInventory::entries
   InquiryData inquiry{};
@@ -31,17 +34,26 @@ struct DeviceInventory {
   std::vector<DeviceRecord> records;
 };
 
-// The process-wide inventory, filled once by one of the builders.
-DeviceInventory& Inventory();
+// True when the inventory has device records to list.
+bool ListsDevices(const DeviceInventory& inventory);
+
+// One line of the device list: "(D:)name (H0 P0 T1 L0)", "(?:)" without letter.
+std::string DeviceListLine(const DeviceRecord& record);
+
+// "(D:)name": how both the device list and the builder's trace line begin a
+// device's line; `noLetter` stands in the letter's place for a record without
+// one.
+std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string& name);
 
 // The most entries the builders fetch; a larger reported count is refused
 // like a failed entries request, before anything is allocated from it.
 inline constexpr int32_t kMaxScsiInfoCount = 4096;
 
-// NT builder: initiates the filter and fills Inventory(). True when the
-// device opened and accepted the initiate request.
-bool InitiateKestruneNT();
-// 9x builder: true when the filter reported entries and they were fetched.
-bool InitiateKestrune9x();
+// NT builder: initiates the filter and fills `inventory` anew. True when
+// the device opened and accepted the initiate request.
+bool InitiateKestruneNT(DeviceInventory& inventory);
+// 9x builder, filling `inventory` anew: true when the filter reported
+// entries and they were fetched.
+bool InitiateKestrune9x(DeviceInventory& inventory);
 
 }  // namespace kst

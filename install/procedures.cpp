@@ -1,13 +1,13 @@
 #include "install/procedures.h"
 
-#include <exception>
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "diag/no_throw.h"
 #include "diag/trace.h"
 #include "install/class_filters.h"
 #include "install/deploy.h"
+#include "install/drivers.h"
 #include "install/reboot.h"
 #include "install/services.h"
 #include "platform/platform.h"
@@ -22,107 +22,124 @@ constexpr const char* kUninstalledQuestion =
     "Kestrune uninstalled success!.\nThis need reboot to take effect.\n\nDo you want to reboot "
     "now?";
 constexpr const char* kUninstalledCaption = "Kestrune uninstalled";
-constexpr const char* kFiltersCaption = "SCSI SRB Command Filters";
 constexpr const char* kWow64Text = "The Kestrune drivers are for 32-bit Windows only!";
 constexpr const char* kWow64Line =
     "Failed to install Kestrune: the drivers are for 32-bit Windows only!";
 constexpr uint32_t kPauseBetweenDrivers = 2000;
 
+// What came of an installation, kept as such until InstallKestrune turns it
+// into its boolean, its last trace line and the restart question.
+enum class InstallOutcome { kInstalled, kRefusedUnderWow64, kCopyFailed, kRegistrationFailed };
+
+// What came of removing one driver, kept until the uninstall turns it into
+// its trace line and its boolean.
+enum class RemovalOutcome { kGone, kStillListed, kNoPath, kFileRemains };
+
 bool AskRestart(const char* question, const char* caption) {
   return Sys().boxes.Show(question, caption, win::kMbYesNo | win::kMbIconQuestion) == win::kIdYes;
 }
 
-// One half of the NT uninstall: what belongs to one filter driver.
-struct DriverRemoval {
-  const char* name;
-  const char* relativePath;
-  const char* fileName;
-  bool tracesPath;
-  std::vector<ClassList> lists;
-};
-
-const DriverRemoval kKestruneRemoval{
-    REG_KESTRUNE, kKestruneSysPath, "Kestrune.sys", true,
-    {{KESTRUNE_REG_KEY_ATA, "DelLowerFilter KESTRUNE_REG_KEY_ATA"},
-     {KESTRUNE_REG_KEY_SCSI, "DelLowerFilter KESTRUNE_REG_KEY_SCSI"}}};
-
-const DriverRemoval kMorvellinRemoval{
-    REG_MORVELLIN, kMorvellinSysPath, "Morvellin.sys", false,
-    {{MORVELLIN_REG_KEY_CDVDROM, "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"}}};
-
 // Takes the name out of every class list of the driver; true when any
 // removal succeeded. Every list is attempted.
-bool TakeOutOfLists(const DriverRemoval& driver) {
+bool TakeOutOfLists(const FilterDriver& driver) {
   bool any = false;
   for (const ClassList& list : driver.lists) {
-    Trace(list.line);
-    any = DelLowerFilter(driver.name, list.key) || any;
+    Trace(list.removeLine);
+    any = DelLowerFilter(driver.serviceName, list.key) || any;
   }
   return any;
 }
 
-void DeleteDriverFile(const DriverRemoval& driver, const std::string& path) {
+void DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
   bool deleted = Sys().files.Delete(path);
-  Trace(std::string("DeleteFile: ") + driver.fileName + (deleted ? " success!" : " failed!"));
+  Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
 }
 
-// Removes one filter driver; true when its file is gone and no class list
+// Removes one filter driver: gone when its file is gone and no class list
 // names it. The lists are cleared first and read back: while any may still
 // name the driver, its service and file stay, because a listed filter
 // without them keeps the devices of its class from starting.
-bool RemoveFilterDriver(const DriverRemoval& driver) {
-  std::optional<std::string> path = SystemPath(driver.relativePath);
-  if (driver.tracesPath) {
-    Trace(path.value_or(Sys().files.SystemDirectory() + driver.relativePath));
-  }
+RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
+  std::optional<std::string> path = SystemPath(driver.image.relativePath);
+  if (driver.tracesPathOnRemoval) Trace(PathForTrace(path, driver.image.relativePath));
   bool listRemoved = TakeOutOfLists(driver);
-  if (AnyLowerFilterMayName(driver.name, driver.lists)) {
-    Trace(std::string(driver.name) + " still listed in LowerFilters, service and " +
-          driver.fileName + " kept!");
-    return false;
+  if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
+    return RemovalOutcome::kStillListed;
   }
-  bool serviceRemoved = DeleteFilterService(driver.name);
-  if (!path) return false;
+  bool serviceRemoved = DeleteFilterService(driver);
+  if (!path) return RemovalOutcome::kNoPath;
   if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
-  return !Sys().files.Exists(*path);
+  return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
 }
 
-// One half run so that nothing it raises stops the other half.
-bool RemoveFilterDriverAbsorbing(const DriverRemoval& driver) {
-  try {
-    return RemoveFilterDriver(driver);
-  } catch (const std::exception&) {
-    return false;
-  } catch (...) {
-    return false;
-  }
+// One half of the NT uninstall, up to its closing trace line. Nothing it
+// raises stops the other half.
+bool RemoveFilterDriverHalf(const FilterDriver& driver) {
+  return NoThrow(
+      [&] {
+        RemovalOutcome outcome = RemoveFilterDriver(driver);
+        if (outcome == RemovalOutcome::kStillListed) {
+          Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
+                driver.image.fileName + " kept!");
+        }
+        return outcome == RemovalOutcome::kGone;
+      },
+      false);
 }
 
-// Registration on the NT family; true only when both steps succeeded.
+RemovalOutcome RemoveVxd() {
+  std::optional<std::string> path = SystemPath(kKestruneVxd.relativePath);
+  Trace("Delete driver to: " + PathForTrace(path, kKestruneVxd.relativePath));
+  if (!path) return RemovalOutcome::kNoPath;
+  Sys().files.Delete(*path);  // its outcome is judged by the file test below
+  return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
+}
+
+// Registration on the NT family: every driver's step runs; true only when
+// all succeeded.
 bool RegisterNT() {
-  Trace("InstallKestruneNT");
-  bool kestrune = InstallKestruneNT();
-  Trace("InstallMorvellinNT");
-  bool morvellin = InstallMorvellinNT();
-  return kestrune && morvellin;
+  bool all = true;
+  for (const FilterDriver* driver : kNtDrivers) {
+    Trace(driver->texts.installStep);
+    all = RegisterFilterDriver(*driver) && all;
+  }
+  return all;
+}
+
+InstallOutcome Install() {
+  // Under WOW64 the images would land in the redirected directory and a
+  // boot-start filter that can never load would be listed.
+  if (Sys().system.IsWow64Process()) return InstallOutcome::kRefusedUnderWow64;
+  // A failed copy leaves every earlier image whole, so the lists that name
+  // them stay as they are.
+  if (!DeployDriverImages()) return InstallOutcome::kCopyFailed;
+  if (IsWindowsNT() && !RegisterNT()) return InstallOutcome::kRegistrationFailed;
+  return InstallOutcome::kInstalled;
+}
+
+// The box and line a failed installation ends with; a failed copy has shown
+// its own box already.
+void ReportInstallFailure(InstallOutcome outcome) {
+  switch (outcome) {
+    case InstallOutcome::kRefusedUnderWow64:
+      Sys().boxes.Show(kWow64Text, kFiltersCaption, win::kMbOk | win::kMbIconError);
+      Trace(kWow64Line);
+      break;
+    case InstallOutcome::kRegistrationFailed:
+      Trace("None RebootWindows");
+      break;
+    case InstallOutcome::kCopyFailed:
+    case InstallOutcome::kInstalled:
+      break;
+  }
 }
 
 }  // namespace
 
 bool InstallKestrune(bool interactive) {
-  // Under WOW64 the images would land in the redirected directory and a
-  // boot-start filter that can never load would be listed.
-  if (Sys().system.IsWow64Process()) {
-    Sys().boxes.Show(kWow64Text, kFiltersCaption, win::kMbOk | win::kMbIconError);
-    Trace(kWow64Line);
-    return false;
-  }
-  // A failed copy leaves every earlier image whole, so the lists that name
-  // them stay as they are.
-  if (!DeployDriverImages()) return false;
-  bool installed = IsWindowsNT() ? RegisterNT() : true;
-  if (!installed) {
-    Trace("None RebootWindows");
+  InstallOutcome outcome = Install();
+  if (outcome != InstallOutcome::kInstalled) {
+    ReportInstallFailure(outcome);
     return false;
   }
   if (interactive && AskRestart(kInstalledQuestion, kInstalledCaption)) {
@@ -141,21 +158,20 @@ bool UnInstallKestrune(bool interactive) {
 }
 
 bool UnInstallKestruneNT() {
-  bool kestruneGone = RemoveFilterDriverAbsorbing(kKestruneRemoval);
-  Sys().sleep.Sleep(kPauseBetweenDrivers);
-  bool morvellinGone = RemoveFilterDriverAbsorbing(kMorvellinRemoval);
-  return kestruneGone && morvellinGone;
+  bool allGone = true;
+  for (const FilterDriver* driver : kNtDrivers) {
+    if (driver != kNtDrivers.front()) Sys().sleep.Sleep(kPauseBetweenDrivers);
+    allGone = RemoveFilterDriverHalf(*driver) && allGone;
+  }
+  return allGone;
 }
 
 bool UnInstallKestrune9X() {
   Trace("===== UnInstallKestrune9X ===========");
-  std::optional<std::string> path = SystemPath(kKestruneVxdPath);
-  Trace("Delete driver to: " + path.value_or(Sys().files.SystemDirectory() + kKestruneVxdPath));
-  if (!path) return false;
-  Sys().files.Delete(*path);  // its outcome is judged by the file test below
-  if (!Sys().files.Exists(*path)) return true;
-  RebootWindows();
-  return false;
+  RemovalOutcome outcome = RemoveVxd();
+  // A file that could not be deleted restarts Windows at once, without a question.
+  if (outcome == RemovalOutcome::kFileRemains) RebootWindows();
+  return outcome == RemovalOutcome::kGone;
 }
 
 }  // namespace kst

@@ -43,11 +43,11 @@ Lines KestruneRegistration(const std::string& serviceLine) {
   return {"InstallKestruneNT",
           serviceLine,
           "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
-          "RegLowerFilter: Kestrune: " + kAta,
-          "Success to RegLowerFilter " + kAta,
+          "RegLowerFilter: Kestrune: " + kAdapterClass,
+          "Success to RegLowerFilter " + kAdapterClass,
           "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
-          "RegLowerFilter: Kestrune: " + kScsi,
-          "Success to RegLowerFilter " + kScsi,
+          "RegLowerFilter: Kestrune: " + kIdeClass,
+          "Success to RegLowerFilter " + kIdeClass,
           "Success to RegLowerFilter Kestrune ATAPI!"};
 }
 
@@ -55,18 +55,18 @@ Lines MorvellinRegistration(const std::string& serviceLine) {
   return {"InstallMorvellinNT",
           serviceLine,
           "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
-          "RegLowerFilter: Morvellin: " + kCdrom,
-          "Success to RegLowerFilter " + kCdrom,
+          "RegLowerFilter: Morvellin: " + kCdromClass,
+          "Success to RegLowerFilter " + kCdromClass,
           "Success to RegLowerFilter Morvellin cdvdrom!"};
 }
 
 Lines KestruneListRemoval() {
-  return {"DelLowerFilter KESTRUNE_REG_KEY_ATA", "DelLowerFilter: Kestrune: " + kAta,
-          "DelLowerFilter KESTRUNE_REG_KEY_SCSI", "DelLowerFilter: Kestrune: " + kScsi};
+  return {"DelLowerFilter KESTRUNE_REG_KEY_ATA", "DelLowerFilter: Kestrune: " + kAdapterClass,
+          "DelLowerFilter KESTRUNE_REG_KEY_SCSI", "DelLowerFilter: Kestrune: " + kIdeClass};
 }
 
 Lines MorvellinListRemoval() {
-  return {"DelLowerFilter MORVELLIN_REG_KEY_CDVDROM", "DelLowerFilter: Morvellin: " + kCdrom};
+  return {"DelLowerFilter MORVELLIN_REG_KEY_CDVDROM", "DelLowerFilter: Morvellin: " + kCdromClass};
 }
 
 size_t CallCount(const FakePlatform& fp, const std::string& call) {
@@ -84,9 +84,9 @@ void SeedInstalled(FakePlatform& fp) {
 }
 
 void ExpectInstalled(const FakePlatform& fp) {
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
-  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"Kestrune", "ideguard"}));
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"Kestrune", "ideguard"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin", "imapi", "redbook"}));
   EXPECT_EQ(fp.services.services.size(), 2u);
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_TRUE(fp.files.Has(kMorvellinFile));
@@ -140,8 +140,8 @@ TEST(UnInstallKestrune, AbsentFilesWithListsLeftTraceSequence) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedNtMachine(fp);
-  fp.registry.SetMultiSz(kAta, "LowerFilters", {"atapiflt", "Kestrune", "SCSIFLT2"});
-  fp.registry.SetMultiSz(kCdrom, "LowerFilters", {"Morvellin", "imapi", "redbook"});
+  fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", {"atapiflt", "Kestrune", "SCSIFLT2"});
+  fp.registry.SetMultiSz(kCdromClass, "LowerFilters", {"Morvellin", "imapi", "redbook"});
   EXPECT_TRUE(UnInstallKestrune(false));
   EXPECT_EQ(trace.Lines(), Join({{kKestruneFile},
                                  KestruneListRemoval(),
@@ -151,7 +151,7 @@ TEST(UnInstallKestrune, AbsentFilesWithListsLeftTraceSequence) {
                                  {"Failed to OpenService Morvellin",
                                   "DeleteFile: Morvellin.sys failed!"}}));
   ExpectSafeState(fp, "absent files");
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"atapiflt", "SCSIFLT2"}));
 }
 
 TEST(UnInstallKestrune, AfterInstallLeavesExactlyTheOtherEntries) {
@@ -174,7 +174,7 @@ TEST(UnInstallKestrune, OnlyListEntryRemovesValue) {
   SeedNtMachine(fp, false);
   ASSERT_TRUE(InstallKestrune(false));
   EXPECT_TRUE(UnInstallKestrune(false));
-  for (const auto& key : {kAta, kScsi, kCdrom}) {
+  for (const auto& key : {kAdapterClass, kIdeClass, kCdromClass}) {
     EXPECT_EQ(fp.registry.keys[key].count("LowerFilters"), 0u) << key;
   }
 }
@@ -279,7 +279,7 @@ TEST(InstallKestrune, FailedKestruneCreationStillRunsMorvellinStep) {
   EXPECT_FALSE(InstallKestrune(true));
   EXPECT_FALSE(fp.files.Has(kKestruneFile));
   EXPECT_EQ(fp.services.services.count("Morvellin"), 1u);
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin", "imapi", "redbook"}));
   EXPECT_EQ(trace.Lines().back(), "None RebootWindows");
   EXPECT_TRUE(fp.boxes.shown.empty());
   ExpectSafeState(fp, "Kestrune creation");
@@ -323,9 +323,9 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
       {"creation refused", [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5); },
        "Copyfile: CreateFile failed!" + kKestruneFile},
       {"short write", [](FakePlatform& fp) { fp.files.writeLimit = 1000; },
-       "Copyfile: Failed to write file!3000 / 1000"},
+       "Copyfile: Failed to write file!2475 / 1000"},
       {"write refused", [](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112); },
-       "Copyfile: Failed to write file!3000 / 0"},
+       "Copyfile: Failed to write file!2475 / 0"},
       {"image resource missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
        "Copyfile: Failed to FindResource!"},
       {"flush refused", [](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); },
@@ -486,8 +486,8 @@ TEST(UnInstallKestrune, FailedListRewriteKeepsServiceAndFile) {
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Kestrune still listed in LowerFilters, service and Kestrune.sys kept!"),
             lines.end());
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
-  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"ideguard"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"ideguard"}));
   EXPECT_EQ(fp.services.services.count("Kestrune"), 1u);
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_FALSE(fp.files.Has(kMorvellinFile)) << "the second half still runs";
