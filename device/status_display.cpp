@@ -14,15 +14,15 @@ const char* const kRule = "-------------------------------------";  // 37 hyphen
 
 // Both NT files are checked, so both labels show what was found.
 bool CheckNtDriverFiles(IDriverStatusView& window) {
-  bool kestrune = CheckDriverFliterVersion(kKestruneSysPath, window.Kestrune2());
-  bool morvellin = CheckDriverFliterVersion(kMorvellinSysPath, window.Morvellin2());
+  bool kestrune = CheckDriverFliterVersion(kKestruneSysPath, window.KestruneVersion());
+  bool morvellin = CheckDriverFliterVersion(kMorvellinSysPath, window.MorvellinVersion());
   return kestrune && morvellin;
 }
 
 bool Check9xDriverFile(IDriverStatusView& window) {
-  bool current = CheckDriverFliterVersion(kKestruneVxdPath, window.Kestrune2());
-  window.Morvellin1().SetVisible(false);
-  window.Morvellin2().SetVisible(false);
+  bool current = CheckDriverFliterVersion(kKestruneVxdPath, window.KestruneVersion());
+  window.MorvellinCaption().SetVisible(false);
+  window.MorvellinVersion().SetVisible(false);
   return current;
 }
 
@@ -32,7 +32,7 @@ bool AskNtFilter(IDriverStatusView& window) {
   Trace("InitiateKestruneNT");
   if (!InitiateKestruneNT()) return false;
   ShowDeviceList(window);
-  window.RadioButton1().SetTag(1);
+  window.InstallOption().SetTag(1);
   Trace("UnInitiateKestruneNT");
   UninitiateDevice();
   return true;
@@ -44,13 +44,13 @@ bool Ask9xFilter() {
 }
 
 void ShowOutcome(IDriverStatusView& window, bool installed) {
-  IComboList& list = window.CbDeviceList();
+  IComboList& list = window.DeviceList();
   if (!installed) {
     list.SetEnabled(false);
-    window.LabelStatus2().SetCaption("Uninstall");
+    window.InstallState().SetCaption("Uninstall");
     return;
   }
-  window.LabelStatus2().SetCaption("Install");
+  window.InstallState().SetCaption("Install");
   bool hasLines = list.Count() >= 1;
   list.SetEnabled(hasLines);
   if (hasLines) list.Select(0);
@@ -71,13 +71,13 @@ std::string DeviceListLine(const DeviceRecord& record) {
 void ShowDeviceList(IDriverStatusView& window) {
   const DeviceInventory& inventory = Inventory();
   if (!inventory.records.empty() && inventory.nDeviceCount > 0) {
-    window.Host2().SetCaption(DecimalText(inventory.nScsiInfoCount));
-    window.Target2().SetCaption(DecimalText(inventory.nDeviceCount));
+    window.EntryCount().SetCaption(DecimalText(inventory.nScsiInfoCount));
+    window.DeviceCount().SetCaption(DecimalText(inventory.nDeviceCount));
     Trace(kRule);
     Trace("InitiateKestrune - Already");
     for (const DeviceRecord& record : inventory.records) {
       std::string line = DeviceListLine(record);
-      window.CbDeviceList().Add(line);
+      window.DeviceList().Add(line);
       Trace(line);
     }
     Trace(kRule);
@@ -88,10 +88,10 @@ void ShowDeviceList(IDriverStatusView& window) {
 }
 
 bool RefreshDriverStatus(IDriverStatusView& window) {
-  window.Kestrune2().SetCaption("");
-  window.Morvellin2().SetCaption("");
-  window.CbDeviceList().Clear();
-  window.CbDeviceList().SetEnabled(false);
+  window.KestruneVersion().SetCaption("");
+  window.MorvellinVersion().SetCaption("");
+  window.DeviceList().Clear();
+  window.DeviceList().SetEnabled(false);
   bool nt = IsWindowsNT();
   bool installed = nt ? CheckNtDriverFiles(window) : Check9xDriverFile(window);
   if (installed) installed = nt ? AskNtFilter(window) : Ask9xFilter();

@@ -8,19 +8,19 @@
 
 namespace kst {
 
-// The controls of the main window that the status display writes, by their
-// names in the window. The main window implements this (and more).
+// The controls of the main window that the status display writes, named for
+// what they show. The main window implements this (and more).
 class IDriverStatusView {
  public:
   virtual ~IDriverStatusView() = default;
-  virtual IControl& Kestrune2() = 0;
-  virtual IControl& Morvellin1() = 0;
-  virtual IControl& Morvellin2() = 0;
-  virtual IControl& LabelStatus2() = 0;
-  virtual IControl& Host2() = 0;
-  virtual IControl& Target2() = 0;
-  virtual IComboList& CbDeviceList() = 0;
-  virtual IRadioButton& RadioButton1() = 0;
+  virtual IControl& KestruneVersion() = 0;
+  virtual IControl& MorvellinCaption() = 0;  // the "Morvellin:" label, hidden on 9x
+  virtual IControl& MorvellinVersion() = 0;
+  virtual IControl& InstallState() = 0;  // "Install" or "Uninstall"
+  virtual IControl& EntryCount() = 0;    // SCSI entries the filter reports
+  virtual IControl& DeviceCount() = 0;
+  virtual IComboList& DeviceList() = 0;
+  virtual IRadioButton& InstallOption() = 0;  // carries the installed mark in its tag
 };
 
 // Checks the installed driver files of the running family and, when all are
@@ -29,7 +29,7 @@ class IDriverStatusView {
 // (Tag 1). True when the filter counts as installed.
 bool RefreshDriverStatus(IDriverStatusView& window);
 
-// Fills Host2, Target2 and the device list from Inventory() and traces them.
+// Fills the entry count, the device count and the device list from Inventory() and traces them.
 void ShowDeviceList(IDriverStatusView& window);
 
 // One line of the device list: "(D:)name (H0 P0 T1 L0)", "(?:)" without letter.

@@ -1,10 +1,8 @@
 #include "app/win32/framework.h"
 
-
 #include <algorithm>
 #include <charconv>
 
-#include "app/main_window.h"
 #include "diag/failure.h"
 
 namespace kst::framework {
@@ -47,14 +45,23 @@ HICON LoadFormIcon(const std::string& icon) {
   return static_cast<HICON>(LoadImageA(Instance(), id, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
 }
 
+std::function<void(const std::string&)>& ExceptionHandler() {
+  static std::function<void(const std::string&)> handler;
+  return handler;
+}
+
+// Hands the exception being handled to the application's handler; called
+// only inside a catch block.
 void ShowEscapedException() {
+  std::string message;
   try {
     throw;
   } catch (const std::exception& e) {
-    ShowExceptionBox(e.what());
+    message = e.what();
   } catch (...) {
-    ShowExceptionBox("Unexpected failure");
+    message = "Unexpected failure";
   }
+  if (ExceptionHandler()) ExceptionHandler()(message);
 }
 
 }  // namespace
@@ -237,7 +244,6 @@ void TForm::Build(const FormDescription& description,
   try {
     CreateFormWindow();
     CreateControls();
-    Loaded();
     BindHandlers(handlers);
     OrderTabStops();
   } catch (...) {
@@ -518,17 +524,8 @@ LRESULT CALLBACK TForm::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LP
 
 namespace application {
 
-// The controls are the system's own classes (buttons, statics, combo box),
-// so nothing needs loading: the command-line mode starts as cheaply as the
-// process itself.
-void Initialize() {}
-
-std::string FormResource(const char* name) {
-  HRSRC found = FindResourceA(Instance(), name, MAKEINTRESOURCEA(10));  // RT_RCDATA
-  HGLOBAL loaded = found ? LoadResource(Instance(), found) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) throw Failure(std::string("Resource ") + name + " not found");
-  return std::string(static_cast<const char*>(data), SizeofResource(Instance(), found));
+void SetExceptionHandler(std::function<void(const std::string&)> handler) {
+  ExceptionHandler() = std::move(handler);
 }
 
 void Run(TForm& main) {

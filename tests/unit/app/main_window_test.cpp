@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <functional>
 #include <stdexcept>
 
 #include "device/inventory.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/app/carried_form.h"
 #include "tests/unit/app/fake_main_window.h"
 
 namespace kst {
@@ -47,13 +47,13 @@ TEST_F(MainWindow, FormCreateSetsTitleOptionAndExitButtonThenRefreshes) {
   FormCreate(window);
 
   EXPECT_EQ(window.caption, "Kestrune Install Tools");
-  EXPECT_EQ(window.radioButton1.Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
-  EXPECT_TRUE(window.btnExitWindows.Visible());
+  EXPECT_EQ(window.InstallOption().Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
+  EXPECT_TRUE(window.ExitWindowsButton().Visible());
   // Fresh machine: the refresh ran and found nothing installed.
-  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
-  EXPECT_EQ(window.kestrune2.Caption(), "");
-  EXPECT_EQ(window.radioButton1.Tag(), 0);
-  EXPECT_TRUE(window.radioButton1.Checked());
+  EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
+  EXPECT_EQ(window.KestruneVersion().Caption(), "");
+  EXPECT_EQ(window.InstallOption().Tag(), 0);
+  EXPECT_TRUE(window.InstallOption().Checked());
   EXPECT_TRUE(fp.boxes.shown.empty());
 }
 
@@ -64,15 +64,15 @@ TEST_F(MainWindow, FormCreateUsesTheTitleSetAtThatMoment) {
 }
 
 TEST_F(MainWindow, FormCreateLeavesARefreshExceptionToTheFramework) {
-  window.kestrune2.beforeChange = [] { throw std::runtime_error("no more handles"); };
+  window.KestruneVersion().beforeChange = [] { throw std::runtime_error("no more handles"); };
 
   EXPECT_THROW(FormCreate(window), std::runtime_error);
 
   // The steps before the refresh have been made.
   EXPECT_EQ(window.caption, "Kestrune Install Tools");
-  EXPECT_EQ(window.radioButton1.Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
-  EXPECT_TRUE(window.btnExitWindows.Visible());
-  EXPECT_EQ(window.labelStatus2.Caption(), "UnInstall");
+  EXPECT_EQ(window.InstallOption().Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
+  EXPECT_TRUE(window.ExitWindowsButton().Visible());
+  EXPECT_EQ(window.InstallState().Caption(), "UnInstall");
 }
 
 // ---- BtnOkClick ---------------------------------------------------------------
@@ -94,9 +94,8 @@ class Execute : public MainWindow, public ::testing::WithParamInterface<ExecuteR
 TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
   const ExecuteRow& row = GetParam();
   FormCreate(window);
-  window.radioButton1.SetChecked(row.installChosen);
-  window.radioButton2.SetChecked(!row.installChosen);
-  window.radioButton1.SetTag(row.tag);
+  window.InstallOption().SetChecked(row.installChosen);
+  window.InstallOption().SetTag(row.tag);
   if (!row.installChosen) fp.files.files[VxdPath()];
   fp.boxes.answers.assign(row.answers.begin(), row.answers.end());
 
@@ -126,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainWindow, ReinstallQuestionUsesTheWindowsCaptionAtThatMoment) {
   FormCreate(window);
-  window.radioButton1.SetTag(1);
+  window.InstallOption().SetTag(1);
   window.caption = "Renamed";
 
   BtnOkClick(window);
@@ -142,14 +141,14 @@ TEST_F(MainWindow, ExecuteLeavesTheStatusShownAtStart) {
   BtnOkClick(window);
   ASSERT_TRUE(fp.files.Has(VxdPath()));
 
-  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
-  EXPECT_EQ(window.kestrune2.Caption(), "");
-  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
+  EXPECT_EQ(window.KestruneVersion().Caption(), "");
+  EXPECT_EQ(window.InstallOption().Tag(), 0);
 }
 
 TEST_F(MainWindow, SecondExecuteAsksAgain) {
   FormCreate(window);
-  window.radioButton1.SetTag(1);
+  window.InstallOption().SetTag(1);
 
   BtnOkClick(window);
   BtnOkClick(window);
@@ -160,7 +159,7 @@ TEST_F(MainWindow, SecondExecuteAsksAgain) {
 
 TEST_F(MainWindow, ExceptionBeforeTheProcedureEndsSilently) {
   FormCreate(window);
-  window.radioButton1.SetTag(1);
+  window.InstallOption().SetTag(1);
   fp.boxes.onShow = [](const fake::ShownBox&) { throw std::runtime_error("out of memory"); };
 
   EXPECT_NO_THROW(BtnOkClick(window));
@@ -237,17 +236,108 @@ TEST(ShowExceptionBox, ErrorBoxCaptionedWithTheTitle) {
   EXPECT_EQ(fp.boxes.shown[0].flags, win::kMbOk | win::kMbIconError);
 }
 
-// ---- The description the program carries meets the window's needs ----------------
+// ---- The description read from the program's resources --------------------------
 
-TEST(MainFormExpectations, TheCarriedDescriptionMeetsThem) {
-  std::string here = __FILE__;
-  std::ifstream in(here.substr(0, here.rfind("tests/unit/app/")) + "resources/form/tmain.form",
-                   std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  ASSERT_FALSE(text.str().empty());
-  EXPECT_NO_THROW(RequireExpectations(ParseFormDescription(text.str()), MainFormExpectations()));
+// The carried description with `from` replaced by `to` (once).
+std::string CarriedFormWith(const std::string& from, const std::string& to) {
+  std::string text = test::MainFormText();
+  size_t at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
 }
+
+struct FormResourceRow {
+  const char* name;
+  std::function<void(FakePlatform&)> arrange;
+  const char* fault;  // a part of the message; null when the description is read
+};
+
+void PrintTo(const FormResourceRow& row, std::ostream* os) { *os << row.name; }
+
+class FormResource : public ::testing::TestWithParam<FormResourceRow> {};
+
+TEST_P(FormResource, IsReadParsedAndHeldToTheWindowsNeeds) {
+  const FormResourceRow& row = GetParam();
+  FakePlatform fp;
+  fp.resources.rcData["TMAIN"] = test::MainFormText();
+  ASSERT_FALSE(fp.resources.rcData["TMAIN"].empty());
+  row.arrange(fp);
+
+  if (!row.fault) {
+    FormDescription form = MainFormDescription();
+    EXPECT_EQ(form.name, "Main");
+    EXPECT_EQ(form.controls.size(), MainFormExpectations().controls.size());
+    return;
+  }
+  try {
+    MainFormDescription();
+    ADD_FAILURE() << "no exception";
+  } catch (const Failure& e) {
+    EXPECT_NE(std::string(e.what()).find(row.fault), std::string::npos) << e.what();
+  }
+}
+
+const char* const kNotFound = "Resource TMAIN not found";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FormResource,
+    ::testing::Values(
+        FormResourceRow{"Carried", [](FakePlatform&) {}, nullptr},
+        FormResourceRow{"Missing", [](FakePlatform& fp) { fp.resources.rcData.clear(); },
+                        kNotFound},
+        // Names are not matched by their beginning.
+        FormResourceRow{"OnlyALongerName",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData["TMAIN2"] = fp.resources.rcData["TMAIN"];
+                          fp.resources.rcData.erase("TMAIN");
+                        },
+                        kNotFound},
+        // A driver image of any id is not a form.
+        FormResourceRow{"OnlyDriverImages",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData.clear();
+                          fp.resources.images[105] = {'f', 'o', 'r', 'm'};
+                        },
+                        kNotFound},
+        FormResourceRow{"FindFails",
+                        [](FakePlatform& fp) { fp.faults.Fail("FindResourceA", 1813); },
+                        kNotFound},
+        FormResourceRow{"LockFails", [](FakePlatform& fp) { fp.faults.Fail("LockResource", 8); },
+                        kNotFound},
+        FormResourceRow{"Empty", [](FakePlatform& fp) { fp.resources.rcData["TMAIN"].clear(); },
+                        "empty"},
+        FormResourceRow{"CutShort",
+                        [](FakePlatform& fp) {
+                          std::string& text = fp.resources.rcData["TMAIN"];
+                          text.resize(text.find("combo CbDeviceList"));
+                        },
+                        "the form has no control \"CbDeviceList\""},
+        FormResourceRow{"ControlRenamed",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData["TMAIN"] =
+                              CarriedFormWith("label Target2", "label Target3");
+                        },
+                        "\"Target2\""},
+        FormResourceRow{"ControlOfAnotherKind",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData["TMAIN"] =
+                              CarriedFormWith("label Host1", "button Host1");
+                        },
+                        "\"Host1\" must be a label, not a button"},
+        FormResourceRow{"UnknownHandler",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData["TMAIN"] =
+                              CarriedFormWith("onclick=BtnCloseClick", "onclick=BtnQuitClick");
+                        },
+                        "\"BtnQuitClick\" is not known"},
+        // A zero inside the text is no end of it: the parser sees the zero.
+        FormResourceRow{"ZeroInside",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData["TMAIN"] =
+                              CarriedFormWith("label Host1", std::string("label Host1\0", 12));
+                        },
+                        "line"}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace kst
