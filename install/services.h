@@ -1,15 +1,16 @@
 #pragma once
-#include <string>
+#include "install/drivers.h"
 
 namespace kst {
 
-// Registration steps of the NT installation: the kernel service and the
+// The registration step of the NT installation: the kernel service and the
 // class filter lists of one driver. True when every list was registered.
-bool InstallKestruneNT();
-bool InstallMorvellinNT();
+bool RegisterFilterDriver(const FilterDriver& driver);
+bool InstallKestruneNT();   // of kKestrune
+bool InstallMorvellinNT();  // of kMorvellin
 
-// Removes one filter service ("Kestrune" or "Morvellin"); true when the
-// service control manager accepted the deletion.
-bool DeleteFilterService(const std::string& serviceName);
+// Removes the driver's service; true when the service control manager
+// accepted the deletion.
+bool DeleteFilterService(const FilterDriver& driver);
 
 }  // namespace kst
