@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "device/status_display.h"
+#include "diag/no_throw.h"
 #include "install/deploy.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
@@ -17,7 +18,7 @@ std::string& Title() {
 
 // False when the user declined to install over an installed filter.
 bool ConfirmReinstall(IMainWindow& window) {
-  if (window.InstallOption().Tag() != 1) return true;
+  if (!window.InstalledMark()) return true;
   int answer = Sys().boxes.Show("Kestrune alreay installed!\nRe-install again?",
                                 window.Caption(), win::kMbYesNo | win::kMbIconQuestion);
   return answer == win::kIdYes;
@@ -64,15 +65,12 @@ void FormCreate(IMainWindow& window) {
   IRadioButton& install = window.InstallOption();
   install.SetCaption(install.Caption() + " ( " + kCarriedDriverVersion + " )");
   window.ExitWindowsButton().SetVisible(true);
-  RefreshDriverStatus(window);
+  window.KeepInstalledMark(MarksInstalled(RefreshDriverStatus(window)));
 }
 
 void BtnOkClick(IMainWindow& window) {
-  try {
-    RunChosenProcedure(window);
-  } catch (...) {
-    // The procedures report their own failures; the window stays usable.
-  }
+  // The procedures report their own failures; the window stays usable.
+  NoThrow([&] { RunChosenProcedure(window); });
 }
 
 void BtnCloseClick(IMainWindow& window) { window.Close(); }

@@ -97,13 +97,17 @@ std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string
   return WsprintfText("(%c:)%s", {letter, name});
 }
 
-DeviceInventory& Inventory() {
-  static DeviceInventory inventory;
-  return inventory;
+bool ListsDevices(const DeviceInventory& inventory) {
+  return !inventory.records.empty() && inventory.nDeviceCount > 0;
 }
 
-bool InitiateKestruneNT() {
-  DeviceInventory& inv = Inventory();
+std::string DeviceListLine(const DeviceRecord& record) {
+  return DeviceLineHead(record.driveLetter, '?', record.DisplayName()) +
+         WsprintfText(" (H%d P%d T%d L%d)",
+                      {record.hostNumber, record.pathId, record.targetId, record.lun});
+}
+
+bool InitiateKestruneNT(DeviceInventory& inv) {
   inv = DeviceInventory{};
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
@@ -133,8 +137,7 @@ bool InitiateKestruneNT() {
   return true;
 }
 
-bool InitiateKestrune9x() {
-  DeviceInventory& inv = Inventory();
+bool InitiateKestrune9x(DeviceInventory& inv) {
   inv = DeviceInventory{};
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;

@@ -1,9 +1,6 @@
 #pragma once
-// The "Driver Information" part of the main window: what is installed right
-// now, gathered once when the window is created.
-#include <string>
-
-#include "device/inventory.h"
+// The "Driver Information" part of the main window: shows a DriverStatus.
+#include "device/driver_status.h"
 #include "platform/controls.h"
 
 namespace kst {
@@ -14,25 +11,26 @@ class IDriverStatusView {
  public:
   virtual ~IDriverStatusView() = default;
   virtual IControl& KestruneVersion() = 0;
-  virtual IControl& MorvellinCaption() = 0;  // the "Morvellin:" label, hidden on 9x
+  virtual IControl& MorvellinCaption() = 0;
   virtual IControl& MorvellinVersion() = 0;
-  virtual IControl& InstallState() = 0;  // "Install" or "Uninstall"
-  virtual IControl& EntryCount() = 0;    // SCSI entries the filter reports
+  virtual IControl& InstallState() = 0;
+  virtual IControl& EntryCount() = 0;
   virtual IControl& DeviceCount() = 0;
   virtual IComboList& DeviceList() = 0;
-  virtual IRadioButton& InstallOption() = 0;  // carries the installed mark in its tag
+  virtual IRadioButton& InstallOption() = 0;
 };
 
-// Checks the installed driver files of the running family and, when all are
-// current, asks the running filter for its devices; shows the outcome and,
-// on the NT family with the filter answering, marks the install option
-// (Tag 1). True when the filter counts as installed.
-bool RefreshDriverStatus(IDriverStatusView& window);
+// Writes `status` into the view: the version found in each file (empty where
+// none was read), "Install" or "Uninstall", and, when the filter is installed
+// on the NT family, its devices and the install option's mark (Tag 1). On
+// 9x the Morvellin labels are hidden. Writes no trace line.
+void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status);
 
-// Fills the entry count, the device count and the device list from Inventory() and traces them.
-void ShowDeviceList(IDriverStatusView& window);
+// QueryDriverStatus, then ShowDriverStatus; returns what was shown.
+DriverStatus RefreshDriverStatus(IDriverStatusView& view);
 
-// One line of the device list: "(D:)name (H0 P0 T1 L0)", "(?:)" without letter.
-std::string DeviceListLine(const DeviceRecord& record);
+// Fills the entry and device counts and the device list from `inventory`
+// when it lists devices.
+void ShowDeviceList(IDriverStatusView& view, const DeviceInventory& inventory);
 
 }  // namespace kst

@@ -1,9 +1,9 @@
 #include "install/procedures.h"
 
-#include <exception>
 #include <optional>
 #include <string>
 
+#include "diag/no_throw.h"
 #include "diag/trace.h"
 #include "install/class_filters.h"
 #include "install/deploy.h"
@@ -64,17 +64,6 @@ bool RemoveFilterDriver(const FilterDriver& driver) {
   if (!path) return false;
   if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
   return !Sys().files.Exists(*path);
-}
-
-// One half run so that nothing it raises stops the other half.
-bool RemoveFilterDriverAbsorbing(const FilterDriver& driver) {
-  try {
-    return RemoveFilterDriver(driver);
-  } catch (const std::exception&) {
-    return false;
-  } catch (...) {
-    return false;
-  }
 }
 
 // A failed copy may have deleted the file of a driver that an earlier
@@ -142,7 +131,8 @@ bool UnInstallKestruneNT() {
   bool allGone = true;
   for (const FilterDriver* driver : kNtDrivers) {
     if (driver != kNtDrivers.front()) Sys().sleep.Sleep(kPauseBetweenDrivers);
-    allGone = RemoveFilterDriverAbsorbing(*driver) && allGone;
+    // One half runs so that nothing it raises stops the other half.
+    allGone = NoThrow([&] { return RemoveFilterDriver(*driver); }, false) && allGone;
   }
   return allGone;
 }

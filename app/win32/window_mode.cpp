@@ -27,6 +27,11 @@ class TMain : public framework::TForm, public IMainWindow {
   std::string Caption() const override { return TForm::Caption(); }
   void SetCaption(const std::string& caption) override { TForm::SetCaption(caption); }
   void Close() override { TForm::Close(); }
+  void KeepInstalledMark(bool marked) override { installedMark_ = marked; }
+  bool InstalledMark() const override { return installedMark_; }
+
+ private:
+  bool installedMark_ = false;
 };
 
 void InitializeApplication() { framework::application::SetExceptionHandler(ShowExceptionBox); }

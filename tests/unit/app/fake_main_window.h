@@ -47,9 +47,12 @@ class FakeMainWindow : public IMainWindow {
   std::string Caption() const override { return caption; }
   void SetCaption(const std::string& text) override { caption = text; }
   void Close() override { ++closes; }
+  void KeepInstalledMark(bool marked) override { installedMark = marked; }
+  bool InstalledMark() const override { return installedMark; }
 
   std::string caption;
   int closes = 0;
+  bool installedMark = false;
 
  private:
   static const FormDescription& CarriedForm() {
