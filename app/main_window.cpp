@@ -1,11 +1,11 @@
 #include "app/main_window.h"
 
 #include "device/status_display.h"
+#include "diag/failure.h"
 #include "diag/no_throw.h"
 #include "install/deploy.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
-#include "diag/failure.h"
 #include "platform/platform.h"
 
 namespace kst {

@@ -50,19 +50,6 @@ std::function<void(const std::string&)>& ExceptionHandler() {
   return handler;
 }
 
-// Hands the exception being handled to the application's handler; called
-// only inside a catch block.
-void ShowEscapedException() {
-  std::string message;
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    message = e.what();
-  } catch (...) {
-    message = "Unexpected failure";
-  }
-  if (ExceptionHandler()) ExceptionHandler()(message);
-}
 
 }  // namespace
 
@@ -395,7 +382,7 @@ void TForm::Run(const Handler& handler) const {
   try {
     handler();
   } catch (...) {
-    ShowEscapedException();
+    application::HandleException();
   }
 }
 
@@ -495,7 +482,7 @@ LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
   try {
     return form->OnMessage(message, wParam, lParam);
   } catch (...) {
-    ShowEscapedException();
+    application::HandleException();
     return 0;
   }
 }
@@ -514,7 +501,7 @@ LRESULT CALLBACK TForm::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LP
     LRESULT result = 0;
     if (form->HandleChildMessage(message, wParam, lParam, result)) return result;
   } catch (...) {
-    ShowEscapedException();
+    application::HandleException();
     return 0;
   }
   return CallWindowProcA(original, hwnd, message, wParam, lParam);
@@ -526,6 +513,18 @@ namespace application {
 
 void SetExceptionHandler(std::function<void(const std::string&)> handler) {
   ExceptionHandler() = std::move(handler);
+}
+
+void HandleException() {
+  std::string message;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unexpected failure";
+  }
+  if (ExceptionHandler()) ExceptionHandler()(message);
 }
 
 void Run(TForm& main) {

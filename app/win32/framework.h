@@ -239,6 +239,10 @@ namespace application {
 // Until one is set, such exceptions are dropped.
 void SetExceptionHandler(std::function<void(const std::string&)> handler);
 
+// Hands the exception being caught to the exception handler; call only
+// inside a catch block.
+void HandleException();
+
 // Shows `main` and runs the message loop until the main form is destroyed.
 void Run(TForm& main);
 
