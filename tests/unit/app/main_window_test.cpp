@@ -277,12 +277,12 @@ TEST(MainFormExpectations, ListEveryControlOfTheCarriedFormWithItsKind) {
   EXPECT_EQ(MainFormExpectations().controls.size(), form.controls.size());  // none twice
 }
 
-// The carried description with `from` replaced by `to` (once).
-std::string CarriedFormWith(const std::string& from, const std::string& to) {
-  std::string text = test::MainFormText();
-  size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
+// Replaces the first `from` in the description the fake resources hold.
+std::function<void(FakePlatform&)> Replacing(std::string from, std::string to) {
+  return [from, to](FakePlatform& fp) {
+    std::string& text = fp.resources.rcData["TMAIN"];
+    text.replace(text.find(from), from.size(), to);
+  };
 }
 
 struct FormResourceRow {
@@ -351,31 +351,17 @@ INSTANTIATE_TEST_SUITE_P(
                           text.resize(text.find("combo CbDeviceList"));
                         },
                         "the form has no control \"CbDeviceList\""},
-        FormResourceRow{"ControlRenamed",
-                        [](FakePlatform& fp) {
-                          fp.resources.rcData["TMAIN"] =
-                              CarriedFormWith("label Target2", "label Target3");
-                        },
-                        "\"Target2\""},
-        FormResourceRow{"ControlOfAnotherKind",
-                        [](FakePlatform& fp) {
-                          fp.resources.rcData["TMAIN"] =
-                              CarriedFormWith("label Host1", "button Host1");
-                        },
+        FormResourceRow{"ControlRenamed", Replacing("label Target2", "label Target3"),
+                        "the form has no control \"Target2\""},
+        FormResourceRow{"ControlOfAnotherKind", Replacing("label Host1", "button Host1"),
                         "\"Host1\" must be a label, not a button"},
         FormResourceRow{"UnknownHandler",
-                        [](FakePlatform& fp) {
-                          fp.resources.rcData["TMAIN"] =
-                              CarriedFormWith("onclick=BtnCloseClick", "onclick=BtnQuitClick");
-                        },
+                        Replacing("onclick=BtnCloseClick", "onclick=BtnQuitClick"),
                         "\"BtnQuitClick\" is not known"},
-        // A zero inside the text is no end of it: the parser sees the zero.
+        // The resource's size bounds the text, not a zero inside it.
         FormResourceRow{"ZeroInside",
-                        [](FakePlatform& fp) {
-                          fp.resources.rcData["TMAIN"] =
-                              CarriedFormWith("label Host1", std::string("label Host1\0", 12));
-                        },
-                        "line"}),
+                        Replacing("label Host1", std::string("label Host1\0", 12)),
+                        ": \"Host1"}),  // the name with the zero is refused
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
