@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "device/status_display.h"
+#include "diag/failure.h"
 #include "diag/no_throw.h"
 #include "install/deploy.h"
 #include "install/procedures.h"
@@ -31,38 +32,39 @@ void RunChosenProcedure(IMainWindow& window) {
   }
 }
 
+// The bytes of the RCDATA resource `name` as text; throws when there is none.
+std::string RcDataText(const char* name) {
+  IResources& resources = Sys().resources;
+  ResourceRef resource = resources.FindNamed(name, win::kRtRcData);
+  const void* data = resource ? resources.Lock(resource) : nullptr;
+  if (!data) throw Failure(std::string("Resource ") + name + " not found");
+  return std::string(static_cast<const char*>(data), resources.Size(resource));
+}
+
 }  // namespace
 
 const FormExpectations& MainFormExpectations() {
-  using K = ControlKind;
+#define KST_EXPECT_CONTROL(name, kind, ...) {#name, ControlKind::kind},
+#define KST_EXPECT_HANDLER(name) #name,
   static const FormExpectations expectations{
-      {{"BtnOk", K::kButton},
-       {"BtnClose", K::kButton},
-       {"BtnExitWindows", K::kButton},
-       {"GroupBox1", K::kGroupBox},
-       {"RadioButton2", K::kRadioButton},
-       {"RadioButton1", K::kRadioButton},
-       {"GroupBox2", K::kGroupBox},
-       {"Kestrune1", K::kLabel},
-       {"Kestrune2", K::kLabel},
-       {"Morvellin1", K::kLabel},
-       {"Morvellin2", K::kLabel},
-       {"LabelStatus1", K::kLabel},
-       {"LabelStatus2", K::kLabel},
-       {"CbDeviceList", K::kComboList},
-       {"Host1", K::kLabel},
-       {"Host2", K::kLabel},
-       {"Target1", K::kLabel},
-       {"Target2", K::kLabel}},
-      {"FormCreate", "BtnOkClick", "BtnCloseClick", "BtnExitWindowsClick"}};
+      {KST_MAIN_FORM_CONTROLS(KST_EXPECT_CONTROL, KST_EXPECT_CONTROL)},
+      {KST_MAIN_FORM_HANDLERS(KST_EXPECT_HANDLER)}};
+#undef KST_EXPECT_CONTROL
+#undef KST_EXPECT_HANDLER
   return expectations;
+}
+
+FormDescription MainFormDescription() {
+  FormDescription description = ParseFormDescription(RcDataText("TMAIN"));
+  RequireExpectations(description, MainFormExpectations());
+  return description;
 }
 
 void FormCreate(IMainWindow& window) {
   window.SetCaption(ApplicationTitle());
   IRadioButton& install = window.InstallOption();
   install.SetCaption(install.Caption() + " ( " + kCarriedDriverVersion + " )");
-  window.BtnExitWindows().SetVisible(true);
+  window.ExitWindowsButton().SetVisible(true);
   window.KeepInstalledMark(MarksInstalled(RefreshDriverStatus(window)));
 }
 

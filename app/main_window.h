@@ -8,21 +8,68 @@
 #include "device/status_display.h"
 #include "platform/controls.h"
 
+// The controls of the main form "TMAIN", one row each: the name the form
+// gives the control, its kind and, for a control the program reaches after
+// building, the accessor of IMainWindow that returns it. The form's
+// expectations list every row, in this order; the window and the test
+// window make their accessors from the same rows.
+//   REACHED(name, kind, accessor)   BUILT(name, kind): only the framework uses it
+#define KST_MAIN_FORM_CONTROLS(REACHED, BUILT)                 \
+  BUILT(BtnOk, kButton)                                        \
+  BUILT(BtnClose, kButton)                                     \
+  REACHED(BtnExitWindows, kButton, ExitWindowsButton)          \
+  BUILT(GroupBox1, kGroupBox)                                  \
+  BUILT(RadioButton2, kRadioButton)                            \
+  REACHED(RadioButton1, kRadioButton, InstallOption)           \
+  BUILT(GroupBox2, kGroupBox)                                  \
+  BUILT(Kestrune1, kLabel)                                     \
+  REACHED(Kestrune2, kLabel, KestruneVersion)                  \
+  REACHED(Morvellin1, kLabel, MorvellinCaption)                \
+  REACHED(Morvellin2, kLabel, MorvellinVersion)                \
+  BUILT(LabelStatus1, kLabel)                                  \
+  REACHED(LabelStatus2, kLabel, InstallState)                  \
+  REACHED(CbDeviceList, kComboList, DeviceList)                \
+  BUILT(Host1, kLabel)                                         \
+  REACHED(Host2, kLabel, EntryCount)                           \
+  BUILT(Target1, kLabel)                                       \
+  REACHED(Target2, kLabel, DeviceCount)
+
+// The handlers the main form's description binds by name, each the function
+// of that name below.
+#define KST_MAIN_FORM_HANDLERS(HANDLER) \
+  HANDLER(FormCreate)                   \
+  HANDLER(BtnOkClick)                   \
+  HANDLER(BtnCloseClick)                \
+  HANDLER(BtnExitWindowsClick)
+
 namespace kst {
 
-// The main window: its controls by name, its caption, and closing it.
+// The interface through which a control of that kind is reached.
+template <ControlKind kind>
+struct ControlInterfaceOf {
+  using type = IControl;
+};
+template <>
+struct ControlInterfaceOf<ControlKind::kRadioButton> {
+  using type = IRadioButton;
+};
+template <>
+struct ControlInterfaceOf<ControlKind::kComboList> {
+  using type = IComboList;
+};
+template <ControlKind kind>
+using ControlInterface = typename ControlInterfaceOf<kind>::type;
+
+// The main window: the controls the program reaches, its caption, and
+// closing it.
 class IMainWindow : public IDriverStatusView {
  public:
-  virtual IControl& BtnOk() = 0;
-  virtual IControl& BtnClose() = 0;
-  virtual IControl& BtnExitWindows() = 0;
-  virtual IControl& GroupBox1() = 0;
-  virtual IRadioButton& RadioButton2() = 0;
-  virtual IControl& GroupBox2() = 0;
-  virtual IControl& Kestrune1() = 0;
-  virtual IControl& LabelStatus1() = 0;
-  virtual IControl& Host1() = 0;
-  virtual IControl& Target1() = 0;
+#define KST_DECLARE_ACCESSOR(name, kind, accessor) \
+  virtual ControlInterface<ControlKind::kind>& accessor() = 0;
+#define KST_NO_ACCESSOR(name, kind)
+  KST_MAIN_FORM_CONTROLS(KST_DECLARE_ACCESSOR, KST_NO_ACCESSOR)
+#undef KST_DECLARE_ACCESSOR
+#undef KST_NO_ACCESSOR
 
   virtual std::string Caption() const = 0;
   virtual void SetCaption(const std::string& caption) = 0;
@@ -38,6 +85,11 @@ class IMainWindow : public IDriverStatusView {
 
 // The controls and handlers the main window needs of its description "TMAIN".
 const FormExpectations& MainFormExpectations();
+
+// The description "TMAIN" from the program's resources (RCDATA), parsed and
+// held to MainFormExpectations(); throws when it is missing, malformed or
+// falls short of them.
+FormDescription MainFormDescription();
 
 // Once, after the controls exist and before the window is first shown:
 // caption, install option with the carried version, "Exit Windows" shown,

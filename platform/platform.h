@@ -77,6 +77,9 @@ class IResources {
   virtual ~IResources() = default;
   // FindResourceA in the program's own module by number and type name.
   virtual ResourceRef Find(int id, const char* type) = 0;
+  // FindResourceA in the program's own module by name and type number
+  // (MAKEINTRESOURCEA(type)).
+  virtual ResourceRef FindNamed(const char* name, int type) = 0;
   // LoadResource followed by LockResource; null when it cannot be had.
   virtual const void* Lock(ResourceRef resource) = 0;
   // SizeofResource.

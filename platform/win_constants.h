@@ -9,6 +9,10 @@ namespace kst::win {
 
 constexpr uint32_t kMaxPath = 260;
 
+// Resource types. RT_RCDATA is MAKEINTRESOURCE(10), a pointer, so it is
+// held by its number.
+constexpr int kRtRcData = 10;
+
 // Files and devices.
 constexpr uint32_t kGenericRead = 0x80000000u;
 constexpr uint32_t kGenericWrite = 0x40000000u;

@@ -1,10 +1,8 @@
 #include "app/win32/framework.h"
 
-
 #include <algorithm>
 #include <charconv>
 
-#include "app/main_window.h"
 #include "diag/failure.h"
 
 namespace kst::framework {
@@ -47,15 +45,11 @@ HICON LoadFormIcon(const std::string& icon) {
   return static_cast<HICON>(LoadImageA(Instance(), id, IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
 }
 
-void ShowEscapedException() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    ShowExceptionBox(e.what());
-  } catch (...) {
-    ShowExceptionBox("Unexpected failure");
-  }
+std::function<void(const std::string&)>& ExceptionHandler() {
+  static std::function<void(const std::string&)> handler;
+  return handler;
 }
+
 
 }  // namespace
 
@@ -258,7 +252,6 @@ void TForm::Build(const FormDescription& description,
   try {
     CreateFormWindow();
     CreateControls();
-    Loaded();
     BindHandlers(handlers);
     OrderTabStops();
   } catch (...) {
@@ -411,7 +404,7 @@ void TForm::Run(const Handler& handler) const {
   try {
     handler();
   } catch (...) {
-    ShowEscapedException();
+    application::HandleException();
   }
 }
 
@@ -511,7 +504,7 @@ LRESULT CALLBACK TForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
   try {
     return form->OnMessage(message, wParam, lParam);
   } catch (...) {
-    ShowEscapedException();
+    application::HandleException();
     return 0;
   }
 }
@@ -530,7 +523,7 @@ LRESULT CALLBACK TForm::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LP
     LRESULT result = 0;
     if (form->HandleChildMessage(message, wParam, lParam, result)) return result;
   } catch (...) {
-    ShowEscapedException();
+    application::HandleException();
     return 0;
   }
   return CallWindowProcA(original, hwnd, message, wParam, lParam);
@@ -540,17 +533,20 @@ LRESULT CALLBACK TForm::ContainerProc(HWND hwnd, UINT message, WPARAM wParam, LP
 
 namespace application {
 
-// The controls are the system's own classes (buttons, statics, combo box),
-// so nothing needs loading: the command-line mode starts as cheaply as the
-// process itself.
-void Initialize() {}
+void SetExceptionHandler(std::function<void(const std::string&)> handler) {
+  ExceptionHandler() = std::move(handler);
+}
 
-std::string FormResource(const char* name) {
-  HRSRC found = FindResourceA(Instance(), name, MAKEINTRESOURCEA(10));  // RT_RCDATA
-  HGLOBAL loaded = found ? LoadResource(Instance(), found) : nullptr;
-  const void* data = loaded ? LockResource(loaded) : nullptr;
-  if (!data) throw Failure(std::string("Resource ") + name + " not found");
-  return std::string(static_cast<const char*>(data), SizeofResource(Instance(), found));
+void HandleException() {
+  std::string message;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unexpected failure";
+  }
+  if (ExceptionHandler()) ExceptionHandler()(message);
 }
 
 void Run(TForm& main) {

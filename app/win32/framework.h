@@ -4,8 +4,8 @@
 //
 // A form owns its controls. Events reach the program through handlers bound
 // by the names the description gives them ("onclick=BtnOkClick"). An
-// exception that escapes a handler is shown by the exception display and the
-// form goes on running; it never crosses a window procedure.
+// exception that escapes a handler goes to the application's exception
+// handler and the form goes on running; it never crosses a window procedure.
 #include "platform/win32/windows_api.h"
 
 #include <functional>
@@ -192,15 +192,11 @@ class TForm {
   T& Control(std::string_view name) const;
   std::vector<TControl*> Children(const std::string& parent) const;
 
-  // Runs a handler, showing any exception that escapes it.
+  // Runs a handler, handing any exception that escapes it to the
+  // application's exception handler.
   void Run(const Handler& handler) const;
 
   bool isMainForm = false;
-
- protected:
-  // Runs once the controls exist, before the handlers are bound and the
-  // creation handler runs; a form class picks up its controls here.
-  virtual void Loaded() {}
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -238,12 +234,14 @@ T& TForm::Control(std::string_view name) const {
 // The application object: one per process.
 namespace application {
 
-// Prepares the application before any form exists.
-void Initialize();
+// Receives the message of every exception that escapes a handler or a
+// window procedure ("Unexpected failure" for one that is no std::exception).
+// Until one is set, such exceptions are dropped.
+void SetExceptionHandler(std::function<void(const std::string&)> handler);
 
-// The text of the RCDATA resource of that name in the program's own module;
-// throws when there is none.
-std::string FormResource(const char* name);
+// Hands the exception being caught to the exception handler; call only
+// inside a catch block.
+void HandleException();
 
 // Shows `main` and runs the message loop until the main form is destroyed.
 void Run(TForm& main);

@@ -3,11 +3,11 @@
 // code is 0 in every case.
 #include "platform/win32/windows_api.h"
 
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/win32/framework.h"
 #include "app/win32/window_mode.h"
 #include "platform/win32/adapters.h"
 #include "platform/win32/win32_platform.h"
@@ -26,11 +26,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     } else {
       kst::RunWindowMode();
     }
-  } catch (const std::exception& e) {
-    kst::ShowExceptionBox(e.what());
   } catch (...) {
-    // Not the framework's kind, but the exit code stays 0 all the same.
-    kst::ShowExceptionBox("Unexpected failure");
+    // Shown as a handler's exception is; the exit code stays 0 all the same.
+    kst::framework::application::HandleException();
   }
   return 0;
 }

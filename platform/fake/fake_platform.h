@@ -106,12 +106,16 @@ class FakeResources : public IResources {
  public:
   explicit FakeResources(FakePlatform& p) : p_(p) {}
   ResourceRef Find(int id, const char* type) override;
+  ResourceRef FindNamed(const char* name, int type) override;
   const void* Lock(ResourceRef resource) override;
   uint32_t Size(ResourceRef resource) override;
 
   std::map<int, std::vector<uint8_t>> images;  // type "DRIVER" by id
+  std::map<std::string, std::string> rcData;   // type RCDATA by name
 
  private:
+  // The bytes `resource` stands for, or null.
+  const void* Bytes(ResourceRef resource, uint32_t& size) const;
   FakePlatform& p_;
 };
 

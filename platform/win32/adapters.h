@@ -31,6 +31,7 @@ class FileSystem final : public IFileSystem {
 class Resources final : public IResources {
  public:
   ResourceRef Find(int id, const char* type) override;
+  ResourceRef FindNamed(const char* name, int type) override;
   const void* Lock(ResourceRef resource) override;
   uint32_t Size(ResourceRef resource) override;
 };

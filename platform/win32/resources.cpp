@@ -13,6 +13,10 @@ ResourceRef Resources::Find(int id, const char* type) {
   return reinterpret_cast<ResourceRef>(::FindResourceA(nullptr, MAKEINTRESOURCEA(id), type));
 }
 
+ResourceRef Resources::FindNamed(const char* name, int type) {
+  return reinterpret_cast<ResourceRef>(::FindResourceA(nullptr, name, MAKEINTRESOURCEA(type)));
+}
+
 const void* Resources::Lock(ResourceRef resource) {
   HGLOBAL loaded = ::LoadResource(nullptr, AsResource(resource));
   return ::LockResource(loaded);

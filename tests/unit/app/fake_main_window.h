@@ -1,36 +1,48 @@
 #pragma once
-// The main window over in-memory controls, with the captions, visibility,
-// checks and tags the form description gives them at design.
+// The main window over in-memory controls, each with the caption,
+// visibility, enabled state, check and tag the carried form description
+// gives it at design.
+#include <stdexcept>
 #include <string>
-#include <vector>
+#include <type_traits>
 
 #include "app/main_window.h"
 #include "platform/fake/fake_controls.h"
+#include "tests/unit/app/carried_form.h"
 
 namespace kst::test {
 
+// The in-memory control standing for a control of that kind.
+template <ControlKind kind>
+struct FakeControlOf {
+  using type = fake::FakeControl;
+};
+template <>
+struct FakeControlOf<ControlKind::kRadioButton> {
+  using type = fake::FakeRadioButton;
+};
+template <>
+struct FakeControlOf<ControlKind::kComboList> {
+  using type = fake::FakeComboList;
+};
+
 class FakeMainWindow : public IMainWindow {
  public:
-  FakeMainWindow() { radioButton1.SetChecked(true), radioButton1.changes = 0; }
+  explicit FakeMainWindow(const FormDescription& form = CarriedForm()) : caption(form.caption) {
+#define KST_DESIGN(name, kind, accessor) Design(accessor##_, form, #name);
+#define KST_NOTHING(name, kind)
+    KST_MAIN_FORM_CONTROLS(KST_DESIGN, KST_NOTHING)
+#undef KST_DESIGN
+  }
 
-  IControl& BtnOk() override { return btnOk; }
-  IControl& BtnClose() override { return btnClose; }
-  IControl& BtnExitWindows() override { return btnExitWindows; }
-  IControl& GroupBox1() override { return groupBox1; }
-  IRadioButton& RadioButton2() override { return radioButton2; }
-  IRadioButton& InstallOption() override { return radioButton1; }
-  IControl& GroupBox2() override { return groupBox2; }
-  IControl& Kestrune1() override { return kestrune1; }
-  IControl& KestruneVersion() override { return kestrune2; }
-  IControl& MorvellinCaption() override { return morvellin1; }
-  IControl& MorvellinVersion() override { return morvellin2; }
-  IControl& LabelStatus1() override { return labelStatus1; }
-  IControl& InstallState() override { return labelStatus2; }
-  IComboList& DeviceList() override { return cbDeviceList; }
-  IControl& Host1() override { return host1; }
-  IControl& EntryCount() override { return host2; }
-  IControl& Target1() override { return target1; }
-  IControl& DeviceCount() override { return target2; }
+  // Each accessor returns the in-memory control, so a test reaches its
+  // change count and the rest.
+#define KST_FAKE_ACCESSOR(name, kind, accessor)                              \
+  typename FakeControlOf<ControlKind::kind>::type& accessor() override {     \
+    return accessor##_;                                                      \
+  }
+  KST_MAIN_FORM_CONTROLS(KST_FAKE_ACCESSOR, KST_NOTHING)
+#undef KST_FAKE_ACCESSOR
 
   std::string Caption() const override { return caption; }
   void SetCaption(const std::string& text) override { caption = text; }
@@ -38,34 +50,33 @@ class FakeMainWindow : public IMainWindow {
   void KeepInstalledMark(bool marked) override { installedMark = marked; }
   bool InstalledMark() const override { return installedMark; }
 
-  // The controls the status display never writes.
-  std::vector<fake::FakeControl*> NotStatusControls() {
-    return {&btnOk,      &btnClose,     &btnExitWindows, &groupBox1, &radioButton2,
-            &groupBox2,  &kestrune1,    &labelStatus1,   &host1,     &target1};
-  }
-
-  fake::FakeControl btnOk{"&Execute"};
-  fake::FakeControl btnClose{"&Close"};
-  fake::FakeControl btnExitWindows{"Exit Windows", false};
-  fake::FakeControl groupBox1{"Options"};
-  fake::FakeRadioButton radioButton2{"UnInstall Kestrune stroge device filter"};
-  fake::FakeRadioButton radioButton1{"Install Kestrune stroge device filter"};
-  fake::FakeControl groupBox2{"Driver Information"};
-  fake::FakeControl kestrune1{"Kestrune:"};
-  fake::FakeControl kestrune2{"1.4."};
-  fake::FakeControl morvellin1{"Morvellin:"};
-  fake::FakeControl morvellin2{"1.4."};
-  fake::FakeControl labelStatus1{"Status:"};
-  fake::FakeControl labelStatus2{"UnInstall"};
-  fake::FakeComboList cbDeviceList;
-  fake::FakeControl host1{"Host:"};
-  fake::FakeControl host2{"0"};
-  fake::FakeControl target1{"Target:"};
-  fake::FakeControl target2{"0"};
-
-  std::string caption = "Install Kestrune";
+  std::string caption;
   int closes = 0;
   bool installedMark = false;
+
+ private:
+  static const FormDescription& CarriedForm() {
+    static const FormDescription form = ParseFormDescription(MainFormText());
+    return form;
+  }
+
+  template <typename Fake>
+  static void Design(Fake& control, const FormDescription& form, const std::string& name) {
+    const ControlDescription* d = form.Find(name);
+    if (!d) throw std::logic_error("the form has no control " + name);
+    control.SetCaption(d->caption);
+    control.SetVisible(d->visible);
+    control.SetEnabled(d->enabled);
+    control.SetTag(d->tag);
+    if constexpr (std::is_base_of_v<IRadioButton, Fake>) control.SetChecked(d->checked);
+    control.changes = 0;
+  }
+
+#define KST_FAKE_MEMBER(name, kind, accessor) \
+  typename FakeControlOf<ControlKind::kind>::type accessor##_;
+  KST_MAIN_FORM_CONTROLS(KST_FAKE_MEMBER, KST_NOTHING)
+#undef KST_FAKE_MEMBER
+#undef KST_NOTHING
 };
 
 }  // namespace kst::test

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include "tests/unit/app/carried_form.h"
 
 namespace kst {
 namespace {
@@ -212,14 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The main window's description, as the program carries it ---------------
 
-std::string MainFormText() {
-  std::string here = __FILE__;
-  std::string root = here.substr(0, here.rfind("tests/unit/app/"));
-  std::ifstream in(root + "resources/form/tmain.form", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::MainFormText;
 
 TEST(MainFormDescription, WindowSettings) {
   FormDescription f = ParseFormDescription(MainFormText());

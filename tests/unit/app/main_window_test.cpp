@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <functional>
+#include <map>
 #include <stdexcept>
 
 #include "device/control_device.h"
 #include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/app/carried_form.h"
 #include "tests/unit/app/fake_main_window.h"
 
 namespace kst {
@@ -47,14 +48,14 @@ TEST_F(MainWindow, FormCreateSetsTitleOptionAndExitButtonThenRefreshes) {
   FormCreate(window);
 
   EXPECT_EQ(window.caption, "Kestrune Install Tools");
-  EXPECT_EQ(window.radioButton1.Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
-  EXPECT_TRUE(window.btnExitWindows.Visible());
+  EXPECT_EQ(window.InstallOption().Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
+  EXPECT_TRUE(window.ExitWindowsButton().Visible());
   // Fresh machine: the refresh ran and found nothing installed.
-  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
-  EXPECT_EQ(window.kestrune2.Caption(), "");
-  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
+  EXPECT_EQ(window.KestruneVersion().Caption(), "");
+  EXPECT_EQ(window.InstallOption().Tag(), 0);
   EXPECT_FALSE(window.installedMark);
-  EXPECT_TRUE(window.radioButton1.Checked());
+  EXPECT_TRUE(window.InstallOption().Checked());
   EXPECT_TRUE(fp.boxes.shown.empty());
 }
 
@@ -72,7 +73,7 @@ TEST_F(MainWindow, FormCreateKeepsTheMarkOfAFilterRunningOnNt) {
 
   FormCreate(window);
   EXPECT_TRUE(window.installedMark);
-  EXPECT_EQ(window.labelStatus2.Caption(), "Install");
+  EXPECT_EQ(window.InstallState().Caption(), "Install");
 
   fp.boxes.answers = {win::kIdNo};
   BtnOkClick(window);
@@ -86,15 +87,15 @@ TEST_F(MainWindow, FormCreateUsesTheTitleSetAtThatMoment) {
 }
 
 TEST_F(MainWindow, FormCreateLeavesARefreshExceptionToTheFramework) {
-  window.kestrune2.beforeChange = [] { throw std::runtime_error("no more handles"); };
+  window.KestruneVersion().beforeChange = [] { throw std::runtime_error("no more handles"); };
 
   EXPECT_THROW(FormCreate(window), std::runtime_error);
 
   // The steps before the refresh have been made.
   EXPECT_EQ(window.caption, "Kestrune Install Tools");
-  EXPECT_EQ(window.radioButton1.Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
-  EXPECT_TRUE(window.btnExitWindows.Visible());
-  EXPECT_EQ(window.labelStatus2.Caption(), "UnInstall");
+  EXPECT_EQ(window.InstallOption().Caption(), "Install Kestrune stroge device filter ( 1.4.2.11 )");
+  EXPECT_TRUE(window.ExitWindowsButton().Visible());
+  EXPECT_EQ(window.InstallState().Caption(), "UnInstall");
 }
 
 // ---- BtnOkClick ---------------------------------------------------------------
@@ -117,10 +118,9 @@ class Execute : public MainWindow, public ::testing::WithParamInterface<ExecuteR
 TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
   const ExecuteRow& row = GetParam();
   FormCreate(window);
-  window.radioButton1.SetChecked(row.installChosen);
-  window.radioButton2.SetChecked(!row.installChosen);
+  window.InstallOption().SetChecked(row.installChosen);
   window.installedMark = row.marked;
-  window.radioButton1.SetTag(row.tag);
+  window.InstallOption().SetTag(row.tag);
   if (!row.installChosen) fp.files.files[VxdPath()];
   fp.boxes.answers.assign(row.answers.begin(), row.answers.end());
 
@@ -169,9 +169,9 @@ TEST_F(MainWindow, ExecuteLeavesTheStatusShownAtStart) {
   BtnOkClick(window);
   ASSERT_TRUE(fp.files.Has(VxdPath()));
 
-  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
-  EXPECT_EQ(window.kestrune2.Caption(), "");
-  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
+  EXPECT_EQ(window.KestruneVersion().Caption(), "");
+  EXPECT_EQ(window.InstallOption().Tag(), 0);
 }
 
 TEST_F(MainWindow, SecondExecuteAsksAgain) {
@@ -264,17 +264,105 @@ TEST(ShowExceptionBox, ErrorBoxCaptionedWithTheTitle) {
   EXPECT_EQ(fp.boxes.shown[0].flags, win::kMbOk | win::kMbIconError);
 }
 
-// ---- The description the program carries meets the window's needs ----------------
+// ---- The description read from the program's resources --------------------------
 
-TEST(MainFormExpectations, TheCarriedDescriptionMeetsThem) {
-  std::string here = __FILE__;
-  std::ifstream in(here.substr(0, here.rfind("tests/unit/app/")) + "resources/form/tmain.form",
-                   std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  ASSERT_FALSE(text.str().empty());
-  EXPECT_NO_THROW(RequireExpectations(ParseFormDescription(text.str()), MainFormExpectations()));
+// A control added to the form but not to the window's table would be built
+// and never held to its kind.
+TEST(MainFormExpectations, ListEveryControlOfTheCarriedFormWithItsKind) {
+  FormDescription form = ParseFormDescription(test::MainFormText());
+  std::map<std::string, ControlKind> described, expected;
+  for (const ControlDescription& c : form.controls) described[c.name] = c.kind;
+  for (const auto& [name, kind] : MainFormExpectations().controls) expected[name] = kind;
+  EXPECT_EQ(expected, described);
+  EXPECT_EQ(MainFormExpectations().controls.size(), form.controls.size());  // none twice
 }
+
+// Replaces the first `from` in the description the fake resources hold.
+std::function<void(FakePlatform&)> Replacing(std::string from, std::string to) {
+  return [from, to](FakePlatform& fp) {
+    std::string& text = fp.resources.rcData["TMAIN"];
+    text.replace(text.find(from), from.size(), to);
+  };
+}
+
+struct FormResourceRow {
+  const char* name;
+  std::function<void(FakePlatform&)> arrange;
+  const char* fault;  // a part of the message; null when the description is read
+};
+
+void PrintTo(const FormResourceRow& row, std::ostream* os) { *os << row.name; }
+
+class FormResource : public ::testing::TestWithParam<FormResourceRow> {};
+
+TEST_P(FormResource, IsReadParsedAndHeldToTheWindowsNeeds) {
+  const FormResourceRow& row = GetParam();
+  FakePlatform fp;
+  fp.resources.rcData["TMAIN"] = test::MainFormText();
+  ASSERT_FALSE(fp.resources.rcData["TMAIN"].empty());
+  row.arrange(fp);
+
+  if (!row.fault) {
+    FormDescription form = MainFormDescription();
+    EXPECT_EQ(form.name, "Main");
+    EXPECT_NE(form.Find("CbDeviceList"), nullptr);  // the last record: all of it was read
+    return;
+  }
+  try {
+    MainFormDescription();
+    ADD_FAILURE() << "no exception";
+  } catch (const Failure& e) {
+    EXPECT_NE(std::string(e.what()).find(row.fault), std::string::npos) << e.what();
+  }
+}
+
+const char* const kNotFound = "Resource TMAIN not found";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FormResource,
+    ::testing::Values(
+        FormResourceRow{"Carried", [](FakePlatform&) {}, nullptr},
+        FormResourceRow{"Missing", [](FakePlatform& fp) { fp.resources.rcData.clear(); },
+                        kNotFound},
+        // Names are not matched by their beginning.
+        FormResourceRow{"OnlyALongerName",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData["TMAIN2"] = fp.resources.rcData["TMAIN"];
+                          fp.resources.rcData.erase("TMAIN");
+                        },
+                        kNotFound},
+        // A driver image of any id is not a form.
+        FormResourceRow{"OnlyDriverImages",
+                        [](FakePlatform& fp) {
+                          fp.resources.rcData.clear();
+                          fp.resources.images[105] = {'f', 'o', 'r', 'm'};
+                        },
+                        kNotFound},
+        FormResourceRow{"FindFails",
+                        [](FakePlatform& fp) { fp.faults.Fail("FindResourceA", 1813); },
+                        kNotFound},
+        FormResourceRow{"LockFails", [](FakePlatform& fp) { fp.faults.Fail("LockResource", 8); },
+                        kNotFound},
+        FormResourceRow{"Empty", [](FakePlatform& fp) { fp.resources.rcData["TMAIN"].clear(); },
+                        "empty"},
+        FormResourceRow{"CutShort",
+                        [](FakePlatform& fp) {
+                          std::string& text = fp.resources.rcData["TMAIN"];
+                          text.resize(text.find("combo CbDeviceList"));
+                        },
+                        "the form has no control \"CbDeviceList\""},
+        FormResourceRow{"ControlRenamed", Replacing("label Target2", "label Target3"),
+                        "the form has no control \"Target2\""},
+        FormResourceRow{"ControlOfAnotherKind", Replacing("label Host1", "button Host1"),
+                        "\"Host1\" must be a label, not a button"},
+        FormResourceRow{"UnknownHandler",
+                        Replacing("onclick=BtnCloseClick", "onclick=BtnQuitClick"),
+                        "\"BtnQuitClick\" is not known"},
+        // The resource's size bounds the text, not a zero inside it.
+        FormResourceRow{"ZeroInside",
+                        Replacing("label Host1", std::string("label Host1\0", 12)),
+                        ": \"Host1"}),  // the name with the zero is refused
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace kst

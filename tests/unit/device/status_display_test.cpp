@@ -170,17 +170,17 @@ TEST_P(StatusDisplayStates, ShowsTheRowsState) {
   EXPECT_EQ(status.Installed(), row.installed);
   EXPECT_EQ(MarksInstalled(status), row.tag == 1);
 
-  EXPECT_EQ(window.kestrune2.Caption(), row.kestrune2);
-  EXPECT_EQ(window.morvellin2.Caption(), row.morvellin2);
-  EXPECT_EQ(window.morvellin1.Visible(), row.morvellinShown);
-  EXPECT_EQ(window.morvellin2.Visible(), row.morvellinShown);
-  EXPECT_EQ(window.labelStatus2.Caption(), row.installed ? "Install" : "Uninstall");
-  EXPECT_EQ(window.cbDeviceList.Lines(), row.lines);
-  EXPECT_EQ(window.cbDeviceList.Enabled(), !row.lines.empty());
-  EXPECT_EQ(window.cbDeviceList.Selected(), row.lines.empty() ? -1 : 0);
-  EXPECT_EQ(window.host2.Caption(), row.host2);
-  EXPECT_EQ(window.target2.Caption(), row.target2);
-  EXPECT_EQ(window.radioButton1.Tag(), row.tag);
+  EXPECT_EQ(window.KestruneVersion().Caption(), row.kestrune2);
+  EXPECT_EQ(window.MorvellinVersion().Caption(), row.morvellin2);
+  EXPECT_EQ(window.MorvellinCaption().Visible(), row.morvellinShown);
+  EXPECT_EQ(window.MorvellinVersion().Visible(), row.morvellinShown);
+  EXPECT_EQ(window.InstallState().Caption(), row.installed ? "Install" : "Uninstall");
+  EXPECT_EQ(window.DeviceList().Lines(), row.lines);
+  EXPECT_EQ(window.DeviceList().Enabled(), !row.lines.empty());
+  EXPECT_EQ(window.DeviceList().Selected(), row.lines.empty() ? -1 : 0);
+  EXPECT_EQ(window.EntryCount().Caption(), row.host2);
+  EXPECT_EQ(window.DeviceCount().Caption(), row.target2);
+  EXPECT_EQ(window.InstallOption().Tag(), row.tag);
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
@@ -223,28 +223,28 @@ INSTANTIATE_TEST_SUITE_P(
                  "0", 0}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(StatusDisplay, WritesOnlyItsOwnControls) {
+// The install option is the user's choice: the display only marks it.
+TEST_F(StatusDisplay, LeavesTheInstallOptionsChoiceAndCaption) {
   Seed(true, {kCurrent, kCurrent, {}}, TwoDevices());
-  window.btnExitWindows.SetVisible(true);
-  window.btnExitWindows.changes = 0;
+  std::string caption = window.InstallOption().Caption();
 
   RefreshDriverStatus(window);
 
-  for (fake::FakeControl* control : window.NotStatusControls()) EXPECT_EQ(control->changes, 0);
-  EXPECT_TRUE(window.radioButton1.Checked());
-  EXPECT_FALSE(window.radioButton2.Checked());
-  EXPECT_TRUE(window.btnExitWindows.Visible());
+  EXPECT_TRUE(window.InstallOption().Checked());
+  EXPECT_EQ(window.InstallOption().Caption(), caption);
+  EXPECT_EQ(window.InstallOption().Tag(), 1);
+  EXPECT_EQ(window.InstallOption().changes, 1);
 }
 
 TEST_F(StatusDisplay, LinesFromAnEarlierFillAreRemoved) {
   Seed(true, {kCurrent, {}, {}}, TwoDevices());
-  window.cbDeviceList.Add("stale");
-  window.cbDeviceList.Select(0);
+  window.DeviceList().Add("stale");
+  window.DeviceList().Select(0);
 
   RefreshDriverStatus(window);
 
-  EXPECT_EQ(window.cbDeviceList.Count(), 0);
-  EXPECT_FALSE(window.cbDeviceList.Enabled());
+  EXPECT_EQ(window.DeviceList().Count(), 0);
+  EXPECT_FALSE(window.DeviceList().Enabled());
 }
 
 TEST_F(StatusDisplay, FullNtRefreshTracesInOrder) {
@@ -302,9 +302,9 @@ TEST_F(StatusDisplay, RefusedUninitiateChangesNothingShown) {
 
   EXPECT_TRUE(RefreshDriverStatus(window).Installed());
 
-  EXPECT_EQ(window.labelStatus2.Caption(), "Install");
-  EXPECT_EQ(window.cbDeviceList.Count(), 2);
-  EXPECT_EQ(window.radioButton1.Tag(), 1);
+  EXPECT_EQ(window.InstallState().Caption(), "Install");
+  EXPECT_EQ(window.DeviceList().Count(), 2);
+  EXPECT_EQ(window.InstallOption().Tag(), 1);
 }
 
 TEST_F(StatusDisplay, StaleFilesNeverReachTheDevice) {
@@ -377,8 +377,8 @@ TEST_F(ShowDeviceListTest, CountersWithoutRecordsArrayShowNothing) {
 
   ShowAndTrace();
 
-  EXPECT_EQ(window.host2.Caption(), "0");
-  EXPECT_EQ(window.cbDeviceList.Count(), 0);
+  EXPECT_EQ(window.EntryCount().Caption(), "0");
+  EXPECT_EQ(window.DeviceList().Count(), 0);
   EXPECT_EQ(TraceLines(), (std::vector<std::string>{"nScsiInfoCount :3", "nDeviceCount :2",
                                                     "nLastScsiHost :7"}));
 }
@@ -392,9 +392,9 @@ TEST_F(ShowDeviceListTest, HostAndTargetAreEntryAndRecordCounts) {
 
   ShowAndTrace();
 
-  EXPECT_EQ(window.host2.Caption(), "2");
-  EXPECT_EQ(window.target2.Caption(), "1");
-  EXPECT_EQ(window.cbDeviceList.Lines(), std::vector<std::string>{"(?:) (H0 P0 T0 L0)"});
+  EXPECT_EQ(window.EntryCount().Caption(), "2");
+  EXPECT_EQ(window.DeviceCount().Caption(), "1");
+  EXPECT_EQ(window.DeviceList().Lines(), std::vector<std::string>{"(?:) (H0 P0 T0 L0)"});
   EXPECT_TRUE(Traced("nLastScsiHost :1"));
 }
 
@@ -404,7 +404,7 @@ TEST_F(ShowDeviceListTest, NegativeCountersPrintSigned) {
   ShowAndTrace();
 
   EXPECT_TRUE(Traced("nScsiInfoCount :-1"));
-  EXPECT_EQ(window.host2.Caption(), "0");
+  EXPECT_EQ(window.EntryCount().Caption(), "0");
 }
 
 // ---- The status as a value -----------------------------------------------------
@@ -473,11 +473,11 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
 
   ShowDriverStatus(window, status);
 
-  EXPECT_EQ(window.kestrune2.Caption(), "1.4.2.11");
-  EXPECT_EQ(window.labelStatus2.Caption(), "Install");
-  EXPECT_FALSE(window.morvellin2.Visible());
-  EXPECT_EQ(window.cbDeviceList.Count(), 0) << "no device list on 9x";
-  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_EQ(window.KestruneVersion().Caption(), "1.4.2.11");
+  EXPECT_EQ(window.InstallState().Caption(), "Install");
+  EXPECT_FALSE(window.MorvellinVersion().Visible());
+  EXPECT_EQ(window.DeviceList().Count(), 0) << "no device list on 9x";
+  EXPECT_EQ(window.InstallOption().Tag(), 0);
   EXPECT_TRUE(TraceLines().empty());
   EXPECT_TRUE(fp.calls.empty());
 
@@ -485,9 +485,9 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
   status.images.push_back({&kMorvellin.image, {std::nullopt, false}});
   status.filesCurrent = false;
   ShowDriverStatus(window, status);
-  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
-  EXPECT_EQ(window.morvellin2.Caption(), "");
-  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
+  EXPECT_EQ(window.MorvellinVersion().Caption(), "");
+  EXPECT_EQ(window.InstallOption().Tag(), 0);
 }
 
 }  // namespace
