@@ -112,7 +112,7 @@ class UnseenLabel final : public IControl {
 
 ImageState ReadImage(const std::string& relativePath) {
   ImageState image;
-  image.path = SystemPath(relativePath).value_or(Sys().files.SystemDirectory() + relativePath);
+  image.path = PathForTrace(SystemPath(relativePath), relativePath);
   UnseenLabel label;
   CheckDriverFliterVersion(relativePath, label);
   if (!label.Caption().empty()) {

@@ -11,9 +11,7 @@
 namespace kst {
 namespace {
 
-constexpr const char* kDeviceLine = "(%c:)%s H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
-constexpr const char* kDeviceLineNoLetter = "(@:)%s H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
-constexpr uint8_t kNoDriveLetter = 255;
+constexpr const char* kDeviceLineTail = " H/T: %d/%d (HBA%dPath%dTarget%dLun%d %s)";
 
 // Sends the count request; nullopt when it failed.
 std::optional<int32_t> RequestCount(IDevice& device) {
@@ -60,17 +58,12 @@ std::string MakeRecord(const DeviceInventory& inv, const NumberedDevice& n, Devi
   return InquireScsiDevice(e, r.inquiry) ? r.DisplayName() : std::string();
 }
 
+// The builder's trace line of a record; "(@:)" marks a record without letter.
 std::string DeviceLine(const DeviceRecord& r, const ScsiInfo& e, const std::string& name) {
-  std::string adapter = AdapterNameText(e.adapterName);
   auto id = [](uint32_t v) { return static_cast<int32_t>(v); };
-  if (r.driveLetter == kNoDriveLetter) {
-    return WsprintfText(kDeviceLineNoLetter,
-                        {name, r.hostNumber, r.targetId, id(e.hbaNumber), id(e.pathId),
-                         id(e.targetId), id(e.lun), adapter});
-  }
-  return WsprintfText(kDeviceLine, {char('A' + r.driveLetter), name, r.hostNumber, r.targetId,
-                                    id(e.hbaNumber), id(e.pathId), id(e.targetId), id(e.lun),
-                                    adapter});
+  return DeviceLineHead(r.driveLetter, '@', name) +
+         WsprintfText(kDeviceLineTail, {r.hostNumber, r.targetId, id(e.hbaNumber), id(e.pathId),
+                                        id(e.targetId), id(e.lun), AdapterNameText(e.adapterName)});
 }
 
 // Makes, inquires and appends the records of `numbering`, tracing each when
@@ -97,6 +90,11 @@ std::string DeviceRecord::DisplayName() const {
   auto first = inquiry.begin() + 8;
   auto last = inquiry.begin() + 32;
   return std::string(first, std::find(first, last, uint8_t(0)));
+}
+
+std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string& name) {
+  char letter = driveLetter == kNoDriveLetter ? noLetter : char('A' + driveLetter);
+  return WsprintfText("(%c:)%s", {letter, name});
 }
 
 DeviceInventory& Inventory() {

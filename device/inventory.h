@@ -9,12 +9,15 @@
 
 namespace kst {
 
+// The drive letter value of a record whose device has no letter.
+inline constexpr uint8_t kNoDriveLetter = 255;
+
 struct DeviceRecord {
   uint8_t hostNumber = 0;
   uint8_t pathId = 0;
   uint8_t targetId = 0;
   uint8_t lun = 0;
-  uint8_t driveLetter = 255;  // 255: no letter, else 'A' + value
+  uint8_t driveLetter = kNoDriveLetter;  // else 'A' + value
   std::array<uint8_t, 8> adapterName{};
   size_t entry = 0;  // index of the entry in DeviceInventory::entries
   InquiryData inquiry{};
@@ -30,6 +33,11 @@ struct DeviceInventory {
   int32_t nLastScsiHost = 0;
   std::vector<DeviceRecord> records;
 };
+
+// "(D:)name": how both the device list and the builder's trace line begin a
+// device's line; `noLetter` stands in the letter's place for a record without
+// one.
+std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string& name);
 
 // The process-wide inventory, filled once by one of the builders.
 DeviceInventory& Inventory();

@@ -14,13 +14,13 @@ const char* const kRule = "-------------------------------------";  // 37 hyphen
 
 // Both NT files are checked, so both labels show what was found.
 bool CheckNtDriverFiles(IDriverStatusView& window) {
-  bool kestrune = CheckDriverFliterVersion(kKestruneSysPath, window.Kestrune2());
-  bool morvellin = CheckDriverFliterVersion(kMorvellinSysPath, window.Morvellin2());
+  bool kestrune = CheckDriverFliterVersion(kKestrune.image.relativePath, window.Kestrune2());
+  bool morvellin = CheckDriverFliterVersion(kMorvellin.image.relativePath, window.Morvellin2());
   return kestrune && morvellin;
 }
 
 bool Check9xDriverFile(IDriverStatusView& window) {
-  bool current = CheckDriverFliterVersion(kKestruneVxdPath, window.Kestrune2());
+  bool current = CheckDriverFliterVersion(kKestruneVxd.relativePath, window.Kestrune2());
   window.Morvellin1().SetVisible(false);
   window.Morvellin2().SetVisible(false);
   return current;
@@ -59,13 +59,9 @@ void ShowOutcome(IDriverStatusView& window, bool installed) {
 }  // namespace
 
 std::string DeviceListLine(const DeviceRecord& record) {
-  std::string name = record.DisplayName();
-  if (record.driveLetter == 255)
-    return WsprintfText("(?:)%s (H%d P%d T%d L%d)",
-                        {name, record.hostNumber, record.pathId, record.targetId, record.lun});
-  char letter = static_cast<char>('A' + record.driveLetter);
-  return WsprintfText("(%c:)%s (H%d P%d T%d L%d)", {letter, name, record.hostNumber,
-                                                     record.pathId, record.targetId, record.lun});
+  return DeviceLineHead(record.driveLetter, '?', record.DisplayName()) +
+         WsprintfText(" (H%d P%d T%d L%d)",
+                      {record.hostNumber, record.pathId, record.targetId, record.lun});
 }
 
 void ShowDeviceList(IDriverStatusView& window) {

@@ -44,7 +44,7 @@ bool CheckDriverFliterVersion(const std::string& relativePath, IControl& label) 
   std::optional<std::string> path = SystemPath(relativePath);
   if (!path) {
     // A path too long for the system's buffer names no file it could open.
-    Trace("Lost file: " + Sys().files.SystemDirectory() + relativePath);
+    Trace("Lost file: " + PathForTrace(path, relativePath));
     return false;
   }
   std::optional<std::string> version = ReadVersionText(*path);

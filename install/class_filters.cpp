@@ -99,7 +99,7 @@ bool DelLowerFilter(const std::string& name, const std::string& classKey) {
   return RemoveFromOpenKey(*key, name);
 }
 
-bool AnyLowerFilterMayName(const std::string& name, const std::vector<ClassList>& lists) {
+bool AnyLowerFilterMayName(const std::string& name, std::span<const ClassList> lists) {
   for (const ClassList& list : lists) {
     if (LowerFilterMayName(name, list.key)) return true;
   }

@@ -1,21 +1,12 @@
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "install/drivers.h"
+
 namespace kst {
-
-// Class keys below HKEY_LOCAL_MACHINE. Note that the constant named ATA holds
-// the SCSI adapter class and the one named SCSI the IDE ATA/ATAPI class.
-inline constexpr const char* KESTRUNE_REG_KEY_ATA =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E97B-E325-11CE-BFC1-08002BE10318}";
-inline constexpr const char* KESTRUNE_REG_KEY_SCSI =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96A-E325-11CE-BFC1-08002BE10318}";
-inline constexpr const char* MORVELLIN_REG_KEY_CDVDROM =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325-11CE-BFC1-08002BE10318}";
-
-inline constexpr const char* REG_KESTRUNE = "Kestrune";
-inline constexpr const char* REG_MORVELLIN = "Morvellin";
 
 // Puts `name` at the head of the class key's "LowerFilters" list.
 bool RegLowerFilter(const std::string& name, const std::string& classKey);
@@ -28,14 +19,8 @@ bool DelLowerFilter(const std::string& name, const std::string& classKey);
 // nothing. Writes no trace line.
 bool LowerFilterMayName(const std::string& name, const std::string& classKey);
 
-// One class list of a driver and the trace line written before it is edited.
-struct ClassList {
-  const char* key;
-  const char* line;
-};
-
 // LowerFilterMayName over several class lists: true when any may name it.
-bool AnyLowerFilterMayName(const std::string& name, const std::vector<ClassList>& lists);
+bool AnyLowerFilterMayName(const std::string& name, std::span<const ClassList> lists);
 
 inline constexpr const char* kLowerFiltersValue = "LowerFilters";
 inline constexpr const char* kUpperFiltersValue = "UpperFilters";

@@ -10,7 +10,6 @@ namespace kst {
 namespace {
 
 constexpr const char* kCopyFailedText = "Faile to copy driver to system directory!";
-constexpr const char* kCopyFailedCaption = "SCSI SRB Command Filters";
 
 // Creates the target file, truncating an existing one. When the file cannot
 // be opened for reading and writing, it is deleted and created anew with
@@ -84,6 +83,10 @@ std::optional<std::string> SystemPath(const std::string& relativePath) {
   return PathIn(Sys().files.SystemDirectory(), relativePath);
 }
 
+std::string PathForTrace(const std::optional<std::string>& path, const std::string& relativePath) {
+  return path ? *path : Sys().files.SystemDirectory() + relativePath;
+}
+
 bool Copyfile(const std::string& relativePath, int resourceId) {
   std::string directory = Sys().files.SystemDirectory();
   std::optional<std::string> path = PathIn(directory, relativePath);
@@ -99,15 +102,19 @@ bool Copyfile(const std::string& relativePath, int resourceId) {
   }
   Trace("===== Copyfile ===========");
   if (!copied) {
-    Sys().boxes.Show(kCopyFailedText, kCopyFailedCaption, win::kMbOk | win::kMbIconError);
+    Sys().boxes.Show(kCopyFailedText, kFiltersCaption, win::kMbOk | win::kMbIconError);
   }
   return copied;
 }
 
+bool Copyfile(const DriverImage& image) { return Copyfile(image.relativePath, image.resourceId); }
+
 bool DeployDriverImages() {
-  if (!IsWindowsNT()) return Copyfile(kKestruneVxdPath, kKestruneVxdResource);
-  if (!Copyfile(kKestruneSysPath, kKestruneSysResource)) return false;
-  return Copyfile(kMorvellinSysPath, kMorvellinSysResource);
+  if (!IsWindowsNT()) return Copyfile(kKestruneVxd);
+  for (const FilterDriver* driver : kNtDrivers) {
+    if (!Copyfile(driver->image)) return false;
+  }
+  return true;
 }
 
 }  // namespace kst

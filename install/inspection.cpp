@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "install/deploy.h"
+#include "install/drivers.h"
+#include "install/services.h"
 #include "install/filter_list.h"
 
 namespace kst {
@@ -253,29 +255,20 @@ std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found
 }
 
 std::vector<DriverInspection> DriversOfFamily(bool nt) {
-  auto driver = [](const char* name, const char* relativePath) {
+  auto driver = [](const char* name, const DriverImage& image) {
     DriverInspection d;
     d.name = name;
-    d.imageRelativePath = relativePath;
+    d.imageRelativePath = image.relativePath;
     return d;
   };
-  if (!nt) return {driver(REG_KESTRUNE, kKestruneVxdPath)};
-  DriverInspection kestrune = driver(REG_KESTRUNE, kKestruneSysPath);
-  kestrune.expected.serviceType = win::kServiceKernelDriver;
-  kestrune.expected.startType = win::kServiceBootStart;
-  kestrune.expected.errorControl = win::kServiceErrorIgnore;
-  kestrune.expected.loadOrderGroup = "System Bus Extender";
-  kestrune.classKeys = {KESTRUNE_REG_KEY_ATA, KESTRUNE_REG_KEY_SCSI};
-  DriverInspection morvellin = driver(REG_MORVELLIN, kMorvellinSysPath);
-  morvellin.expected.serviceType = win::kServiceKernelDriver;
-  morvellin.expected.startType = win::kServiceDemandStart;
-  morvellin.expected.errorControl = win::kServiceErrorNormal;
-  morvellin.classKeys = {MORVELLIN_REG_KEY_CDVDROM};
-  std::vector<DriverInspection> drivers{kestrune, morvellin};
-  for (DriverInspection& d : drivers) {
-    d.expected.name = d.name;
-    d.expected.binaryPath =
-        SystemPath(d.imageRelativePath).value_or(Sys().files.SystemDirectory() + d.imageRelativePath);
+  if (!nt) return {driver(REG_KESTRUNE, kKestruneVxd)};
+  std::vector<DriverInspection> drivers;
+  for (const FilterDriver* facts : kNtDrivers) {
+    DriverInspection d = driver(facts->serviceName, facts->image);
+    d.expected = ServiceConfigOf(
+        *facts, PathForTrace(SystemPath(d.imageRelativePath), d.imageRelativePath));
+    for (const ClassList& list : facts->lists) d.classKeys.push_back(list.key);
+    drivers.push_back(d);
   }
   return drivers;
 }

@@ -3,11 +3,11 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "diag/trace.h"
 #include "install/class_filters.h"
 #include "install/deploy.h"
+#include "install/drivers.h"
 #include "install/reboot.h"
 #include "install/services.h"
 #include "platform/platform.h"
@@ -22,7 +22,6 @@ constexpr const char* kUninstalledQuestion =
     "Kestrune uninstalled success!.\nThis need reboot to take effect.\n\nDo you want to reboot "
     "now?";
 constexpr const char* kUninstalledCaption = "Kestrune uninstalled";
-constexpr const char* kFiltersCaption = "SCSI SRB Command Filters";
 constexpr const char* kWow64Text = "The Kestrune drivers are for 32-bit Windows only!";
 constexpr const char* kWow64Line =
     "Failed to install Kestrune: the drivers are for 32-bit Windows only!";
@@ -32,63 +31,43 @@ bool AskRestart(const char* question, const char* caption) {
   return Sys().boxes.Show(question, caption, win::kMbYesNo | win::kMbIconQuestion) == win::kIdYes;
 }
 
-// One half of the NT uninstall: what belongs to one filter driver.
-struct DriverRemoval {
-  const char* name;
-  const char* relativePath;
-  const char* fileName;
-  bool tracesPath;
-  std::vector<ClassList> lists;
-};
-
-const DriverRemoval kKestruneRemoval{
-    REG_KESTRUNE, kKestruneSysPath, "Kestrune.sys", true,
-    {{KESTRUNE_REG_KEY_ATA, "DelLowerFilter KESTRUNE_REG_KEY_ATA"},
-     {KESTRUNE_REG_KEY_SCSI, "DelLowerFilter KESTRUNE_REG_KEY_SCSI"}}};
-
-const DriverRemoval kMorvellinRemoval{
-    REG_MORVELLIN, kMorvellinSysPath, "Morvellin.sys", false,
-    {{MORVELLIN_REG_KEY_CDVDROM, "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"}}};
-
 // Takes the name out of every class list of the driver; true when any
 // removal succeeded. Every list is attempted.
-bool TakeOutOfLists(const DriverRemoval& driver) {
+bool TakeOutOfLists(const FilterDriver& driver) {
   bool any = false;
   for (const ClassList& list : driver.lists) {
-    Trace(list.line);
-    any = DelLowerFilter(driver.name, list.key) || any;
+    Trace(list.removeLine);
+    any = DelLowerFilter(driver.serviceName, list.key) || any;
   }
   return any;
 }
 
-void DeleteDriverFile(const DriverRemoval& driver, const std::string& path) {
+void DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
   bool deleted = Sys().files.Delete(path);
-  Trace(std::string("DeleteFile: ") + driver.fileName + (deleted ? " success!" : " failed!"));
+  Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
 }
 
 // Removes one filter driver; true when its file is gone and no class list
 // names it. The lists are cleared first and read back: while any may still
 // name the driver, its service and file stay, because a listed filter
 // without them keeps the devices of its class from starting.
-bool RemoveFilterDriver(const DriverRemoval& driver) {
-  std::optional<std::string> path = SystemPath(driver.relativePath);
-  if (driver.tracesPath) {
-    Trace(path.value_or(Sys().files.SystemDirectory() + driver.relativePath));
-  }
+bool RemoveFilterDriver(const FilterDriver& driver) {
+  std::optional<std::string> path = SystemPath(driver.image.relativePath);
+  if (driver.tracesPathOnRemoval) Trace(PathForTrace(path, driver.image.relativePath));
   bool listRemoved = TakeOutOfLists(driver);
-  if (AnyLowerFilterMayName(driver.name, driver.lists)) {
-    Trace(std::string(driver.name) + " still listed in LowerFilters, service and " +
-          driver.fileName + " kept!");
+  if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
+    Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
+          driver.image.fileName + " kept!");
     return false;
   }
-  bool serviceRemoved = DeleteFilterService(driver.name);
+  bool serviceRemoved = DeleteFilterService(driver);
   if (!path) return false;
   if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
   return !Sys().files.Exists(*path);
 }
 
 // One half run so that nothing it raises stops the other half.
-bool RemoveFilterDriverAbsorbing(const DriverRemoval& driver) {
+bool RemoveFilterDriverAbsorbing(const FilterDriver& driver) {
   try {
     return RemoveFilterDriver(driver);
   } catch (const std::exception&) {
@@ -104,23 +83,25 @@ bool RemoveFilterDriverAbsorbing(const DriverRemoval& driver) {
 // classes from starting, so such a name is taken out of the lists; the
 // other drivers' entries stay as they are.
 void UnlistDriversWithoutFiles() {
-  for (const DriverRemoval* driver : {&kKestruneRemoval, &kMorvellinRemoval}) {
-    std::optional<std::string> path = SystemPath(driver->relativePath);
+  for (const FilterDriver* driver : kNtDrivers) {
+    std::optional<std::string> path = SystemPath(driver->image.relativePath);
     if (path && Sys().files.Exists(*path)) continue;
-    if (!AnyLowerFilterMayName(driver->name, driver->lists)) continue;
-    Trace(std::string(driver->fileName) + " lost by the failed copy, " + driver->name +
-          " taken out of LowerFilters!");
+    if (!AnyLowerFilterMayName(driver->serviceName, driver->lists)) continue;
+    Trace(std::string(driver->image.fileName) + " lost by the failed copy, " +
+          driver->serviceName + " taken out of LowerFilters!");
     TakeOutOfLists(*driver);
   }
 }
 
-// Registration on the NT family; true only when both steps succeeded.
+// Registration on the NT family: every driver's step runs; true only when
+// all succeeded.
 bool RegisterNT() {
-  Trace("InstallKestruneNT");
-  bool kestrune = InstallKestruneNT();
-  Trace("InstallMorvellinNT");
-  bool morvellin = InstallMorvellinNT();
-  return kestrune && morvellin;
+  bool all = true;
+  for (const FilterDriver* driver : kNtDrivers) {
+    Trace(driver->texts.installStep);
+    all = RegisterFilterDriver(*driver) && all;
+  }
+  return all;
 }
 
 }  // namespace
@@ -158,16 +139,18 @@ bool UnInstallKestrune(bool interactive) {
 }
 
 bool UnInstallKestruneNT() {
-  bool kestruneGone = RemoveFilterDriverAbsorbing(kKestruneRemoval);
-  Sys().sleep.Sleep(kPauseBetweenDrivers);
-  bool morvellinGone = RemoveFilterDriverAbsorbing(kMorvellinRemoval);
-  return kestruneGone && morvellinGone;
+  bool allGone = true;
+  for (const FilterDriver* driver : kNtDrivers) {
+    if (driver != kNtDrivers.front()) Sys().sleep.Sleep(kPauseBetweenDrivers);
+    allGone = RemoveFilterDriverAbsorbing(*driver) && allGone;
+  }
+  return allGone;
 }
 
 bool UnInstallKestrune9X() {
   Trace("===== UnInstallKestrune9X ===========");
-  std::optional<std::string> path = SystemPath(kKestruneVxdPath);
-  Trace("Delete driver to: " + path.value_or(Sys().files.SystemDirectory() + kKestruneVxdPath));
+  std::optional<std::string> path = SystemPath(kKestruneVxd.relativePath);
+  Trace("Delete driver to: " + PathForTrace(path, kKestruneVxd.relativePath));
   if (!path) return false;
   Sys().files.Delete(*path);  // its outcome is judged by the file test below
   if (!Sys().files.Exists(*path)) return true;

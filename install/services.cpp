@@ -2,161 +2,115 @@
 
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "diag/error_text.h"
 #include "diag/trace.h"
 #include "install/class_filters.h"
 #include "install/deploy.h"
+#include "install/drivers.h"
 #include "platform/platform.h"
 
 namespace kst {
-namespace {
 
-// Everything in which the two registration steps differ.
-struct RegistrationStep {
-  const char* name;
-  const char* displayName;
-  uint32_t startType;
-  uint32_t errorControl;
-  const char* relativePath;
-  const char* fileName;
-  const char* group;  // empty: none
-  bool toleratesDuplicateName;
-  const char* existsLine;
-  std::vector<ClassList> lists;
-  const char* listsRegisteredLine;
-  const char* listFailedLine;
-};
-
-const RegistrationStep kKestruneStep{
-    REG_KESTRUNE,
-    "Kestrune - Storage Filter Drivers",
-    win::kServiceBootStart,
-    win::kServiceErrorIgnore,
-    kKestruneSysPath,
-    "Kestrune.sys",
-    "System Bus Extender",
-    false,
-    "Kestrune server exists, Re-update register inforamtiom!",
-    {{KESTRUNE_REG_KEY_ATA, "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!"},
-     {KESTRUNE_REG_KEY_SCSI, "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!"}},
-    "Success to RegLowerFilter Kestrune ATAPI!",
-    "Failed to RegLowerFilter Kestrune ATAPI!",
-};
-
-const RegistrationStep kMorvellinStep{
-    REG_MORVELLIN,
-    "Morvellin - Storage Filter Drivers",
-    win::kServiceDemandStart,
-    win::kServiceErrorNormal,
-    kMorvellinSysPath,
-    "Morvellin.sys",
-    "",
-    true,
-    "Morvellin server exists!",
-    {{MORVELLIN_REG_KEY_CDVDROM, "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!"}},
-    "Success to RegLowerFilter Morvellin cdvdrom!",
-    "Failed to RegLowerFilter Kestrune cdvdrom!",
-};
-
-ServiceConfig ConfigOf(const RegistrationStep& step, const std::string& path) {
+ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& path) {
   ServiceConfig config;
-  config.name = step.name;
-  config.displayName = step.displayName;
+  config.name = driver.serviceName;
+  config.displayName = driver.service.displayName;
   config.desiredAccess = win::kServiceAllAccess;
   config.serviceType = win::kServiceKernelDriver;
-  config.startType = step.startType;
-  config.errorControl = step.errorControl;
+  config.startType = driver.service.startType;
+  config.errorControl = driver.service.errorControl;
   config.binaryPath = path;
-  config.loadOrderGroup = step.group;
+  config.loadOrderGroup = driver.service.group;
   return config;
 }
 
-// Creates the step's service. False sets the failure mark; a duplicate name
-// is tolerated where the step allows it.
-bool CreateFilterService(IServiceManager& manager, const RegistrationStep& step,
+namespace {
+
+// Creates the driver's service. False sets the failure mark; a duplicate
+// name is tolerated where the driver allows it.
+bool CreateFilterService(IServiceManager& manager, const FilterDriver& driver,
                          const std::string& path) {
   ISystem& system = Sys().system;
   system.SetLastError(0);
-  if (manager.Create(ConfigOf(step, path))) {
-    Trace(std::string("Create ") + step.name + " service success!");
+  if (manager.Create(ServiceConfigOf(driver, path))) {
+    Trace(driver.texts.serviceCreated);
     return true;
   }
   ErrorCode code = system.GetLastError();
-  Trace(std::string("Faile to create ") + step.name + " service!\n" + LastErrorText());
-  return step.toleratesDuplicateName && code == win::kErrorDuplicateServiceName;
+  Trace(driver.texts.createFailed + LastErrorText());
+  return driver.service.toleratesDuplicateName && code == win::kErrorDuplicateServiceName;
 }
 
-// Makes sure the step's service exists. False sets the failure mark, also
+// Makes sure the driver's service exists. False sets the failure mark, also
 // when the service control manager cannot be opened: registering the lists
 // then could name a boot-start filter that has no service behind it.
-bool EnsureService(const RegistrationStep& step, const std::string& path) {
+bool EnsureService(const FilterDriver& driver, const std::string& path) {
   std::unique_ptr<IServiceManager> manager =
       Sys().services.OpenManager(win::kScManagerAllAccess);
   if (!manager) {
-    Trace(std::string(step.name) + " server not exists");
+    Trace(driver.texts.managerUnavailable);
     return false;
   }
-  if (manager->Open(step.name, win::kServiceAllAccess)) {
-    Trace(step.existsLine);
+  if (manager->Open(driver.serviceName, win::kServiceAllAccess)) {
+    Trace(driver.texts.serviceExists);
     return true;
   }
-  return CreateFilterService(*manager, step, path);
+  return CreateFilterService(*manager, driver, path);
 }
 
 // The failure mark's end of a step: the freshly written driver file goes,
 // unless a class list (of an earlier installation) still names the driver.
-bool Abandon(const RegistrationStep& step, const std::optional<std::string>& path) {
+bool Abandon(const FilterDriver& driver, const std::optional<std::string>& path) {
   if (path) {
-    if (AnyLowerFilterMayName(step.name, step.lists)) {
-      Trace(std::string(step.name) + " still listed in LowerFilters, " + step.fileName +
-            " kept!");
+    if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
+      Trace(std::string(driver.serviceName) + " still listed in LowerFilters, " +
+            driver.image.fileName + " kept!");
     } else {
       Sys().files.Delete(*path);
     }
   }
-  Trace(std::string("Failed to install ") + step.name + " service!");
+  Trace(driver.texts.installFailed);
   return false;
 }
 
-// Registers every list of the step, each one attempted whatever the others gave.
-bool RegisterLists(const RegistrationStep& step) {
+// Registers every list of the driver, each one attempted whatever the others gave.
+bool RegisterLists(const FilterDriver& driver) {
   bool all = true;
-  for (const ClassList& list : step.lists) {
-    Trace(list.line);  // "Start RegLowerFilter: ..."
-    all = RegLowerFilter(step.name, list.key) && all;
+  for (const ClassList& list : driver.lists) {
+    Trace(list.registerLine);
+    all = RegLowerFilter(driver.serviceName, list.key) && all;
   }
-  Trace(all ? step.listsRegisteredLine : step.listFailedLine);
+  Trace(all ? driver.texts.listsRegistered : driver.texts.listFailed);
   return all;
-}
-
-bool RunRegistrationStep(const RegistrationStep& step) {
-  std::optional<std::string> path = SystemPath(step.relativePath);
-  if (!path || !EnsureService(step, *path)) return Abandon(step, path);
-  return RegisterLists(step);
 }
 
 }  // namespace
 
-bool InstallKestruneNT() { return RunRegistrationStep(kKestruneStep); }
+bool RegisterFilterDriver(const FilterDriver& driver) {
+  std::optional<std::string> path = SystemPath(driver.image.relativePath);
+  if (!path || !EnsureService(driver, *path)) return Abandon(driver, path);
+  return RegisterLists(driver);
+}
 
-bool InstallMorvellinNT() { return RunRegistrationStep(kMorvellinStep); }
+bool InstallKestruneNT() { return RegisterFilterDriver(kKestrune); }
 
-bool DeleteFilterService(const std::string& serviceName) {
+bool InstallMorvellinNT() { return RegisterFilterDriver(kMorvellin); }
+
+bool DeleteFilterService(const FilterDriver& driver) {
   std::unique_ptr<IServiceManager> manager =
       Sys().services.OpenManager(win::kScManagerAllAccess);
   if (!manager) {
-    Trace("Failed to OpenSCManager " + serviceName);
+    Trace(driver.texts.removalManagerUnavailable);
     return false;
   }
-  std::unique_ptr<IService> service = manager->Open(serviceName, win::kDelete);
+  std::unique_ptr<IService> service = manager->Open(driver.serviceName, win::kDelete);
   if (!service) {
-    Trace("Failed to OpenService " + serviceName);
+    Trace(driver.texts.removalServiceUnavailable);
     return false;
   }
   if (service->Delete()) return true;
-  Trace("Failed to DeleteService " + serviceName + " driver!\n" + LastErrorText());
+  Trace(driver.texts.deleteServiceFailed + LastErrorText());
   return false;
 }
 

@@ -1,15 +1,22 @@
 #pragma once
 #include <string>
 
+#include "install/drivers.h"
+#include "platform/platform.h"
+
 namespace kst {
 
-// Registration steps of the NT installation: the kernel service and the
-// class filter lists of one driver. True when every list was registered.
-bool InstallKestruneNT();
-bool InstallMorvellinNT();
+// The service as registration creates it, its driver file at `path`.
+ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& path);
 
-// Removes one filter service ("Kestrune" or "Morvellin"); true when the
-// service control manager accepted the deletion.
-bool DeleteFilterService(const std::string& serviceName);
+// The registration step of the NT installation: the kernel service and the
+// class filter lists of one driver. True when every list was registered.
+bool RegisterFilterDriver(const FilterDriver& driver);
+bool InstallKestruneNT();   // of kKestrune
+bool InstallMorvellinNT();  // of kMorvellin
+
+// Removes the driver's service; true when the service control manager
+// accepted the deletion.
+bool DeleteFilterService(const FilterDriver& driver);
 
 }  // namespace kst

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "device/inventory.h"
+#include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/app/fake_main_window.h"
 
@@ -28,10 +29,10 @@ class MainWindow : public ::testing::Test {
     // The procedures run on the 9x family here: one image, no services, so
     // which procedure ran shows in the file and in the restart question.
     fp.system.platformId = win::kVerPlatformWin32Windows;
-    fp.resources.images[106] = {'V', 'X', 'D'};
+    fp.resources.images[kKestruneVxd.resourceId] = {'V', 'X', 'D'};
   }
 
-  std::string VxdPath() const { return fp.files.systemDirectory + "\\Iosubsys\\Kestrune.vxd"; }
+  std::string VxdPath() const { return fp.files.systemDirectory + kKestruneVxd.relativePath; }
 
   std::vector<std::string> BoxCaptions() const {
     std::vector<std::string> captions;

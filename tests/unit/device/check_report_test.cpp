@@ -20,9 +20,9 @@ namespace {
 
 using fake::FakePlatform;
 using Lines = std::vector<std::string>;
-using testing::kAta;
-using testing::kCdrom;
-using testing::kScsi;
+const std::string& kAta = testing::kAdapterClass;
+const std::string& kScsi = testing::kIdeClass;
+const std::string& kCdrom = testing::kCdromClass;
 
 // Calls that change a machine; the check makes none of them.
 const std::set<std::string> kWritingCalls = {

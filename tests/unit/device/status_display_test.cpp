@@ -9,6 +9,7 @@
 
 #include "device/control_device.h"
 #include "device/inventory.h"
+#include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/app/fake_main_window.h"
 
@@ -97,9 +98,9 @@ class StatusDisplay : public ::testing::Test {
 
   void Seed(bool nt, const Files& files, const std::optional<FilterStandIn>& filter) {
     fp.system.platformId = nt ? win::kVerPlatformWin32Nt : win::kVerPlatformWin32Windows;
-    SeedFile("\\Drivers\\Kestrune.sys", files.kestrune);
-    SeedFile("\\Drivers\\Morvellin.sys", files.morvellin);
-    SeedFile("\\Iosubsys\\Kestrune.vxd", files.vxd);
+    SeedFile(kKestrune.image.relativePath, files.kestrune);
+    SeedFile(kMorvellin.image.relativePath, files.morvellin);
+    SeedFile(kKestruneVxd.relativePath, files.vxd);
     if (!filter) return;
     stand_in = *filter;
     fp.devices.devices[kControlDevicePath] =

@@ -14,7 +14,7 @@ namespace {
 
 using fake::FakePlatform;
 using testing::Entries;
-using testing::kAta;
+using testing::kAdapterClass;
 using testing::TraceCapture;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
@@ -29,7 +29,7 @@ Bytes PaddedTo(Bytes bytes, size_t size) {
 
 // The stored "LowerFilters" value of the ATA class key, if any.
 std::optional<fake::FakeRegValue> Stored(const FakePlatform& fp) {
-  auto key = fp.registry.keys.find(kAta);
+  auto key = fp.registry.keys.find(kAdapterClass);
   if (key == fp.registry.keys.end()) return std::nullopt;
   auto value = key->second.find("LowerFilters");
   if (value == key->second.end()) return std::nullopt;
@@ -37,8 +37,8 @@ std::optional<fake::FakeRegValue> Stored(const FakePlatform& fp) {
 }
 
 void Seed(FakePlatform& fp, const std::optional<Bytes>& value) {
-  fp.registry.keys[kAta];
-  if (value) fp.registry.keys[kAta]["LowerFilters"] = {7, *value};
+  fp.registry.keys[kAdapterClass];
+  if (value) fp.registry.keys[kAdapterClass]["LowerFilters"] = {7, *value};
 }
 
 size_t CallCount(const FakePlatform& fp, const std::string& call) {
@@ -64,22 +64,22 @@ TEST_P(RegLowerFilterTable, WritesNameAtHeadOrLeavesValueUnchanged) {
   FakePlatform fp;
   TraceCapture trace(fp);
   Seed(fp, c.stored);
-  EXPECT_EQ(RegLowerFilter("Kestrune", kAta), c.registered);
+  EXPECT_EQ(RegLowerFilter("Kestrune", kAdapterClass), c.registered);
   std::optional<fake::FakeRegValue> after = Stored(fp);
   if (c.registered) {
     ASSERT_TRUE(after);
     EXPECT_EQ(after->type, 7u);
     EXPECT_EQ(after->bytes.size(), c.storedBytes);
-    EXPECT_EQ(testing::ListOf(fp, kAta), c.entries);
+    EXPECT_EQ(testing::ListOf(fp, kAdapterClass), c.entries);
   } else {
     ASSERT_TRUE(after.has_value() == c.stored.has_value());
     if (after) {
       EXPECT_EQ(after->bytes, *c.stored);
     }
   }
-  EXPECT_EQ(trace.Lines(), (Lines{"RegLowerFilter: Kestrune: " + kAta,
+  EXPECT_EQ(trace.Lines(), (Lines{"RegLowerFilter: Kestrune: " + kAdapterClass,
                                   (c.registered ? "Success to RegLowerFilter "
-                                                : "Failed to RegLowerFilter ") + kAta}));
+                                                : "Failed to RegLowerFilter ") + kAdapterClass}));
   EXPECT_EQ(CallCount(fp, "RegDeleteValueA"), 0u) << "the new list is written over the old";
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
@@ -100,19 +100,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RegLowerFilter, AddingTwiceLeavesOneEntryAtHead) {
   FakePlatform fp;
-  fp.registry.SetMultiSz(kAta, "LowerFilters", {"A"});
-  ASSERT_TRUE(RegLowerFilter("Kestrune", kAta));
-  ASSERT_TRUE(RegLowerFilter("Kestrune", kAta));
-  EXPECT_EQ(testing::ListOf(fp, kAta), (Entries{"Kestrune", "A"}));
+  fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", {"A"});
+  ASSERT_TRUE(RegLowerFilter("Kestrune", kAdapterClass));
+  ASSERT_TRUE(RegLowerFilter("Kestrune", kAdapterClass));
+  EXPECT_EQ(testing::ListOf(fp, kAdapterClass), (Entries{"Kestrune", "A"}));
 }
 
 TEST(RegLowerFilter, MissingKeyIsNotCreated) {
   FakePlatform fp;
   TraceCapture trace(fp);
-  EXPECT_FALSE(RegLowerFilter("Kestrune", kAta));
-  EXPECT_EQ(fp.registry.keys.count(kAta), 0u);
+  EXPECT_FALSE(RegLowerFilter("Kestrune", kAdapterClass));
+  EXPECT_EQ(fp.registry.keys.count(kAdapterClass), 0u);
   EXPECT_EQ(trace.Lines(),
-            (Lines{"RegLowerFilter: Kestrune: " + kAta, "Failed to RegLowerFilter " + kAta}));
+            (Lines{"RegLowerFilter: Kestrune: " + kAdapterClass, "Failed to RegLowerFilter " + kAdapterClass}));
 }
 
 // Each registry call failing in turn leaves the stored value as it was.
@@ -138,13 +138,13 @@ TEST(RegLowerFilter, EveryFailedCallLeavesValueUnchanged) {
     if (f.valueExists) seeded = List({"A", "B"});
     Seed(fp, seeded);
     fp.faults.Fail(f.call, 5, f.occurrence);
-    EXPECT_FALSE(RegLowerFilter("Kestrune", kAta));
+    EXPECT_FALSE(RegLowerFilter("Kestrune", kAdapterClass));
     std::optional<fake::FakeRegValue> after = Stored(fp);
     ASSERT_EQ(after.has_value(), f.valueExists);
     if (after) {
       EXPECT_EQ(after->bytes, *seeded);
     }
-    EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter " + kAta);
+    EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter " + kAdapterClass);
     EXPECT_EQ(fp.OpenHandles(), 0);
   }
 }
@@ -168,16 +168,16 @@ TEST_P(DelLowerFilterTable, TakesNameOutOrLeavesValueUnchanged) {
   FakePlatform fp;
   TraceCapture trace(fp);
   Seed(fp, c.stored);
-  EXPECT_EQ(DelLowerFilter("Kestrune", kAta), c.result);
+  EXPECT_EQ(DelLowerFilter("Kestrune", kAdapterClass), c.result);
   std::optional<fake::FakeRegValue> after = Stored(fp);
   ASSERT_EQ(after.has_value(), c.entries.has_value());
   if (after) {
-    EXPECT_EQ(testing::ListOf(fp, kAta), *c.entries);
+    EXPECT_EQ(testing::ListOf(fp, kAdapterClass), *c.entries);
     if (c.storedBytes) {
       EXPECT_EQ(after->bytes.size(), c.storedBytes);
     }
   }
-  EXPECT_EQ(trace.Lines(), (Lines{"DelLowerFilter: Kestrune: " + kAta}));
+  EXPECT_EQ(trace.Lines(), (Lines{"DelLowerFilter: Kestrune: " + kAdapterClass}));
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
@@ -202,8 +202,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DelLowerFilter, MissingKeyIsFalse) {
   FakePlatform fp;
-  EXPECT_FALSE(DelLowerFilter("Kestrune", kAta));
-  EXPECT_EQ(fp.registry.keys.count(kAta), 0u);
+  EXPECT_FALSE(DelLowerFilter("Kestrune", kAdapterClass));
+  EXPECT_EQ(fp.registry.keys.count(kAdapterClass), 0u);
 }
 
 TEST(DelLowerFilter, FailedCalls) {
@@ -223,10 +223,10 @@ TEST(DelLowerFilter, FailedCalls) {
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.call) + " #" + std::to_string(r.occurrence));
     FakePlatform fp;
-    fp.registry.SetMultiSz(kAta, "LowerFilters", r.stored);
+    fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", r.stored);
     fp.faults.Fail(r.call, 5, r.occurrence);
-    EXPECT_EQ(DelLowerFilter("Kestrune", kAta), r.result);
-    EXPECT_EQ(fp.registry.MultiSz(kAta, "LowerFilters"), r.after);
+    EXPECT_EQ(DelLowerFilter("Kestrune", kAdapterClass), r.result);
+    EXPECT_EQ(fp.registry.MultiSz(kAdapterClass, "LowerFilters"), r.after);
     EXPECT_EQ(fp.OpenHandles(), 0);
   }
 }
@@ -260,7 +260,7 @@ TEST(LowerFilterMayName, AnswersTrueWhenListedOrUnreadable) {
     FakePlatform fp;
     if (r.keyExists) Seed(fp, r.stored);
     if (r.failCall) fp.faults.Fail(r.failCall, r.code, r.occurrence);
-    EXPECT_EQ(LowerFilterMayName("Kestrune", kAta), r.mayName);
+    EXPECT_EQ(LowerFilterMayName("Kestrune", kAdapterClass), r.mayName);
     EXPECT_EQ(fp.OpenHandles(), 0);
     EXPECT_EQ(CallCount(fp, "RegSetValueExA") + CallCount(fp, "RegDeleteValueA"), 0u);
   }

@@ -13,8 +13,8 @@ using testing::TraceCapture;
 using Lines = std::vector<std::string>;
 
 const std::string kSys = "C:\\WINDOWS\\system32";
-const std::string kKestrune = kSys + "\\Drivers\\Kestrune.sys";
-const std::string kMorvellin = kSys + "\\Drivers\\Morvellin.sys";
+const std::string kKestruneFile = kSys + "\\Drivers\\Kestrune.sys";
+const std::string kMorvellinFile = kSys + "\\Drivers\\Morvellin.sys";
 const std::string kVxd = kSys + "\\Iosubsys\\Kestrune.vxd";
 
 std::vector<uint8_t> Image(size_t size, uint8_t seed) {
@@ -80,13 +80,13 @@ TEST(DeployDriverImages, NtWritesBothImagesByteIdenticalInOrder) {
   SeedImages(fp);
   TraceCapture trace(fp);
   EXPECT_TRUE(DeployDriverImages());
-  EXPECT_EQ(fp.files.files[kKestrune].bytes, fp.resources.images[104]);
-  EXPECT_EQ(fp.files.files[kMorvellin].bytes, fp.resources.images[105]);
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
   EXPECT_FALSE(fp.files.Has(kVxd));
-  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestrune, "Copyfile: CreateFile success!",
-                                  "Copyfile: " + kKestrune, "===== Copyfile ===========",
-                                  "Copy driver to: " + kMorvellin, "Copyfile: CreateFile success!",
-                                  "Copyfile: " + kMorvellin, "===== Copyfile ==========="}));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile, "Copyfile: CreateFile success!",
+                                  "Copyfile: " + kKestruneFile, "===== Copyfile ===========",
+                                  "Copy driver to: " + kMorvellinFile, "Copyfile: CreateFile success!",
+                                  "Copyfile: " + kMorvellinFile, "===== Copyfile ==========="}));
   ExpectBoxes(fp, 0);
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
@@ -103,9 +103,9 @@ TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
 TEST(DeployDriverImages, ExistingFileIsTruncatedAndOverwritten) {
   FakePlatform fp;
   SeedImages(fp);
-  fp.files.files[kKestrune].bytes = Image(40000, 9);
+  fp.files.files[kKestruneFile].bytes = Image(40000, 9);
   EXPECT_TRUE(DeployDriverImages());
-  EXPECT_EQ(fp.files.files[kKestrune].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
 }
 
 TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
@@ -114,10 +114,10 @@ TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
   fp.faults.Fail("CreateFileA", 5, 0);  // nothing can be created
   TraceCapture trace(fp);
   EXPECT_FALSE(DeployDriverImages());
-  EXPECT_FALSE(fp.files.Has(kMorvellin));
+  EXPECT_FALSE(fp.files.Has(kMorvellinFile));
   ExpectBoxes(fp, 1);
-  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestrune,
-                                  "Copyfile: CreateFile failed!" + kKestrune,
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
+                                  "Copyfile: CreateFile failed!" + kKestruneFile,
                                   "===== Copyfile ==========="}));
   // No resource is looked up once the file cannot be created.
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindResourceA"), 0);
@@ -128,8 +128,8 @@ TEST(DeployDriverImages, SecondImageFailingLeavesTheFirstOnDisk) {
   SeedImages(fp);
   fp.resources.images.erase(105);
   EXPECT_FALSE(DeployDriverImages());
-  EXPECT_TRUE(fp.files.Has(kKestrune));
-  EXPECT_TRUE(fp.files.Has(kMorvellin)) << "created but not written: it stays";
+  EXPECT_TRUE(fp.files.Has(kKestruneFile));
+  EXPECT_TRUE(fp.files.Has(kMorvellinFile)) << "created but not written: it stays";
   ExpectBoxes(fp, 1);
 }
 
@@ -152,12 +152,12 @@ TEST_P(CopyfileCases, TracesBoxesAndResult) {
   c.arrange(fp);
   TraceCapture trace(fp);
   EXPECT_EQ(Copyfile("\\Drivers\\Kestrune.sys", 104), c.ok);
-  Lines expected{"Copy driver to: " + kKestrune};
+  Lines expected{"Copy driver to: " + kKestruneFile};
   expected.insert(expected.end(), c.middle.begin(), c.middle.end());
   expected.push_back("===== Copyfile ===========");
   EXPECT_EQ(trace.Lines(), expected);
   ExpectBoxes(fp, c.ok ? 0 : 1);
-  EXPECT_EQ(fp.files.Has(kKestrune), c.fileLeft);
+  EXPECT_EQ(fp.files.Has(kKestruneFile), c.fileLeft);
   EXPECT_EQ(fp.OpenHandles(), 0) << "the file is closed on every path";
 }
 
@@ -165,14 +165,14 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, CopyfileCases,
     ::testing::Values(
         CopyCase{"written whole", [](FakePlatform&) {}, true,
-                 {"Copyfile: CreateFile success!", "Copyfile: " + kKestrune}, true},
+                 {"Copyfile: CreateFile success!", "Copyfile: " + kKestruneFile}, true},
         // Read-write creation refused: the file is deleted and created write-only.
         CopyCase{"second creation succeeds",
                  [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 32, 1); }, true,
-                 {"Copyfile: CreateFile success!", "Copyfile: " + kKestrune}, true},
+                 {"Copyfile: CreateFile success!", "Copyfile: " + kKestruneFile}, true},
         CopyCase{"both creations fail",
                  [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5, 0); }, false,
-                 {"Copyfile: CreateFile failed!" + kKestrune}, false},
+                 {"Copyfile: CreateFile failed!" + kKestruneFile}, false},
         CopyCase{"image missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
                  false, {"Copyfile: CreateFile success!", "Copyfile: Failed to FindResource!"},
                  true},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "install/class_filters.h"
+#include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
 
 namespace kst::testing {
@@ -16,22 +17,27 @@ namespace kst::testing {
 using Entries = std::vector<std::string>;
 
 inline const std::string kSysDir = "C:\\WINDOWS\\system32";
-inline const std::string kKestruneFile = kSysDir + "\\Drivers\\Kestrune.sys";
-inline const std::string kMorvellinFile = kSysDir + "\\Drivers\\Morvellin.sys";
-inline const std::string kVxdFile = kSysDir + "\\Iosubsys\\Kestrune.vxd";
-inline const std::string kAta = KESTRUNE_REG_KEY_ATA;
-inline const std::string kScsi = KESTRUNE_REG_KEY_SCSI;
-inline const std::string kCdrom = MORVELLIN_REG_KEY_CDVDROM;
+inline const std::string kKestruneFile = kSysDir + kKestrune.image.relativePath;
+inline const std::string kMorvellinFile = kSysDir + kMorvellin.image.relativePath;
+inline const std::string kVxdFile = kSysDir + kKestruneVxd.relativePath;
+// The class keys: SCSI adapters, IDE ATA/ATAPI controllers, CD/DVD-ROM drives.
+inline const std::string kAdapterClass = KESTRUNE_REG_KEY_ATA;
+inline const std::string kIdeClass = KESTRUNE_REG_KEY_SCSI;
+inline const std::string kCdromClass = MORVELLIN_REG_KEY_CDVDROM;
 
 // The other drivers' entries of each class key, as a machine has them.
 inline std::map<std::string, Entries> OtherEntries() {
-  return {{kAta, {"atapiflt", "SCSIFLT2"}}, {kScsi, {"ideguard"}}, {kCdrom, {"imapi", "redbook"}}};
+  return {{kAdapterClass, {"atapiflt", "SCSIFLT2"}}, {kIdeClass, {"ideguard"}}, {kCdromClass, {"imapi", "redbook"}}};
 }
 
+// Every carried image, each of its own size and bytes.
 inline void SeedImages(fake::FakePlatform& fp) {
-  fp.resources.images[104] = std::vector<uint8_t>(3000, 0x4B);
-  fp.resources.images[105] = std::vector<uint8_t>(2000, 0x4D);
-  fp.resources.images[106] = std::vector<uint8_t>(1000, 0x56);
+  uint8_t fill = 0x4B;
+  for (const FilterDriver* d : kNtDrivers) {
+    fp.resources.images[d->image.resourceId] = std::vector<uint8_t>(3000u - 7u * fill, fill);
+    ++fill;
+  }
+  fp.resources.images[kKestruneVxd.resourceId] = std::vector<uint8_t>(1000, 0x56);
 }
 
 // An NT machine before the first installation: the class keys hold the
@@ -67,28 +73,29 @@ inline int Count(const Entries& entries, const std::string& name) {
 // at most once, a listed driver has its service and its file, and no
 // handle is left open.
 inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& context) {
-  struct Driver {
-    std::string name, file;
-    std::vector<std::string> keys;
+  auto ours = [](const std::string& entry) {
+    for (const FilterDriver* d : kNtDrivers) {
+      if (SameName(entry, d->serviceName)) return true;
+    }
+    return false;
   };
-  const Driver drivers[] = {{"Kestrune", kKestruneFile, {kAta, kScsi}},
-                            {"Morvellin", kMorvellinFile, {kCdrom}}};
   for (const auto& [key, others] : OtherEntries()) {
     Entries kept;
     for (const std::string& e : ListOf(fp, key)) {
-      if (!SameName(e, "Kestrune") && !SameName(e, "Morvellin")) kept.push_back(e);
+      if (!ours(e)) kept.push_back(e);
     }
     EXPECT_EQ(kept, others) << context << ": " << key;
   }
-  for (const Driver& d : drivers) {
-    for (const std::string& key : d.keys) {
-      int listed = Count(ListOf(fp, key), d.name);
-      EXPECT_LE(listed, 1) << context << ": " << d.name << " in " << key;
+  for (const FilterDriver* d : kNtDrivers) {
+    const std::string name = d->serviceName;
+    for (const ClassList& list : d->lists) {
+      int listed = Count(ListOf(fp, list.key), name);
+      EXPECT_LE(listed, 1) << context << ": " << name << " in " << list.key;
       if (listed == 0) continue;
-      EXPECT_EQ(fp.services.services.count(d.name), 1u)
-          << context << ": " << d.name << " listed in " << key << " without its service";
-      EXPECT_TRUE(fp.files.Has(d.file))
-          << context << ": " << d.name << " listed in " << key << " without its file";
+      EXPECT_EQ(fp.services.services.count(name), 1u)
+          << context << ": " << name << " listed in " << list.key << " without its service";
+      EXPECT_TRUE(fp.files.Has(kSysDir + d->image.relativePath))
+          << context << ": " << name << " listed in " << list.key << " without its file";
     }
   }
   EXPECT_EQ(fp.OpenHandles(), 0) << context;

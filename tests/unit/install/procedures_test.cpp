@@ -41,11 +41,11 @@ Lines KestruneRegistration(const std::string& serviceLine) {
   return {"InstallKestruneNT",
           serviceLine,
           "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
-          "RegLowerFilter: Kestrune: " + kAta,
-          "Success to RegLowerFilter " + kAta,
+          "RegLowerFilter: Kestrune: " + kAdapterClass,
+          "Success to RegLowerFilter " + kAdapterClass,
           "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
-          "RegLowerFilter: Kestrune: " + kScsi,
-          "Success to RegLowerFilter " + kScsi,
+          "RegLowerFilter: Kestrune: " + kIdeClass,
+          "Success to RegLowerFilter " + kIdeClass,
           "Success to RegLowerFilter Kestrune ATAPI!"};
 }
 
@@ -53,18 +53,18 @@ Lines MorvellinRegistration(const std::string& serviceLine) {
   return {"InstallMorvellinNT",
           serviceLine,
           "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
-          "RegLowerFilter: Morvellin: " + kCdrom,
-          "Success to RegLowerFilter " + kCdrom,
+          "RegLowerFilter: Morvellin: " + kCdromClass,
+          "Success to RegLowerFilter " + kCdromClass,
           "Success to RegLowerFilter Morvellin cdvdrom!"};
 }
 
 Lines KestruneListRemoval() {
-  return {"DelLowerFilter KESTRUNE_REG_KEY_ATA", "DelLowerFilter: Kestrune: " + kAta,
-          "DelLowerFilter KESTRUNE_REG_KEY_SCSI", "DelLowerFilter: Kestrune: " + kScsi};
+  return {"DelLowerFilter KESTRUNE_REG_KEY_ATA", "DelLowerFilter: Kestrune: " + kAdapterClass,
+          "DelLowerFilter KESTRUNE_REG_KEY_SCSI", "DelLowerFilter: Kestrune: " + kIdeClass};
 }
 
 Lines MorvellinListRemoval() {
-  return {"DelLowerFilter MORVELLIN_REG_KEY_CDVDROM", "DelLowerFilter: Morvellin: " + kCdrom};
+  return {"DelLowerFilter MORVELLIN_REG_KEY_CDVDROM", "DelLowerFilter: Morvellin: " + kCdromClass};
 }
 
 size_t CallCount(const FakePlatform& fp, const std::string& call) {
@@ -82,9 +82,9 @@ void SeedInstalled(FakePlatform& fp) {
 }
 
 void ExpectInstalled(const FakePlatform& fp) {
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
-  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"Kestrune", "ideguard"}));
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"Kestrune", "ideguard"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin", "imapi", "redbook"}));
   EXPECT_EQ(fp.services.services.size(), 2u);
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_TRUE(fp.files.Has(kMorvellinFile));
@@ -138,8 +138,8 @@ TEST(UnInstallKestrune, AbsentFilesWithListsLeftTraceSequence) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedNtMachine(fp);
-  fp.registry.SetMultiSz(kAta, "LowerFilters", {"atapiflt", "Kestrune", "SCSIFLT2"});
-  fp.registry.SetMultiSz(kCdrom, "LowerFilters", {"Morvellin", "imapi", "redbook"});
+  fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", {"atapiflt", "Kestrune", "SCSIFLT2"});
+  fp.registry.SetMultiSz(kCdromClass, "LowerFilters", {"Morvellin", "imapi", "redbook"});
   EXPECT_TRUE(UnInstallKestrune(false));
   EXPECT_EQ(trace.Lines(), Join({{kKestruneFile},
                                  KestruneListRemoval(),
@@ -149,7 +149,7 @@ TEST(UnInstallKestrune, AbsentFilesWithListsLeftTraceSequence) {
                                  {"Failed to OpenService Morvellin",
                                   "DeleteFile: Morvellin.sys failed!"}}));
   ExpectSafeState(fp, "absent files");
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"atapiflt", "SCSIFLT2"}));
 }
 
 TEST(UnInstallKestrune, AfterInstallLeavesExactlyTheOtherEntries) {
@@ -172,7 +172,7 @@ TEST(UnInstallKestrune, OnlyListEntryRemovesValue) {
   SeedNtMachine(fp, false);
   ASSERT_TRUE(InstallKestrune(false));
   EXPECT_TRUE(UnInstallKestrune(false));
-  for (const auto& key : {kAta, kScsi, kCdrom}) {
+  for (const auto& key : {kAdapterClass, kIdeClass, kCdromClass}) {
     EXPECT_EQ(fp.registry.keys[key].count("LowerFilters"), 0u) << key;
   }
 }
@@ -277,7 +277,7 @@ TEST(InstallKestrune, FailedKestruneCreationStillRunsMorvellinStep) {
   EXPECT_FALSE(InstallKestrune(true));
   EXPECT_FALSE(fp.files.Has(kKestruneFile));
   EXPECT_EQ(fp.services.services.count("Morvellin"), 1u);
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin", "imapi", "redbook"}));
   EXPECT_EQ(trace.Lines().back(), "None RebootWindows");
   EXPECT_TRUE(fp.boxes.shown.empty());
   ExpectSafeState(fp, "Kestrune creation");
@@ -307,9 +307,9 @@ TEST(InstallKestrune, ReinstallWhoseCopyDeletesTheFileUnlistsTheDriver) {
   fp.faults.Fail("CreateFileA", 5, 2);
   EXPECT_FALSE(InstallKestrune(true));
   EXPECT_FALSE(fp.files.Has(kKestruneFile));
-  EXPECT_EQ(ListOf(fp, kAta), OtherEntries()[kAta]);
-  EXPECT_EQ(ListOf(fp, kScsi), OtherEntries()[kScsi]);
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}))
+  EXPECT_EQ(ListOf(fp, kAdapterClass), OtherEntries()[kAdapterClass]);
+  EXPECT_EQ(ListOf(fp, kIdeClass), OtherEntries()[kIdeClass]);
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin", "imapi", "redbook"}))
       << "Morvellin.sys is still there: its entry stays";
   Lines lines = trace.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
@@ -385,8 +385,8 @@ TEST(UnInstallKestrune, FailedListRewriteKeepsServiceAndFile) {
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Kestrune still listed in LowerFilters, service and Kestrune.sys kept!"),
             lines.end());
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
-  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"ideguard"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"ideguard"}));
   EXPECT_EQ(fp.services.services.count("Kestrune"), 1u);
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_FALSE(fp.files.Has(kMorvellinFile)) << "the second half still runs";

@@ -32,11 +32,11 @@ size_t CallCount(const FakePlatform& fp, const std::string& call) {
 
 Lines KestruneListLines(const std::string& outcome) {
   return {"Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
-          "RegLowerFilter: Kestrune: " + kAta,
-          "Success to RegLowerFilter " + kAta,
+          "RegLowerFilter: Kestrune: " + kAdapterClass,
+          "Success to RegLowerFilter " + kAdapterClass,
           "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
-          "RegLowerFilter: Kestrune: " + kScsi,
-          "Success to RegLowerFilter " + kScsi,
+          "RegLowerFilter: Kestrune: " + kIdeClass,
+          "Success to RegLowerFilter " + kIdeClass,
           outcome};
 }
 
@@ -55,9 +55,9 @@ TEST(InstallKestruneNT, FirstInstallCreatesBootStartServiceAndHeadsBothLists) {
   EXPECT_EQ(c.errorControl, 0u);
   EXPECT_EQ(c.binaryPath, kKestruneFile);
   EXPECT_EQ(c.loadOrderGroup, "System Bus Extender");
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
-  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"Kestrune", "ideguard"}));
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"Kestrune", "ideguard"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"imapi", "redbook"}));
   Lines expected{"Create Kestrune service success!"};
   for (const auto& l : KestruneListLines("Success to RegLowerFilter Kestrune ATAPI!")) {
     expected.push_back(l);
@@ -79,12 +79,12 @@ TEST(InstallMorvellinNT, FirstInstallCreatesDemandStartServiceWithoutGroup) {
   EXPECT_EQ(c.errorControl, 1u);
   EXPECT_EQ(c.binaryPath, kMorvellinFile);
   EXPECT_EQ(c.loadOrderGroup, "");
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin"}));
-  EXPECT_EQ(fp.registry.keys[kCdrom]["LowerFilters"].bytes.size(), 11u);
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin"}));
+  EXPECT_EQ(fp.registry.keys[kCdromClass]["LowerFilters"].bytes.size(), 11u);
   EXPECT_EQ(trace.Lines(), (Lines{"Create Morvellin service success!",
                                   "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
-                                  "RegLowerFilter: Morvellin: " + kCdrom,
-                                  "Success to RegLowerFilter " + kCdrom,
+                                  "RegLowerFilter: Morvellin: " + kCdromClass,
+                                  "Success to RegLowerFilter " + kCdromClass,
                                   "Success to RegLowerFilter Morvellin cdvdrom!"}));
 }
 
@@ -94,14 +94,14 @@ TEST(RegistrationSteps, ExistingServicesAreKeptAndListsRewrittenOnce) {
   SeedDeployed(fp);
   SeedService(fp, "Kestrune");
   SeedService(fp, "Morvellin");
-  fp.registry.SetMultiSz(kAta, "LowerFilters", {"Kestrune", "atapiflt", "SCSIFLT2"});
-  fp.registry.SetMultiSz(kCdrom, "LowerFilters", {"imapi", "MORVELLIN", "redbook"});
+  fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", {"Kestrune", "atapiflt", "SCSIFLT2"});
+  fp.registry.SetMultiSz(kCdromClass, "LowerFilters", {"imapi", "MORVELLIN", "redbook"});
   EXPECT_TRUE(InstallKestruneNT());
   EXPECT_TRUE(InstallMorvellinNT());
   EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "DeleteService"), 0u);
   EXPECT_EQ(fp.services.services.at("Kestrune").config.binaryPath, "") << "not reconfigured";
-  EXPECT_EQ(ListOf(fp, kAta), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"Morvellin", "imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"Morvellin", "imapi", "redbook"}));
   Lines lines = trace.Lines();
   EXPECT_EQ(lines.front(), "Kestrune server exists, Re-update register inforamtiom!");
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Morvellin server exists!"), lines.end());
@@ -130,7 +130,7 @@ TEST_P(CreationFailure, SetsFailureMarkUnlessToleratedDuplicate) {
   fp.faults.Fail("CreateServiceA", c.error);
   const std::string name = c.kestrune ? "Kestrune" : "Morvellin";
   const std::string file = c.kestrune ? kKestruneFile : kMorvellinFile;
-  const std::string key = c.kestrune ? kAta : kCdrom;
+  const std::string key = c.kestrune ? kAdapterClass : kCdromClass;
   EXPECT_EQ(c.kestrune ? InstallKestruneNT() : InstallMorvellinNT(), c.result);
   EXPECT_EQ(fp.files.Has(file), c.fileKept);
   EXPECT_EQ(Count(ListOf(fp, key), name), c.listed ? 1 : 0);
@@ -184,7 +184,7 @@ TEST(RegistrationSteps, FailedStepKeepsFileStillNamedByEarlierInstallation) {
   TraceCapture trace(fp);
   SeedDeployed(fp);
   SeedService(fp, "Kestrune");
-  fp.registry.SetMultiSz(kScsi, "LowerFilters", {"Kestrune", "ideguard"});
+  fp.registry.SetMultiSz(kIdeClass, "LowerFilters", {"Kestrune", "ideguard"});
   fp.faults.Fail("OpenServiceA", 5);
   EXPECT_FALSE(InstallKestruneNT());
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
@@ -199,16 +199,16 @@ TEST(InstallKestruneNT, BothKeysAttemptedWhenFirstFails) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedDeployed(fp);
-  fp.registry.keys.erase(kAta);
+  fp.registry.keys.erase(kAdapterClass);
   EXPECT_FALSE(InstallKestruneNT());
-  EXPECT_EQ(ListOf(fp, kScsi), (Entries{"Kestrune", "ideguard"}));
+  EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"Kestrune", "ideguard"}));
   EXPECT_EQ(trace.Lines(), (Lines{"Create Kestrune service success!",
                                   "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
-                                  "RegLowerFilter: Kestrune: " + kAta,
-                                  "Failed to RegLowerFilter " + kAta,
+                                  "RegLowerFilter: Kestrune: " + kAdapterClass,
+                                  "Failed to RegLowerFilter " + kAdapterClass,
                                   "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
-                                  "RegLowerFilter: Kestrune: " + kScsi,
-                                  "Success to RegLowerFilter " + kScsi,
+                                  "RegLowerFilter: Kestrune: " + kIdeClass,
+                                  "Success to RegLowerFilter " + kIdeClass,
                                   "Failed to RegLowerFilter Kestrune ATAPI!"}));
 }
 
@@ -219,7 +219,7 @@ TEST(InstallMorvellinNT, FailedListUsesItsOwnFailureText) {
   fp.faults.Fail("RegSetValueExA", 5);
   EXPECT_FALSE(InstallMorvellinNT());
   EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter Kestrune cdvdrom!");
-  EXPECT_EQ(ListOf(fp, kCdrom), (Entries{"imapi", "redbook"}));
+  EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"imapi", "redbook"}));
   EXPECT_TRUE(fp.files.Has(kMorvellinFile)) << "a list failure does not delete the file";
 }
 
@@ -228,31 +228,37 @@ TEST(InstallMorvellinNT, FailedListUsesItsOwnFailureText) {
 TEST(DeleteFilterService, Table) {
   struct Row {
     const char* what;
+    const FilterDriver& driver;
     bool exists;
     const char* failCall;
     bool result;
     Lines lines;
   } rows[] = {
-      {"accepted", true, nullptr, true, {}},
-      {"manager unavailable", true, "OpenSCManagerA", false, {"Failed to OpenSCManager Morvellin"}},
-      {"service absent", false, nullptr, false, {"Failed to OpenService Morvellin"}},
-      {"service cannot be opened", true, "OpenServiceA", false,
+      {"accepted", kMorvellin, true, nullptr, true, {}},
+      {"manager unavailable", kMorvellin, true, "OpenSCManagerA", false,
+       {"Failed to OpenSCManager Morvellin"}},
+      {"service absent", kMorvellin, false, nullptr, false, {"Failed to OpenService Morvellin"}},
+      {"service cannot be opened", kMorvellin, true, "OpenServiceA", false,
        {"Failed to OpenService Morvellin"}},
-      {"deletion refused",
-       true,
-       "DeleteService",
-       false,
+      {"deletion refused", kMorvellin, true, "DeleteService", false,
        {"Failed to DeleteService Morvellin driver!\nError Code: 5 Message 5.\r\n"}},
+      {"Kestrune manager unavailable", kKestrune, true, "OpenSCManagerA", false,
+       {"Failed to OpenSCManager Kestrune"}},
+      {"Kestrune service absent", kKestrune, false, nullptr, false,
+       {"Failed to OpenService Kestrune"}},
+      {"Kestrune deletion refused", kKestrune, true, "DeleteService", false,
+       {"Failed to DeleteService Kestrune driver!\nError Code: 5 Message 5.\r\n"}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     FakePlatform fp;
     TraceCapture trace(fp);
-    if (r.exists) SeedService(fp, "Morvellin");
+    const std::string name = r.driver.serviceName;
+    if (r.exists) SeedService(fp, name);
     if (r.failCall) fp.faults.Fail(r.failCall, 5);
-    EXPECT_EQ(DeleteFilterService("Morvellin"), r.result);
+    EXPECT_EQ(DeleteFilterService(r.driver), r.result);
     EXPECT_EQ(trace.Lines(), r.lines);
-    EXPECT_EQ(fp.services.services.count("Morvellin"), r.exists && !r.result ? 1u : 0u);
+    EXPECT_EQ(fp.services.services.count(name), r.exists && !r.result ? 1u : 0u);
     EXPECT_EQ(fp.OpenHandles(), 0);
   }
 }

@@ -1,0 +1,135 @@
+#pragma once
+// Everything the program knows of each driver it carries: where its image
+// goes, how its service is registered, which class lists name it, and the
+// trace texts its steps write. Facts only, no platform calls, so that any
+// program of the set (with or without a window) can read them.
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "platform/win_constants.h"
+
+namespace kst {
+
+// Class keys below HKEY_LOCAL_MACHINE, under the system's own names: the one
+// named ATA holds the SCSI adapter class, the one named SCSI the IDE
+// ATA/ATAPI class.
+inline constexpr const char* KESTRUNE_REG_KEY_ATA =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E97B-E325-11CE-BFC1-08002BE10318}";
+inline constexpr const char* KESTRUNE_REG_KEY_SCSI =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96A-E325-11CE-BFC1-08002BE10318}";
+inline constexpr const char* MORVELLIN_REG_KEY_CDVDROM =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325-11CE-BFC1-08002BE10318}";
+
+// The service names, which are also the names in the class lists.
+inline constexpr const char* REG_KESTRUNE = "Kestrune";
+inline constexpr const char* REG_MORVELLIN = "Morvellin";
+
+// The file version every carried image has.
+inline constexpr const char* kCarriedDriverVersion = "1.4.2.11";
+
+// The caption of the program's error boxes about the drivers.
+inline constexpr const char* kFiltersCaption = "SCSI SRB Command Filters";
+
+// One carried image and the file it becomes.
+struct DriverImage {
+  const char* relativePath;  // below the system directory
+  const char* fileName;
+  int resourceId;  // of resource type "DRIVER"
+};
+
+// One class list of a driver with the trace lines written before it is edited.
+struct ClassList {
+  const char* key;
+  const char* registerLine;
+  const char* removeLine;
+};
+
+struct ServiceSettings {
+  const char* displayName;
+  uint32_t startType;
+  uint32_t errorControl;
+  const char* group;  // empty: none
+  bool toleratesDuplicateName;  // a creation refused for the name in use is no failure
+};
+
+// The system's trace texts of one driver's registration and removal, as they
+// are spelt (typos included: they are what the trace readers know).
+struct DriverTexts {
+  const char* installStep;  // written before its registration step starts
+  const char* managerUnavailable;  // registration, no service control manager
+  const char* serviceExists;
+  const char* serviceCreated;
+  const char* createFailed;  // the system's error text follows
+  const char* installFailed;
+  const char* listsRegistered;
+  const char* listFailed;
+  const char* removalManagerUnavailable;
+  const char* removalServiceUnavailable;
+  const char* deleteServiceFailed;  // the system's error text follows
+  const char* fileDeleted;
+  const char* fileNotDeleted;
+};
+
+// A filter driver of the NT family: a kernel service listed in class lists.
+struct FilterDriver {
+  const char* serviceName;
+  ServiceSettings service;
+  DriverImage image;
+  std::span<const ClassList> lists;
+  bool tracesPathOnRemoval;  // its removal starts with a line naming its file
+  DriverTexts texts;
+};
+
+inline constexpr ClassList kKestruneLists[] = {
+    {KESTRUNE_REG_KEY_ATA, "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
+     "DelLowerFilter KESTRUNE_REG_KEY_ATA"},
+    {KESTRUNE_REG_KEY_SCSI, "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
+     "DelLowerFilter KESTRUNE_REG_KEY_SCSI"},
+};
+
+inline constexpr ClassList kMorvellinLists[] = {
+    {MORVELLIN_REG_KEY_CDVDROM, "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
+     "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"},
+};
+
+// The adapter-level filter.
+inline constexpr FilterDriver kKestrune{
+    REG_KESTRUNE,
+    {"Kestrune - Storage Filter Drivers", win::kServiceBootStart, win::kServiceErrorIgnore,
+     "System Bus Extender", false},
+    {"\\Drivers\\Kestrune.sys", "Kestrune.sys", 104},
+    kKestruneLists,
+    true,
+    {"InstallKestruneNT", "Kestrune server not exists", "Kestrune server exists, Re-update register inforamtiom!",
+     "Create Kestrune service success!", "Faile to create Kestrune service!\n",
+     "Failed to install Kestrune service!", "Success to RegLowerFilter Kestrune ATAPI!",
+     "Failed to RegLowerFilter Kestrune ATAPI!", "Failed to OpenSCManager Kestrune",
+     "Failed to OpenService Kestrune", "Failed to DeleteService Kestrune driver!\n",
+     "DeleteFile: Kestrune.sys success!", "DeleteFile: Kestrune.sys failed!"},
+};
+
+// The CD/DVD-ROM class filter.
+inline constexpr FilterDriver kMorvellin{
+    REG_MORVELLIN,
+    {"Morvellin - Storage Filter Drivers", win::kServiceDemandStart, win::kServiceErrorNormal, "",
+     true},
+    {"\\Drivers\\Morvellin.sys", "Morvellin.sys", 105},
+    kMorvellinLists,
+    false,
+    {"InstallMorvellinNT", "Morvellin server not exists", "Morvellin server exists!", "Create Morvellin service success!",
+     "Faile to create Morvellin service!\n", "Failed to install Morvellin service!",
+     "Success to RegLowerFilter Morvellin cdvdrom!", "Failed to RegLowerFilter Kestrune cdvdrom!",
+     "Failed to OpenSCManager Morvellin", "Failed to OpenService Morvellin",
+     "Failed to DeleteService Morvellin driver!\n", "DeleteFile: Morvellin.sys success!",
+     "DeleteFile: Morvellin.sys failed!"},
+};
+
+// The filter drivers of the NT family, in the order they are written,
+// registered, removed and shown.
+inline constexpr std::array<const FilterDriver*, 2> kNtDrivers{&kKestrune, &kMorvellin};
+
+// The one image of the 9x family: a VxD without service or class lists.
+inline constexpr DriverImage kKestruneVxd{"\\Iosubsys\\Kestrune.vxd", "Kestrune.vxd", 106};
+
+}  // namespace kst
