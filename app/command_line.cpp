@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/main_window.h"
+#include "diag/no_throw.h"
 #include "diag/trace.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
@@ -97,32 +98,37 @@ Switches ScanSwitches(const std::vector<std::string>& arguments) {
   return s;
 }
 
+namespace {
+
+// Runs what the switches ask for: at most one procedure, or the usage text.
+void RunSwitches(Switches s, const CommandLineActions& actions) {
+  if (s.reboot) s.quiet = false;
+  if (s.help) {
+    actions.showUsage();
+  } else if (s.install) {
+    if (actions.install(!s.quiet) && s.reboot) {
+      Trace("Install Command: QuietMode");
+      actions.reboot();
+    }
+  } else if (s.uninstall) {
+    if (actions.uninstall(!s.quiet) && s.reboot) {
+      Trace("Uninstall Command: QuietMode");
+      actions.reboot();
+    }
+  } else if (s.unrecognised && !s.quiet) {
+    actions.showUsage();
+  }
+}
+
+}  // namespace
+
 CommandLineActions DefaultCommandLineActions() {
   return {InstallKestrune, UnInstallKestrune, RebootWindows, ShowUsage};
 }
 
 void RunCommandLine(const std::vector<std::string>& arguments, const CommandLineActions& actions) {
-  try {
-    Switches s = ScanSwitches(arguments);
-    if (s.reboot) s.quiet = false;
-    if (s.help) {
-      actions.showUsage();
-    } else if (s.install) {
-      if (actions.install(!s.quiet) && s.reboot) {
-        Trace("Install Command: QuietMode");
-        actions.reboot();
-      }
-    } else if (s.uninstall) {
-      if (actions.uninstall(!s.quiet) && s.reboot) {
-        Trace("Uninstall Command: QuietMode");
-        actions.reboot();
-      }
-    } else if (s.unrecognised && !s.quiet) {
-      actions.showUsage();
-    }
-  } catch (...) {
-    // Command-line mode ends silently on any exception: no box, no trace, no restart.
-  }
+  // Command-line mode ends silently on any exception: no box, no trace, no restart.
+  NoThrow([&] { RunSwitches(ScanSwitches(arguments), actions); });
 }
 
 void ShowUsage() {

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "device/status_display.h"
+#include "diag/no_throw.h"
 #include "install/deploy.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
@@ -16,14 +17,14 @@ std::string& Title() {
 
 // False when the user declined to install over an installed filter.
 bool ConfirmReinstall(IMainWindow& window) {
-  if (window.RadioButton1().Tag() != 1) return true;
+  if (!window.InstalledMark()) return true;
   int answer = Sys().boxes.Show("Kestrune alreay installed!\nRe-install again?",
                                 window.Caption(), win::kMbYesNo | win::kMbIconQuestion);
   return answer == win::kIdYes;
 }
 
 void RunChosenProcedure(IMainWindow& window) {
-  if (window.RadioButton1().Checked()) {
+  if (window.InstallOption().Checked()) {
     if (ConfirmReinstall(window)) InstallKestrune(true);
   } else {
     UnInstallKestrune(true);
@@ -59,18 +60,15 @@ const FormExpectations& MainFormExpectations() {
 
 void FormCreate(IMainWindow& window) {
   window.SetCaption(ApplicationTitle());
-  IRadioButton& install = window.RadioButton1();
+  IRadioButton& install = window.InstallOption();
   install.SetCaption(install.Caption() + " ( " + kCarriedDriverVersion + " )");
   window.BtnExitWindows().SetVisible(true);
-  RefreshDriverStatus(window);
+  window.KeepInstalledMark(MarksInstalled(RefreshDriverStatus(window)));
 }
 
 void BtnOkClick(IMainWindow& window) {
-  try {
-    RunChosenProcedure(window);
-  } catch (...) {
-    // The procedures report their own failures; the window stays usable.
-  }
+  // The procedures report their own failures; the window stays usable.
+  NoThrow([&] { RunChosenProcedure(window); });
 }
 
 void BtnCloseClick(IMainWindow& window) { window.Close(); }

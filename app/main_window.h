@@ -28,6 +28,12 @@ class IMainWindow : public IDriverStatusView {
   virtual void SetCaption(const std::string& caption) = 0;
   // Closes the window; for the main window this ends the message loop.
   virtual void Close() = 0;
+
+  // What the window keeps of the driver status it showed when created:
+  // whether the filter counts as installed and running, so that "&Execute"
+  // asks before installing over it.
+  virtual void KeepInstalledMark(bool marked) = 0;
+  virtual bool InstalledMark() const = 0;
 };
 
 // The controls and handlers the main window needs of its description "TMAIN".
@@ -35,10 +41,11 @@ const FormExpectations& MainFormExpectations();
 
 // Once, after the controls exist and before the window is first shown:
 // caption, install option with the carried version, "Exit Windows" shown,
-// then the status display. Exceptions are left to the framework.
+// then the status display, whose installed mark the window keeps.
+// Exceptions are left to the framework.
 void FormCreate(IMainWindow& window);
 
-// Runs the chosen procedure; asks first when the install option carries the
+// Runs the chosen procedure; asks first when the window keeps the
 // already-installed mark. Ends silently on any exception.
 void BtnOkClick(IMainWindow& window);
 

@@ -1,11 +1,9 @@
 #include "device/check_report.h"
 
-#include "device/control_device.h"
-#include "device/status_display.h"
-#include "device/version_check.h"
-#include "platform/platform.h"
+#include "device/driver_status.h"
 #include "install/deploy.h"
 #include "install/filter_list.h"
+#include "platform/platform.h"
 
 namespace kst {
 namespace {
@@ -94,30 +92,14 @@ void AddListLines(const MachineInspection& inspection, const ClassKeyState& key,
   }
 }
 
-// A label nobody sees, for the version check that writes one.
-class UnseenLabel final : public IControl {
- public:
-  std::string Caption() const override { return caption_; }
-  void SetCaption(const std::string& caption) override { caption_ = caption; }
-  bool Visible() const override { return false; }
-  void SetVisible(bool) override {}
-  bool Enabled() const override { return false; }
-  void SetEnabled(bool) override {}
-  int Tag() const override { return 0; }
-  void SetTag(int) override {}
-
- private:
-  std::string caption_;
-};
-
-ImageState ReadImage(const std::string& relativePath) {
+// A driver file as the status query found it; a file it could read no
+// version of is told apart from no file at all.
+ImageState ImageOf(const ImageStatus& found) {
   ImageState image;
-  image.path = PathForTrace(SystemPath(relativePath), relativePath);
-  UnseenLabel label;
-  CheckDriverFliterVersion(relativePath, label);
-  if (!label.Caption().empty()) {
+  image.path = PathForTrace(SystemPath(found.image->relativePath), found.image->relativePath);
+  if (found.version.text) {
     image.presence = Presence::kVersion;
-    image.version = label.Caption();
+    image.version = *found.version.text;
   } else if (Sys().files.Exists(image.path)) {
     image.presence = Presence::kNoVersion;
   }
@@ -127,27 +109,20 @@ ImageState ReadImage(const std::string& relativePath) {
 }  // namespace
 
 MachineInspection InspectMachine() {
+  DriverStatus status = QueryDriverStatus();
   MachineInspection inspection;
   InstallationState& state = inspection.state;
-  state.nt = IsWindowsNT();
+  state.nt = status.family == WindowsFamily::kNt;
   state.drivers = DriversOfFamily(state.nt);
-  bool current = true;
   for (DriverInspection& driver : state.drivers) {
-    driver.image = ReadImage(driver.imageRelativePath);
-    current = current && driver.image.presence == Presence::kVersion &&
-              driver.image.version == kCarriedDriverVersion;
+    for (const ImageStatus& found : status.images) {
+      if (driver.imageRelativePath == found.image->relativePath) driver.image = ImageOf(found);
+    }
   }
   if (state.nt) ReadServicesAndLists(state.drivers, ClassKeysOfDrivers(state.drivers), state.classKeys);
-  if (!current) return inspection;
-  if (state.nt) {
-    state.filterAnswers = InitiateKestruneNT();
-    if (state.filterAnswers) {
-      inspection.devices = Inventory().records;
-      UninitiateDevice();
-    }
-  } else {
-    state.filterAnswers = InitiateKestrune9x();
-  }
+  state.filterAnswers = status.filterRunning;
+  // The status window lists devices on the NT family only.
+  if (state.nt && ListsDevices(status.devices)) inspection.devices = status.devices.records;
   return inspection;
 }
 

@@ -6,6 +6,7 @@
 
 #include "device/scsi_layout.h"
 #include "diag/error_text.h"
+#include "diag/no_throw.h"
 #include "diag/trace.h"
 
 namespace kst {
@@ -83,19 +84,16 @@ bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry) {
 }
 
 bool UninitiateDevice() {
-  bool result = false;
-  try {
-    std::unique_ptr<IDevice> device = OpenControlDevice();
-    if (!device) {
-      Trace(kUninitiateFailed + LastErrorText());
-      return false;
-    }
-    result = device->Control(IOCTL_KESTRUNE_UNINITIATE, nullptr, 0, nullptr, 0) != 0;
-    if (!result) Trace(kUninitiateFailed + LastErrorText());
-  } catch (...) {
-    // Building the trace text ran out of memory; the outcome stands as it was.
-  }
-  return result;
+  // Only a failure raises (building its trace text ran out of memory), so
+  // false is the outcome then as well.
+  return NoThrow(
+      [] {
+        std::unique_ptr<IDevice> device = OpenControlDevice();
+        bool done = device && device->Control(IOCTL_KESTRUNE_UNINITIATE, nullptr, 0, nullptr, 0) != 0;
+        if (!done) Trace(kUninitiateFailed + LastErrorText());
+        return done;
+      },
+      false);
 }
 
 }  // namespace kst

@@ -40,6 +40,24 @@ void TraceRefusedCount(int32_t count) {
                      {count, kMaxScsiInfoCount}));
 }
 
+// Keeps the reported `count` in `inv`, traced by `countFormat`, and fetches
+// that many entries into it; the device is closed before this returns. True
+// when entries were fetched.
+bool FetchEntries(std::unique_ptr<IDevice> device, int32_t count, const char* countFormat,
+                  DeviceInventory& inv) {
+  inv.nScsiInfoCount = count;
+  Trace(WsprintfText(countFormat, {count}));
+  if (count <= 0) return false;
+  if (count > kMaxScsiInfoCount) {
+    TraceRefusedCount(count);
+    return false;
+  }
+  auto entries = RequestEntries(std::move(device), count);
+  if (!entries) return false;
+  inv.entries = std::move(*entries);
+  return true;
+}
+
 uint8_t RecordDriveLetter(uint32_t value) {
   return value == 0 || value == kNoDriveLetter ? kNoDriveLetter : uint8_t(value);
 }
@@ -97,13 +115,17 @@ std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string
   return WsprintfText("(%c:)%s", {letter, name});
 }
 
-DeviceInventory& Inventory() {
-  static DeviceInventory inventory;
-  return inventory;
+bool ListsDevices(const DeviceInventory& inventory) {
+  return !inventory.records.empty() && inventory.nDeviceCount > 0;
 }
 
-bool InitiateKestruneNT() {
-  DeviceInventory& inv = Inventory();
+std::string DeviceListLine(const DeviceRecord& record) {
+  return DeviceLineHead(record.driveLetter, '?', record.DisplayName()) +
+         WsprintfText(" (H%d P%d T%d L%d)",
+                      {record.hostNumber, record.pathId, record.targetId, record.lun});
+}
+
+bool InitiateKestruneNT(DeviceInventory& inv) {
   inv = DeviceInventory{};
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
@@ -116,16 +138,7 @@ bool InitiateKestruneNT() {
     Trace("Faile to get kestrune scsi information!");
     return true;
   }
-  inv.nScsiInfoCount = *count;
-  Trace(WsprintfText("Kestrune SCSI Info Count: %d", {inv.nScsiInfoCount}));
-  if (inv.nScsiInfoCount <= 0) return true;
-  if (inv.nScsiInfoCount > kMaxScsiInfoCount) {
-    TraceRefusedCount(inv.nScsiInfoCount);
-    return true;
-  }
-  auto entries = RequestEntries(std::move(device), inv.nScsiInfoCount);
-  if (!entries) return true;
-  inv.entries = std::move(*entries);
+  if (!FetchEntries(std::move(device), *count, "Kestrune SCSI Info Count: %d", inv)) return true;
   HostNumbering numbering = NumberDevicesNT(inv.entries);
   TraceAll(numbering.adapterNames);
   TraceAll(numbering.notes);
@@ -133,23 +146,13 @@ bool InitiateKestruneNT() {
   return true;
 }
 
-bool InitiateKestrune9x() {
-  DeviceInventory& inv = Inventory();
+bool InitiateKestrune9x(DeviceInventory& inv) {
   inv = DeviceInventory{};
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
   std::optional<int32_t> count = RequestCount(*device);
   if (!count) return false;
-  inv.nScsiInfoCount = *count;
-  Trace(WsprintfText("Kestrune device Count: %d", {inv.nScsiInfoCount}));
-  if (inv.nScsiInfoCount <= 0) return false;
-  if (inv.nScsiInfoCount > kMaxScsiInfoCount) {
-    TraceRefusedCount(inv.nScsiInfoCount);
-    return false;
-  }
-  auto entries = RequestEntries(std::move(device), inv.nScsiInfoCount);
-  if (!entries) return false;
-  inv.entries = std::move(*entries);
+  if (!FetchEntries(std::move(device), *count, "Kestrune device Count: %d", inv)) return false;
   HostNumbering numbering = NumberDevices9x(inv.entries);
   TraceAll(numbering.notes);
   AddRecords(inv, numbering, false);

@@ -34,22 +34,26 @@ struct DeviceInventory {
   std::vector<DeviceRecord> records;
 };
 
+// True when the inventory has device records to list.
+bool ListsDevices(const DeviceInventory& inventory);
+
+// One line of the device list: "(D:)name (H0 P0 T1 L0)", "(?:)" without letter.
+std::string DeviceListLine(const DeviceRecord& record);
+
 // "(D:)name": how both the device list and the builder's trace line begin a
 // device's line; `noLetter` stands in the letter's place for a record without
 // one.
 std::string DeviceLineHead(uint8_t driveLetter, char noLetter, const std::string& name);
 
-// The process-wide inventory, filled once by one of the builders.
-DeviceInventory& Inventory();
-
 // The most entries the builders fetch; a larger reported count is refused
 // like a failed entries request, before anything is allocated from it.
 inline constexpr int32_t kMaxScsiInfoCount = 4096;
 
-// NT builder: initiates the filter and fills Inventory(). True when the
-// device opened and accepted the initiate request.
-bool InitiateKestruneNT();
-// 9x builder: true when the filter reported entries and they were fetched.
-bool InitiateKestrune9x();
+// NT builder: initiates the filter and fills `inventory` anew. True when
+// the device opened and accepted the initiate request.
+bool InitiateKestruneNT(DeviceInventory& inventory);
+// 9x builder, filling `inventory` anew: true when the filter reported
+// entries and they were fetched.
+bool InitiateKestrune9x(DeviceInventory& inventory);
 
 }  // namespace kst

@@ -1,56 +1,34 @@
 #include "device/status_display.h"
 
-#include "device/control_device.h"
-#include "device/text_format.h"
-#include "device/version_check.h"
 #include "diag/error_text.h"
-#include "diag/trace.h"
-#include "install/deploy.h"
 
 namespace kst {
 namespace {
 
-const char* const kRule = "-------------------------------------";  // 37 hyphens
-
-// Both NT files are checked, so both labels show what was found.
-bool CheckNtDriverFiles(IDriverStatusView& window) {
-  bool kestrune = CheckDriverFliterVersion(kKestrune.image.relativePath, window.Kestrune2());
-  bool morvellin = CheckDriverFliterVersion(kMorvellin.image.relativePath, window.Morvellin2());
-  return kestrune && morvellin;
+// The label of the family's image at `index`: the adapter-level image first.
+IControl& VersionLabel(IDriverStatusView& view, size_t index) {
+  return index == 0 ? view.KestruneVersion() : view.MorvellinVersion();
 }
 
-bool Check9xDriverFile(IDriverStatusView& window) {
-  bool current = CheckDriverFliterVersion(kKestruneVxd.relativePath, window.Kestrune2());
-  window.Morvellin1().SetVisible(false);
-  window.Morvellin2().SetVisible(false);
-  return current;
+void ShowVersions(IDriverStatusView& view, const DriverStatus& status) {
+  for (size_t i = 0; i < status.images.size(); ++i) {
+    const InstalledVersion& version = status.images[i].version;
+    if (version.text) VersionLabel(view, i).SetCaption(*version.text);
+  }
+  if (status.family == WindowsFamily::k9x) {
+    view.MorvellinCaption().SetVisible(false);
+    view.MorvellinVersion().SetVisible(false);
+  }
 }
 
-// The filter counts as installed when its device accepts the initiate
-// request; the device is uninitiated again once its devices are listed.
-bool AskNtFilter(IDriverStatusView& window) {
-  Trace("InitiateKestruneNT");
-  if (!InitiateKestruneNT()) return false;
-  ShowDeviceList(window);
-  window.RadioButton1().SetTag(1);
-  Trace("UnInitiateKestruneNT");
-  UninitiateDevice();
-  return true;
-}
-
-bool Ask9xFilter() {
-  Trace("InitiateKestrune9x");
-  return InitiateKestrune9x();
-}
-
-void ShowOutcome(IDriverStatusView& window, bool installed) {
-  IComboList& list = window.CbDeviceList();
+void ShowOutcome(IDriverStatusView& view, bool installed) {
+  IComboList& list = view.DeviceList();
   if (!installed) {
     list.SetEnabled(false);
-    window.LabelStatus2().SetCaption("Uninstall");
+    view.InstallState().SetCaption("Uninstall");
     return;
   }
-  window.LabelStatus2().SetCaption("Install");
+  view.InstallState().SetCaption("Install");
   bool hasLines = list.Count() >= 1;
   list.SetEnabled(hasLines);
   if (hasLines) list.Select(0);
@@ -58,41 +36,30 @@ void ShowOutcome(IDriverStatusView& window, bool installed) {
 
 }  // namespace
 
-std::string DeviceListLine(const DeviceRecord& record) {
-  return DeviceLineHead(record.driveLetter, '?', record.DisplayName()) +
-         WsprintfText(" (H%d P%d T%d L%d)",
-                      {record.hostNumber, record.pathId, record.targetId, record.lun});
+void ShowDeviceList(IDriverStatusView& view, const DeviceInventory& inventory) {
+  if (!ListsDevices(inventory)) return;
+  view.EntryCount().SetCaption(DecimalText(inventory.nScsiInfoCount));
+  view.DeviceCount().SetCaption(DecimalText(inventory.nDeviceCount));
+  for (const DeviceRecord& record : inventory.records) view.DeviceList().Add(DeviceListLine(record));
 }
 
-void ShowDeviceList(IDriverStatusView& window) {
-  const DeviceInventory& inventory = Inventory();
-  if (!inventory.records.empty() && inventory.nDeviceCount > 0) {
-    window.Host2().SetCaption(DecimalText(inventory.nScsiInfoCount));
-    window.Target2().SetCaption(DecimalText(inventory.nDeviceCount));
-    Trace(kRule);
-    Trace("InitiateKestrune - Already");
-    for (const DeviceRecord& record : inventory.records) {
-      std::string line = DeviceListLine(record);
-      window.CbDeviceList().Add(line);
-      Trace(line);
-    }
-    Trace(kRule);
+void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status) {
+  view.KestruneVersion().SetCaption("");
+  view.MorvellinVersion().SetCaption("");
+  view.DeviceList().Clear();
+  view.DeviceList().SetEnabled(false);
+  ShowVersions(view, status);
+  if (MarksInstalled(status)) {
+    ShowDeviceList(view, status.devices);
+    view.InstallOption().SetTag(1);
   }
-  Trace("nScsiInfoCount :" + DecimalText(inventory.nScsiInfoCount));
-  Trace("nDeviceCount :" + DecimalText(inventory.nDeviceCount));
-  Trace("nLastScsiHost :" + DecimalText(inventory.nLastScsiHost));
+  ShowOutcome(view, status.Installed());
 }
 
-bool RefreshDriverStatus(IDriverStatusView& window) {
-  window.Kestrune2().SetCaption("");
-  window.Morvellin2().SetCaption("");
-  window.CbDeviceList().Clear();
-  window.CbDeviceList().SetEnabled(false);
-  bool nt = IsWindowsNT();
-  bool installed = nt ? CheckNtDriverFiles(window) : Check9xDriverFile(window);
-  if (installed) installed = nt ? AskNtFilter(window) : Ask9xFilter();
-  ShowOutcome(window, installed);
-  return installed;
+DriverStatus RefreshDriverStatus(IDriverStatusView& view) {
+  DriverStatus status = QueryDriverStatus();
+  ShowDriverStatus(view, status);
+  return status;
 }
 
 }  // namespace kst

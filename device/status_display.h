@@ -1,38 +1,36 @@
 #pragma once
-// The "Driver Information" part of the main window: what is installed right
-// now, gathered once when the window is created.
-#include <string>
-
-#include "device/inventory.h"
+// The "Driver Information" part of the main window: shows a DriverStatus.
+#include "device/driver_status.h"
 #include "platform/controls.h"
 
 namespace kst {
 
-// The controls of the main window that the status display writes, by their
-// names in the window. The main window implements this (and more).
+// The controls of the main window that the status display writes, named for
+// what they show. The main window implements this (and more).
 class IDriverStatusView {
  public:
   virtual ~IDriverStatusView() = default;
-  virtual IControl& Kestrune2() = 0;
-  virtual IControl& Morvellin1() = 0;
-  virtual IControl& Morvellin2() = 0;
-  virtual IControl& LabelStatus2() = 0;
-  virtual IControl& Host2() = 0;
-  virtual IControl& Target2() = 0;
-  virtual IComboList& CbDeviceList() = 0;
-  virtual IRadioButton& RadioButton1() = 0;
+  virtual IControl& KestruneVersion() = 0;
+  virtual IControl& MorvellinCaption() = 0;
+  virtual IControl& MorvellinVersion() = 0;
+  virtual IControl& InstallState() = 0;
+  virtual IControl& EntryCount() = 0;
+  virtual IControl& DeviceCount() = 0;
+  virtual IComboList& DeviceList() = 0;
+  virtual IRadioButton& InstallOption() = 0;
 };
 
-// Checks the installed driver files of the running family and, when all are
-// current, asks the running filter for its devices; shows the outcome and,
-// on the NT family with the filter answering, marks the install option
-// (Tag 1). True when the filter counts as installed.
-bool RefreshDriverStatus(IDriverStatusView& window);
+// Writes `status` into the view: the version found in each file (empty where
+// none was read), "Install" or "Uninstall", and, when the filter is installed
+// on the NT family, its devices and the install option's mark (Tag 1). On
+// 9x the Morvellin labels are hidden. Writes no trace line.
+void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status);
 
-// Fills Host2, Target2 and the device list from Inventory() and traces them.
-void ShowDeviceList(IDriverStatusView& window);
+// QueryDriverStatus, then ShowDriverStatus; returns what was shown.
+DriverStatus RefreshDriverStatus(IDriverStatusView& view);
 
-// One line of the device list: "(D:)name (H0 P0 T1 L0)", "(?:)" without letter.
-std::string DeviceListLine(const DeviceRecord& record);
+// Fills the entry and device counts and the device list from `inventory`
+// when it lists devices.
+void ShowDeviceList(IDriverStatusView& view, const DeviceInventory& inventory);
 
 }  // namespace kst

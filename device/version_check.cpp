@@ -39,19 +39,19 @@ std::string FileVersionText(uint32_t fileVersionMS, uint32_t fileVersionLS) {
                                       High16(fileVersionLS), Low16(fileVersionLS)});
 }
 
-bool CheckDriverFliterVersion(const std::string& relativePath, IControl& label) {
+InstalledVersion CheckDriverFliterVersion(const std::string& relativePath) {
   Trace("CheckDriverFliterVersion: " + relativePath);
   std::optional<std::string> path = SystemPath(relativePath);
   if (!path) {
     // A path too long for the system's buffer names no file it could open.
     Trace("Lost file: " + PathForTrace(path, relativePath));
-    return false;
+    return {};
   }
-  std::optional<std::string> version = ReadVersionText(*path);
-  if (!version) return false;
-  Trace(relativePath + " Version: " + *version);
-  label.SetCaption(*version);
-  return *version == kCarriedDriverVersion;
+  InstalledVersion found{ReadVersionText(*path)};
+  if (!found.text) return found;
+  Trace(relativePath + " Version: " + *found.text);
+  found.current = *found.text == kCarriedDriverVersion;
+  return found;
 }
 
 }  // namespace kst

@@ -1,15 +1,19 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
-
-#include "platform/controls.h"
 
 namespace kst {
 
-// True when the driver file at `relativePath` below the system directory
-// has the carried version. `label` receives the version text whenever one
-// could be read; otherwise it is left as it was.
-bool CheckDriverFliterVersion(const std::string& relativePath, IControl& label);
+// What the version check found in one driver file.
+struct InstalledVersion {
+  std::optional<std::string> text;  // "a.b.c.d"; none when it could not be read
+  bool current = false;             // the text is the carried version
+};
+
+// Reads the version of the driver file at `relativePath` below the system
+// directory; every failure is traced.
+InstalledVersion CheckDriverFliterVersion(const std::string& relativePath);
 
 // "a.b.c.d" from the fixed file version fields: the high and low 16 bits of
 // the most significant half, then of the least significant half, in decimal.

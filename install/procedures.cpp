@@ -1,9 +1,9 @@
 #include "install/procedures.h"
 
-#include <exception>
 #include <optional>
 #include <string>
 
+#include "diag/no_throw.h"
 #include "diag/trace.h"
 #include "install/class_filters.h"
 #include "install/deploy.h"
@@ -27,6 +27,14 @@ constexpr const char* kWow64Line =
     "Failed to install Kestrune: the drivers are for 32-bit Windows only!";
 constexpr uint32_t kPauseBetweenDrivers = 2000;
 
+// What came of an installation, kept as such until InstallKestrune turns it
+// into its boolean, its last trace line and the restart question.
+enum class InstallOutcome { kInstalled, kRefusedUnderWow64, kCopyFailed, kRegistrationFailed };
+
+// What came of removing one driver, kept until the uninstall turns it into
+// its trace line and its boolean.
+enum class RemovalOutcome { kGone, kStillListed, kNoPath, kFileRemains };
+
 bool AskRestart(const char* question, const char* caption) {
   return Sys().boxes.Show(question, caption, win::kMbYesNo | win::kMbIconQuestion) == win::kIdYes;
 }
@@ -47,34 +55,44 @@ void DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
   Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
 }
 
-// Removes one filter driver; true when its file is gone and no class list
+// Removes one filter driver: gone when its file is gone and no class list
 // names it. The lists are cleared first and read back: while any may still
 // name the driver, its service and file stay, because a listed filter
 // without them keeps the devices of its class from starting.
-bool RemoveFilterDriver(const FilterDriver& driver) {
+RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
   std::optional<std::string> path = SystemPath(driver.image.relativePath);
   if (driver.tracesPathOnRemoval) Trace(PathForTrace(path, driver.image.relativePath));
   bool listRemoved = TakeOutOfLists(driver);
   if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
-    Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
-          driver.image.fileName + " kept!");
-    return false;
+    return RemovalOutcome::kStillListed;
   }
   bool serviceRemoved = DeleteFilterService(driver);
-  if (!path) return false;
+  if (!path) return RemovalOutcome::kNoPath;
   if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
-  return !Sys().files.Exists(*path);
+  return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
 }
 
-// One half run so that nothing it raises stops the other half.
-bool RemoveFilterDriverAbsorbing(const FilterDriver& driver) {
-  try {
-    return RemoveFilterDriver(driver);
-  } catch (const std::exception&) {
-    return false;
-  } catch (...) {
-    return false;
-  }
+// One half of the NT uninstall, up to its closing trace line. Nothing it
+// raises stops the other half.
+bool RemoveFilterDriverHalf(const FilterDriver& driver) {
+  return NoThrow(
+      [&] {
+        RemovalOutcome outcome = RemoveFilterDriver(driver);
+        if (outcome == RemovalOutcome::kStillListed) {
+          Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
+                driver.image.fileName + " kept!");
+        }
+        return outcome == RemovalOutcome::kGone;
+      },
+      false);
+}
+
+RemovalOutcome RemoveVxd() {
+  std::optional<std::string> path = SystemPath(kKestruneVxd.relativePath);
+  Trace("Delete driver to: " + PathForTrace(path, kKestruneVxd.relativePath));
+  if (!path) return RemovalOutcome::kNoPath;
+  Sys().files.Delete(*path);  // its outcome is judged by the file test below
+  return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
 }
 
 // A failed copy may have deleted the file of a driver that an earlier
@@ -104,23 +122,41 @@ bool RegisterNT() {
   return all;
 }
 
+InstallOutcome Install() {
+  // Under WOW64 the images would land in the redirected directory and a
+  // boot-start filter that can never load would be listed.
+  if (Sys().system.IsWow64Process()) return InstallOutcome::kRefusedUnderWow64;
+  if (!DeployDriverImages()) {
+    if (IsWindowsNT()) UnlistDriversWithoutFiles();
+    return InstallOutcome::kCopyFailed;
+  }
+  if (IsWindowsNT() && !RegisterNT()) return InstallOutcome::kRegistrationFailed;
+  return InstallOutcome::kInstalled;
+}
+
+// The box and line a failed installation ends with; a failed copy has shown
+// its own box already.
+void ReportInstallFailure(InstallOutcome outcome) {
+  switch (outcome) {
+    case InstallOutcome::kRefusedUnderWow64:
+      Sys().boxes.Show(kWow64Text, kFiltersCaption, win::kMbOk | win::kMbIconError);
+      Trace(kWow64Line);
+      break;
+    case InstallOutcome::kRegistrationFailed:
+      Trace("None RebootWindows");
+      break;
+    case InstallOutcome::kCopyFailed:
+    case InstallOutcome::kInstalled:
+      break;
+  }
+}
+
 }  // namespace
 
 bool InstallKestrune(bool interactive) {
-  // Under WOW64 the images would land in the redirected directory and a
-  // boot-start filter that can never load would be listed.
-  if (Sys().system.IsWow64Process()) {
-    Sys().boxes.Show(kWow64Text, kFiltersCaption, win::kMbOk | win::kMbIconError);
-    Trace(kWow64Line);
-    return false;
-  }
-  if (!DeployDriverImages()) {
-    if (IsWindowsNT()) UnlistDriversWithoutFiles();
-    return false;
-  }
-  bool installed = IsWindowsNT() ? RegisterNT() : true;
-  if (!installed) {
-    Trace("None RebootWindows");
+  InstallOutcome outcome = Install();
+  if (outcome != InstallOutcome::kInstalled) {
+    ReportInstallFailure(outcome);
     return false;
   }
   if (interactive && AskRestart(kInstalledQuestion, kInstalledCaption)) {
@@ -142,20 +178,17 @@ bool UnInstallKestruneNT() {
   bool allGone = true;
   for (const FilterDriver* driver : kNtDrivers) {
     if (driver != kNtDrivers.front()) Sys().sleep.Sleep(kPauseBetweenDrivers);
-    allGone = RemoveFilterDriverAbsorbing(*driver) && allGone;
+    allGone = RemoveFilterDriverHalf(*driver) && allGone;
   }
   return allGone;
 }
 
 bool UnInstallKestrune9X() {
   Trace("===== UnInstallKestrune9X ===========");
-  std::optional<std::string> path = SystemPath(kKestruneVxd.relativePath);
-  Trace("Delete driver to: " + PathForTrace(path, kKestruneVxd.relativePath));
-  if (!path) return false;
-  Sys().files.Delete(*path);  // its outcome is judged by the file test below
-  if (!Sys().files.Exists(*path)) return true;
-  RebootWindows();
-  return false;
+  RemovalOutcome outcome = RemoveVxd();
+  // A file that could not be deleted restarts Windows at once, without a question.
+  if (outcome == RemovalOutcome::kFileRemains) RebootWindows();
+  return outcome == RemovalOutcome::kGone;
 }
 
 }  // namespace kst

@@ -38,23 +38,25 @@ class TMain : public framework::TForm, public IMainWindow {
   IControl& BtnExitWindows() override { return *btnExitWindows_; }
   IControl& GroupBox1() override { return *groupBox1_; }
   IRadioButton& RadioButton2() override { return *radioButton2_; }
-  IRadioButton& RadioButton1() override { return *radioButton1_; }
+  IRadioButton& InstallOption() override { return *radioButton1_; }
   IControl& GroupBox2() override { return *groupBox2_; }
   IControl& Kestrune1() override { return *kestrune1_; }
-  IControl& Kestrune2() override { return *kestrune2_; }
-  IControl& Morvellin1() override { return *morvellin1_; }
-  IControl& Morvellin2() override { return *morvellin2_; }
+  IControl& KestruneVersion() override { return *kestrune2_; }
+  IControl& MorvellinCaption() override { return *morvellin1_; }
+  IControl& MorvellinVersion() override { return *morvellin2_; }
   IControl& LabelStatus1() override { return *labelStatus1_; }
-  IControl& LabelStatus2() override { return *labelStatus2_; }
-  IComboList& CbDeviceList() override { return *cbDeviceList_; }
+  IControl& InstallState() override { return *labelStatus2_; }
+  IComboList& DeviceList() override { return *cbDeviceList_; }
   IControl& Host1() override { return *host1_; }
-  IControl& Host2() override { return *host2_; }
+  IControl& EntryCount() override { return *host2_; }
   IControl& Target1() override { return *target1_; }
-  IControl& Target2() override { return *target2_; }
+  IControl& DeviceCount() override { return *target2_; }
 
   std::string Caption() const override { return TForm::Caption(); }
   void SetCaption(const std::string& caption) override { TForm::SetCaption(caption); }
   void Close() override { TForm::Close(); }
+  void KeepInstalledMark(bool marked) override { installedMark_ = marked; }
+  bool InstalledMark() const override { return installedMark_; }
 
  protected:
   void Loaded() override {
@@ -97,6 +99,7 @@ class TMain : public framework::TForm, public IMainWindow {
   TLabel* host2_ = nullptr;
   TLabel* target1_ = nullptr;
   TLabel* target2_ = nullptr;
+  bool installedMark_ = false;
 };
 
 TMain* Main = nullptr;

@@ -18,23 +18,25 @@ class FakeMainWindow : public IMainWindow {
   IControl& BtnExitWindows() override { return btnExitWindows; }
   IControl& GroupBox1() override { return groupBox1; }
   IRadioButton& RadioButton2() override { return radioButton2; }
-  IRadioButton& RadioButton1() override { return radioButton1; }
+  IRadioButton& InstallOption() override { return radioButton1; }
   IControl& GroupBox2() override { return groupBox2; }
   IControl& Kestrune1() override { return kestrune1; }
-  IControl& Kestrune2() override { return kestrune2; }
-  IControl& Morvellin1() override { return morvellin1; }
-  IControl& Morvellin2() override { return morvellin2; }
+  IControl& KestruneVersion() override { return kestrune2; }
+  IControl& MorvellinCaption() override { return morvellin1; }
+  IControl& MorvellinVersion() override { return morvellin2; }
   IControl& LabelStatus1() override { return labelStatus1; }
-  IControl& LabelStatus2() override { return labelStatus2; }
-  IComboList& CbDeviceList() override { return cbDeviceList; }
+  IControl& InstallState() override { return labelStatus2; }
+  IComboList& DeviceList() override { return cbDeviceList; }
   IControl& Host1() override { return host1; }
-  IControl& Host2() override { return host2; }
+  IControl& EntryCount() override { return host2; }
   IControl& Target1() override { return target1; }
-  IControl& Target2() override { return target2; }
+  IControl& DeviceCount() override { return target2; }
 
   std::string Caption() const override { return caption; }
   void SetCaption(const std::string& text) override { caption = text; }
   void Close() override { ++closes; }
+  void KeepInstalledMark(bool marked) override { installedMark = marked; }
+  bool InstalledMark() const override { return installedMark; }
 
   // The controls the status display never writes.
   std::vector<fake::FakeControl*> NotStatusControls() {
@@ -63,6 +65,7 @@ class FakeMainWindow : public IMainWindow {
 
   std::string caption = "Install Kestrune";
   int closes = 0;
+  bool installedMark = false;
 };
 
 }  // namespace kst::test

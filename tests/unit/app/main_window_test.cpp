@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "device/inventory.h"
+#include "device/control_device.h"
 #include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/app/fake_main_window.h"
@@ -24,7 +24,6 @@ const char* const kUninstalledCaption = "Kestrune uninstalled";
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    Inventory() = DeviceInventory{};
     SetApplicationTitle("Kestrune Install Tools");
     // The procedures run on the 9x family here: one image, no services, so
     // which procedure ran shows in the file and in the restart question.
@@ -54,8 +53,30 @@ TEST_F(MainWindow, FormCreateSetsTitleOptionAndExitButtonThenRefreshes) {
   EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
   EXPECT_EQ(window.kestrune2.Caption(), "");
   EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_FALSE(window.installedMark);
   EXPECT_TRUE(window.radioButton1.Checked());
   EXPECT_TRUE(fp.boxes.shown.empty());
+}
+
+TEST_F(MainWindow, FormCreateKeepsTheMarkOfAFilterRunningOnNt) {
+  fp.system.platformId = win::kVerPlatformWin32Nt;
+  for (const FilterDriver* d : kNtDrivers) {
+    fp.versions.SetVersion(fp.files.systemDirectory + d->image.relativePath, 1, 4, 2, 11);
+  }
+  // A filter that accepts every request and reports no entries.
+  fp.devices.devices[kControlDevicePath] = [](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
+                                              uint32_t outSize, uint8_t*, uint32_t) {
+    if (out) std::fill(out, out + outSize, uint8_t(0));
+    return 1;
+  };
+
+  FormCreate(window);
+  EXPECT_TRUE(window.installedMark);
+  EXPECT_EQ(window.labelStatus2.Caption(), "Install");
+
+  fp.boxes.answers = {win::kIdNo};
+  BtnOkClick(window);
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Kestrune Install Tools"});
 }
 
 TEST_F(MainWindow, FormCreateUsesTheTitleSetAtThatMoment) {
@@ -81,7 +102,8 @@ TEST_F(MainWindow, FormCreateLeavesARefreshExceptionToTheFramework) {
 struct ExecuteRow {
   const char* name;
   bool installChosen;
-  int tag;
+  bool marked;  // the window keeps the installed mark
+  int tag;      // of the install option
   std::vector<int> answers;  // to the boxes, in order; the rest answered No
   std::vector<std::string> captions;  // of the boxes shown, in order
   bool vxdAfter;  // the file exists afterwards (it exists before for an uninstall)
@@ -97,6 +119,7 @@ TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
   FormCreate(window);
   window.radioButton1.SetChecked(row.installChosen);
   window.radioButton2.SetChecked(!row.installChosen);
+  window.installedMark = row.marked;
   window.radioButton1.SetTag(row.tag);
   if (!row.installChosen) fp.files.files[VxdPath()];
   fp.boxes.answers.assign(row.answers.begin(), row.answers.end());
@@ -111,23 +134,26 @@ TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, Execute,
     ::testing::Values(
-        ExecuteRow{"InstallUnmarkedAsksNothingFirst", true, 0, {}, {kInstalledCaption}, true},
-        ExecuteRow{"InstallMarkedYes", true, 1, {win::kIdYes},
+        ExecuteRow{"InstallUnmarkedAsksNothingFirst", true, false, 0, {}, {kInstalledCaption},
+                   true},
+        ExecuteRow{"InstallMarkedYes", true, true, 1, {win::kIdYes},
                    {"Kestrune Install Tools", kInstalledCaption}, true},
-        ExecuteRow{"InstallMarkedNoDoesNothing", true, 1, {win::kIdNo},
+        ExecuteRow{"InstallMarkedNoDoesNothing", true, true, 1, {win::kIdNo},
                    {"Kestrune Install Tools"}, false},
         // Only Yes goes on; any other answer counts as No.
-        ExecuteRow{"InstallMarkedOkDoesNothing", true, 1, {win::kIdOk},
+        ExecuteRow{"InstallMarkedOkDoesNothing", true, true, 1, {win::kIdOk},
                    {"Kestrune Install Tools"}, false},
-        // The mark is exactly 1.
-        ExecuteRow{"InstallTagTwoAsksNothing", true, 2, {}, {kInstalledCaption}, true},
-        ExecuteRow{"UninstallMarkedAsksNothing", false, 1, {}, {kUninstalledCaption}, false},
-        ExecuteRow{"UninstallUnmarked", false, 0, {}, {kUninstalledCaption}, false}),
+        // The window's kept mark decides, not the control's tag.
+        ExecuteRow{"InstallTagWithoutMarkAsksNothing", true, false, 1, {}, {kInstalledCaption},
+                   true},
+        ExecuteRow{"UninstallMarkedAsksNothing", false, true, 1, {}, {kUninstalledCaption},
+                   false},
+        ExecuteRow{"UninstallUnmarked", false, false, 0, {}, {kUninstalledCaption}, false}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(MainWindow, ReinstallQuestionUsesTheWindowsCaptionAtThatMoment) {
   FormCreate(window);
-  window.radioButton1.SetTag(1);
+  window.installedMark = true;
   window.caption = "Renamed";
 
   BtnOkClick(window);
@@ -150,7 +176,7 @@ TEST_F(MainWindow, ExecuteLeavesTheStatusShownAtStart) {
 
 TEST_F(MainWindow, SecondExecuteAsksAgain) {
   FormCreate(window);
-  window.radioButton1.SetTag(1);
+  window.installedMark = true;
 
   BtnOkClick(window);
   BtnOkClick(window);
@@ -161,7 +187,7 @@ TEST_F(MainWindow, SecondExecuteAsksAgain) {
 
 TEST_F(MainWindow, ExceptionBeforeTheProcedureEndsSilently) {
   FormCreate(window);
-  window.radioButton1.SetTag(1);
+  window.installedMark = true;
   fp.boxes.onShow = [](const fake::ShownBox&) { throw std::runtime_error("out of memory"); };
 
   EXPECT_NO_THROW(BtnOkClick(window));

@@ -17,13 +17,13 @@ using testing::RemovableCd;
 using testing::TraceCapture;
 using Lines = std::vector<std::string>;
 
-// A fake platform with a running filter and a trace viewer, and the
-// inventory emptied as at process start.
+// A fake platform with a running filter and a trace viewer, and an
+// inventory for the builders to fill.
 struct Rig {
-  Rig() { Inventory() = DeviceInventory{}; }
   FakePlatform fp;
   TraceCapture trace{fp};
   FakeFilter filter{fp};
+  DeviceInventory inv;
 
   // Checks the handle discipline after a builder ran.
   void ExpectHandlesClean() {
@@ -32,24 +32,24 @@ struct Rig {
   }
 };
 
-std::vector<std::pair<int, int>> HostsAndTargets() {
+std::vector<std::pair<int, int>> HostsAndTargets(const DeviceInventory& inv) {
   std::vector<std::pair<int, int>> out;
-  for (const DeviceRecord& r : Inventory().records) out.emplace_back(r.hostNumber, r.targetId);
+  for (const DeviceRecord& r : inv.records) out.emplace_back(r.hostNumber, r.targetId);
   return out;
 }
 
 TEST(InitiateKestruneNT, TwoTargetsWithoutInquiryAnswers) {
   Rig rig;
   rig.filter.entries = {Entry(0, 0, 0), Entry(0, 0, 1)};
-  EXPECT_TRUE(InitiateKestruneNT());
+  EXPECT_TRUE(InitiateKestruneNT(rig.inv));
   EXPECT_EQ(rig.trace.Lines(), (Lines{"Kestrune SCSI Info Count: 2", "scsi0",
                                       "(@:) H/T: 0/0 (HBA0Path0Target0Lun0 scsi0)",
                                       "(@:) H/T: 0/1 (HBA0Path0Target1Lun0 scsi0)"}));
-  const DeviceInventory& inv = Inventory();
+  const DeviceInventory& inv = rig.inv;
   EXPECT_EQ(inv.nScsiInfoCount, 2);
   EXPECT_EQ(inv.nDeviceCount, 2);
   EXPECT_EQ(inv.nLastScsiHost, 1);
-  EXPECT_EQ(HostsAndTargets(), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}}));
+  EXPECT_EQ(HostsAndTargets(rig.inv), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}}));
   EXPECT_EQ(inv.records[1].entry, 1u);
   EXPECT_EQ(inv.records[1].driveLetter, 255);
   EXPECT_EQ(inv.records[0].DisplayName(), "");
@@ -75,11 +75,11 @@ class NtGrid : public ::testing::TestWithParam<GridCase> {};
 TEST_P(NtGrid, RecordsAndCounters) {
   Rig rig;
   rig.filter.entries = GetParam().entries;
-  EXPECT_TRUE(InitiateKestruneNT());
-  EXPECT_EQ(HostsAndTargets(), GetParam().hostsAndTargets);
-  EXPECT_EQ(Inventory().nScsiInfoCount, int32_t(GetParam().entries.size()));
-  EXPECT_EQ(Inventory().nDeviceCount, GetParam().nDeviceCount);
-  EXPECT_EQ(Inventory().nLastScsiHost, GetParam().nLastScsiHost);
+  EXPECT_TRUE(InitiateKestruneNT(rig.inv));
+  EXPECT_EQ(HostsAndTargets(rig.inv), GetParam().hostsAndTargets);
+  EXPECT_EQ(rig.inv.nScsiInfoCount, int32_t(GetParam().entries.size()));
+  EXPECT_EQ(rig.inv.nDeviceCount, GetParam().nDeviceCount);
+  EXPECT_EQ(rig.inv.nLastScsiHost, GetParam().nLastScsiHost);
   rig.ExpectHandlesClean();
 }
 
@@ -98,11 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(InitiateKestruneNT, LunDuplicateKeepsTheFirstEntry) {
   Rig rig;
   rig.filter.entries = {Entry(0, 0, 0, 1), Entry(0, 0, 0, 0)};
-  EXPECT_TRUE(InitiateKestruneNT());
-  ASSERT_EQ(Inventory().records.size(), 1u);
-  EXPECT_EQ(Inventory().records[0].lun, 1);
-  EXPECT_EQ(Inventory().records[0].entry, 0u);
-  EXPECT_EQ(Inventory().entries.size(), 2u);  // both entries are kept
+  EXPECT_TRUE(InitiateKestruneNT(rig.inv));
+  ASSERT_EQ(rig.inv.records.size(), 1u);
+  EXPECT_EQ(rig.inv.records[0].lun, 1);
+  EXPECT_EQ(rig.inv.records[0].entry, 0u);
+  EXPECT_EQ(rig.inv.entries.size(), 2u);  // both entries are kept
 }
 
 TEST(InitiateKestruneNT, DriveLetters) {
@@ -119,9 +119,9 @@ TEST(InitiateKestruneNT, DriveLetters) {
   for (const Row& r : rows) {
     Rig rig;
     rig.filter.entries = {Entry(0, 0, 0, 0, "scsi0", r.value)};
-    ASSERT_TRUE(InitiateKestruneNT());
-    ASSERT_EQ(Inventory().records.size(), 1u);
-    EXPECT_EQ(Inventory().records[0].driveLetter, r.stored) << r.value;
+    ASSERT_TRUE(InitiateKestruneNT(rig.inv));
+    ASSERT_EQ(rig.inv.records.size(), 1u);
+    EXPECT_EQ(rig.inv.records[0].driveLetter, r.stored) << r.value;
     EXPECT_EQ(rig.trace.Lines().back().substr(0, 4), r.prefix) << r.value;
   }
 }
@@ -136,16 +136,16 @@ TEST(InitiateKestruneNT, DeviceLineCarriesNameAndFullIds) {
     fixed.data[0] = 0x00;
     return fixed;
   };
-  ASSERT_TRUE(InitiateKestruneNT());
+  ASSERT_TRUE(InitiateKestruneNT(rig.inv));
   EXPECT_EQ(rig.trace.Lines(),
             (Lines{"Kestrune SCSI Info Count: 3", "atapi", "ABCDEFGH",
                    "(@:) H/T: 1/0 (HBA1Path0Target0Lun0 atapi)",
                    "(E:)PLEXTOR DVDR   PX-716A H/T: 1/1 (HBA1Path0Target1Lun511 atapi)",
                    "(@:) H/T: 3/0 (HBA0Path1Target0Lun0 ABCDEFGH)"}));
-  const DeviceRecord& cd = Inventory().records[1];
+  const DeviceRecord& cd = rig.inv.records[1];
   EXPECT_EQ(cd.DisplayName(), "PLEXTOR DVDR   PX-716A");
   EXPECT_EQ(cd.lun, 0xFF);
-  EXPECT_EQ(Inventory().records[0].DisplayName(), "");  // not optical: area zeroed
+  EXPECT_EQ(rig.inv.records[0].DisplayName(), "");  // not optical: area zeroed
   EXPECT_EQ(std::string(cd.adapterName.begin(), cd.adapterName.begin() + 5), "atapi");
 }
 
@@ -164,9 +164,9 @@ TEST(InitiateKestruneNT, TraceUsesEmptyNameWhenTheLastPassFailed) {
   // Accepted data, then a poll request; every later pass fails.
   rig.filter.script = {testing::WithSense(PassAnswer{1, 0x12, 0, {}, RemovableCd("EARLY").data},
                                           0x02, 0x04)};
-  ASSERT_TRUE(InitiateKestruneNT());
+  ASSERT_TRUE(InitiateKestruneNT(rig.inv));
   EXPECT_EQ(rig.trace.Lines().back(), "(@:) H/T: 0/0 (HBA0Path0Target0Lun0 scsi0)");
-  EXPECT_EQ(Inventory().records[0].DisplayName(), "EARLY");
+  EXPECT_EQ(rig.inv.records[0].DisplayName(), "EARLY");
 }
 
 // How the filter answers the requests before the records, and the outcome.
@@ -194,13 +194,13 @@ TEST_P(NtEarlyStops, ResultTraceAndEmptyInventory) {
   rig.filter.countResult = c.countAnswer;
   rig.filter.reportedCount = c.count;
   rig.filter.entriesResult = c.entriesAnswer;
-  EXPECT_EQ(InitiateKestruneNT(), c.result);
+  EXPECT_EQ(InitiateKestruneNT(rig.inv), c.result);
   EXPECT_EQ(rig.trace.Lines(), c.trace);
   EXPECT_EQ(rig.fp.devices.codes.size(), c.requests);
-  EXPECT_EQ(Inventory().nScsiInfoCount, c.nScsiInfoCount);
-  EXPECT_TRUE(Inventory().records.empty());
-  EXPECT_EQ(Inventory().nDeviceCount, 0);
-  EXPECT_EQ(Inventory().nLastScsiHost, 0);
+  EXPECT_EQ(rig.inv.nScsiInfoCount, c.nScsiInfoCount);
+  EXPECT_TRUE(rig.inv.records.empty());
+  EXPECT_EQ(rig.inv.nDeviceCount, 0);
+  EXPECT_EQ(rig.inv.nLastScsiHost, 0);
   rig.ExpectHandlesClean();
 }
 
@@ -257,23 +257,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, NtEarlyStops, ::testing::ValuesIn(EarlyCases()),
 TEST(InitiateKestruneNT, Count4096IsFetched) {
   Rig rig;
   for (uint32_t i = 0; i < 4096; ++i) rig.filter.entries.push_back(Entry(i / 256, 0, i % 256));
-  EXPECT_TRUE(InitiateKestruneNT());
+  EXPECT_TRUE(InitiateKestruneNT(rig.inv));
   EXPECT_EQ(rig.filter.entriesRequestSizes, std::vector<uint32_t>{4096 * 32});
-  EXPECT_EQ(Inventory().nDeviceCount, 4096);
-  EXPECT_EQ(Inventory().nLastScsiHost, 16);
+  EXPECT_EQ(rig.inv.nDeviceCount, 4096);
+  EXPECT_EQ(rig.inv.nLastScsiHost, 16);
   rig.ExpectHandlesClean();
 }
 
 TEST(InitiateKestruneNT, EntriesPastAByteAreTracedNotListed) {
   Rig rig;
   rig.filter.entries = {Entry(0, 0, 256), Entry(0, 0, 0)};
-  EXPECT_TRUE(InitiateKestruneNT());
+  EXPECT_TRUE(InitiateKestruneNT(rig.inv));
   EXPECT_EQ(rig.trace.Lines(),
             (Lines{"Kestrune SCSI Info Count: 2", "scsi0",
                    "error: entry 0 not listed: HBA0Path0Target256 beyond 255",
                    "(@:) H/T: 0/0 (HBA0Path0Target0Lun0 scsi0)"}));
-  EXPECT_EQ(Inventory().nScsiInfoCount, 2);
-  EXPECT_EQ(Inventory().nDeviceCount, 1);
+  EXPECT_EQ(rig.inv.nScsiInfoCount, 2);
+  EXPECT_EQ(rig.inv.nDeviceCount, 1);
 }
 
 TEST(InitiateKestruneNT, EveryFailingCallLeavesNoHandleOpen) {
@@ -285,17 +285,17 @@ TEST(InitiateKestruneNT, EveryFailingCallLeavesNoHandleOpen) {
   {
     Rig clean;
     seed(clean.filter);
-    ASSERT_TRUE(InitiateKestruneNT());
+    ASSERT_TRUE(InitiateKestruneNT(clean.inv));
     total = clean.fp.faults.TotalChecked();
   }
   for (int n = 1; n <= total; ++n) {
     Rig rig;
     seed(rig.filter);
     rig.fp.faults.FailCallNumber(n, 6);
-    InitiateKestruneNT();
+    InitiateKestruneNT(rig.inv);
     SCOPED_TRACE(n);
     rig.ExpectHandlesClean();
-    EXPECT_LE(Inventory().records.size(), 2u);
+    EXPECT_LE(rig.inv.records.size(), 2u);
   }
 }
 
@@ -304,12 +304,12 @@ TEST(InitiateKestruneNT, EveryFailingCallLeavesNoHandleOpen) {
 TEST(InitiateKestrune9x, RunningNumbersInFilterOrderWithoutInitiateOrDeviceLines) {
   Rig rig;
   rig.filter.entries = {Entry(0, 0, 5), Entry(2, 1, 0), Entry(0, 0, 5, 1)};
-  EXPECT_TRUE(InitiateKestrune9x());
-  EXPECT_EQ(HostsAndTargets(), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}}));
+  EXPECT_TRUE(InitiateKestrune9x(rig.inv));
+  EXPECT_EQ(HostsAndTargets(rig.inv), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {0, 2}}));
   EXPECT_EQ(rig.trace.Lines(), Lines{"Kestrune device Count: 3"});
-  EXPECT_EQ(Inventory().nLastScsiHost, 0);
-  EXPECT_EQ(Inventory().nDeviceCount, 3);
-  EXPECT_EQ(Inventory().records[1].pathId, 1);
+  EXPECT_EQ(rig.inv.nLastScsiHost, 0);
+  EXPECT_EQ(rig.inv.nDeviceCount, 3);
+  EXPECT_EQ(rig.inv.records[1].pathId, 1);
   EXPECT_EQ(std::count(rig.fp.devices.codes.begin(), rig.fp.devices.codes.end(),
                        IOCTL_KESTRUNE_INITIATE),
             0);
@@ -321,9 +321,9 @@ TEST(InitiateKestrune9x, SecondNameTakesHostOne) {
   Rig rig;
   rig.filter.entries = {Entry(0, 0, 0, 0, "ESDI_506"), Entry(0, 0, 0, 0, "scsi0"),
                         Entry(0, 0, 1, 0, "ESDI_506")};
-  EXPECT_TRUE(InitiateKestrune9x());
-  EXPECT_EQ(HostsAndTargets(), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {1, 0}}));
-  EXPECT_EQ(Inventory().nLastScsiHost, 1);
+  EXPECT_TRUE(InitiateKestrune9x(rig.inv));
+  EXPECT_EQ(HostsAndTargets(rig.inv), (std::vector<std::pair<int, int>>{{0, 0}, {0, 1}, {1, 0}}));
+  EXPECT_EQ(rig.inv.nLastScsiHost, 1);
 }
 
 class NineXEarlyStops : public ::testing::TestWithParam<EarlyCase> {};
@@ -336,11 +336,11 @@ TEST_P(NineXEarlyStops, ResultTraceAndEmptyInventory) {
   rig.filter.countResult = c.countAnswer;
   rig.filter.reportedCount = c.count;
   rig.filter.entriesResult = c.entriesAnswer;
-  EXPECT_EQ(InitiateKestrune9x(), c.result);
+  EXPECT_EQ(InitiateKestrune9x(rig.inv), c.result);
   EXPECT_EQ(rig.trace.Lines(), c.trace);
   EXPECT_EQ(rig.fp.devices.codes.size(), c.requests);
-  EXPECT_EQ(Inventory().nScsiInfoCount, c.nScsiInfoCount);
-  EXPECT_TRUE(Inventory().records.empty());
+  EXPECT_EQ(rig.inv.nScsiInfoCount, c.nScsiInfoCount);
+  EXPECT_TRUE(rig.inv.records.empty());
   rig.ExpectHandlesClean();
 }
 

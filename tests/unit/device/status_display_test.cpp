@@ -84,7 +84,6 @@ struct Files {
 class StatusDisplay : public ::testing::Test {
  protected:
   void SetUp() override {
-    Inventory() = DeviceInventory{};
     fp.windows.Open("dbgviewClass", "");  // a debug viewer receives the trace lines
   }
 
@@ -167,7 +166,9 @@ TEST_P(StatusDisplayStates, ShowsTheRowsState) {
   const StateRow& row = GetParam();
   Seed(row.nt, row.files, row.filter);
 
-  EXPECT_EQ(RefreshDriverStatus(window), row.installed);
+  DriverStatus status = RefreshDriverStatus(window);
+  EXPECT_EQ(status.Installed(), row.installed);
+  EXPECT_EQ(MarksInstalled(status), row.tag == 1);
 
   EXPECT_EQ(window.kestrune2.Caption(), row.kestrune2);
   EXPECT_EQ(window.morvellin2.Caption(), row.morvellin2);
@@ -299,7 +300,7 @@ TEST_F(StatusDisplay, RefusedUninitiateChangesNothingShown) {
   filter.uninitiates = false;
   Seed(true, {kCurrent, kCurrent, {}}, filter);
 
-  EXPECT_TRUE(RefreshDriverStatus(window));
+  EXPECT_TRUE(RefreshDriverStatus(window).Installed());
 
   EXPECT_EQ(window.labelStatus2.Caption(), "Install");
   EXPECT_EQ(window.cbDeviceList.Count(), 2);
@@ -359,15 +360,22 @@ TEST(DeviceListLine, Table) {
   for (const auto& row : rows) EXPECT_EQ(DeviceListLine(row.record), row.line);
 }
 
-class ShowDeviceListTest : public StatusDisplay {};
+class ShowDeviceListTest : public StatusDisplay {
+ protected:
+  void ShowAndTrace() {
+    ShowDeviceList(window, inventory);
+    TraceDeviceList(inventory);
+  }
+  DeviceInventory inventory;
+};
 
 TEST_F(ShowDeviceListTest, CountersWithoutRecordsArrayShowNothing) {
   // A count with no records array: the labels keep "0" and no list is made.
-  Inventory().nScsiInfoCount = 3;
-  Inventory().nDeviceCount = 2;
-  Inventory().nLastScsiHost = 7;
+  inventory.nScsiInfoCount = 3;
+  inventory.nDeviceCount = 2;
+  inventory.nLastScsiHost = 7;
 
-  ShowDeviceList(window);
+  ShowAndTrace();
 
   EXPECT_EQ(window.host2.Caption(), "0");
   EXPECT_EQ(window.cbDeviceList.Count(), 0);
@@ -377,12 +385,12 @@ TEST_F(ShowDeviceListTest, CountersWithoutRecordsArrayShowNothing) {
 
 TEST_F(ShowDeviceListTest, HostAndTargetAreEntryAndRecordCounts) {
   // Two entries differing only in LUN give one record.
-  Inventory().nScsiInfoCount = 2;
-  Inventory().nDeviceCount = 1;
-  Inventory().nLastScsiHost = 1;
-  Inventory().records = {Record(0, 0, 0, 0, 255, "")};
+  inventory.nScsiInfoCount = 2;
+  inventory.nDeviceCount = 1;
+  inventory.nLastScsiHost = 1;
+  inventory.records = {Record(0, 0, 0, 0, 255, "")};
 
-  ShowDeviceList(window);
+  ShowAndTrace();
 
   EXPECT_EQ(window.host2.Caption(), "2");
   EXPECT_EQ(window.target2.Caption(), "1");
@@ -391,12 +399,95 @@ TEST_F(ShowDeviceListTest, HostAndTargetAreEntryAndRecordCounts) {
 }
 
 TEST_F(ShowDeviceListTest, NegativeCountersPrintSigned) {
-  Inventory().nScsiInfoCount = -1;
+  inventory.nScsiInfoCount = -1;
 
-  ShowDeviceList(window);
+  ShowAndTrace();
 
   EXPECT_TRUE(Traced("nScsiInfoCount :-1"));
   EXPECT_EQ(window.host2.Caption(), "0");
+}
+
+// ---- The status as a value -----------------------------------------------------
+
+TEST(QueryDriverStatus, NeedsNoWindowAndNamesEachImageOfTheFamily) {
+  const struct {
+    const char* what;
+    bool nt;
+    std::vector<std::pair<const DriverImage*, const char*>> installed;  // file and version
+    std::vector<const DriverImage*> images;
+    std::vector<std::optional<std::string>> texts;
+    bool filesCurrent;
+  } rows[] = {
+      {"NT, Kestrune missing", true, {{&kMorvellin.image, kCurrent}, {&kKestruneVxd, kCurrent}},
+       {&kKestrune.image, &kMorvellin.image}, {std::nullopt, kCurrent}, false},
+      {"NT, older Morvellin", true, {{&kKestrune.image, kCurrent}, {&kMorvellin.image, "1.4.2.10"}},
+       {&kKestrune.image, &kMorvellin.image}, {kCurrent, "1.4.2.10"}, false},
+      {"9x, current", false, {{&kKestrune.image, kCurrent}, {&kKestruneVxd, kCurrent}},
+       {&kKestruneVxd}, {kCurrent}, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fp;
+    fp.system.platformId = row.nt ? win::kVerPlatformWin32Nt : win::kVerPlatformWin32Windows;
+    for (const auto& [image, version] : row.installed) {
+      unsigned a, b, c, d;
+      ASSERT_EQ(std::sscanf(version, "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+      fp.versions.SetVersion(fp.files.systemDirectory + image->relativePath, uint16_t(a),
+                             uint16_t(b), uint16_t(c), uint16_t(d));
+    }
+
+    DriverStatus status = QueryDriverStatus();
+
+    EXPECT_EQ(status.family, row.nt ? WindowsFamily::kNt : WindowsFamily::k9x);
+    ASSERT_EQ(status.images.size(), row.images.size());
+    for (size_t i = 0; i < row.images.size(); ++i) {
+      EXPECT_EQ(status.images[i].image, row.images[i]);
+      EXPECT_EQ(status.images[i].version.text, row.texts[i]);
+    }
+    EXPECT_EQ(status.filesCurrent, row.filesCurrent);
+    EXPECT_FALSE(status.filterRunning) << "no filter runs";
+    EXPECT_FALSE(status.Installed());
+  }
+}
+
+TEST_F(StatusDisplay, QueryKeepsWhatTheNtFilterReported) {
+  Seed(true, {kCurrent, kCurrent, {}}, TwoDevices());
+
+  DriverStatus status = QueryDriverStatus();
+
+  EXPECT_TRUE(status.Installed());
+  EXPECT_EQ(status.devices.nScsiInfoCount, 2);
+  ASSERT_EQ(status.devices.records.size(), 2u);
+  EXPECT_EQ(DeviceListLine(status.devices.records[0]), "(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)");
+  EXPECT_TRUE(Traced("UnInitiateKestruneNT"));
+}
+
+// The display shows the value it is given, whatever the machine holds now.
+TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
+  DriverStatus status;
+  status.family = WindowsFamily::k9x;
+  status.images = {{&kKestruneVxd, {"1.4.2.11", true}}};
+  status.filesCurrent = status.filterRunning = true;
+  status.devices.nScsiInfoCount = status.devices.nDeviceCount = 1;
+  status.devices.records = {Record(0, 0, 0, 0, 3, "CD")};
+
+  ShowDriverStatus(window, status);
+
+  EXPECT_EQ(window.kestrune2.Caption(), "1.4.2.11");
+  EXPECT_EQ(window.labelStatus2.Caption(), "Install");
+  EXPECT_FALSE(window.morvellin2.Visible());
+  EXPECT_EQ(window.cbDeviceList.Count(), 0) << "no device list on 9x";
+  EXPECT_EQ(window.radioButton1.Tag(), 0);
+  EXPECT_TRUE(TraceLines().empty());
+  EXPECT_TRUE(fp.calls.empty());
+
+  status.family = WindowsFamily::kNt;
+  status.images.push_back({&kMorvellin.image, {std::nullopt, false}});
+  status.filesCurrent = false;
+  ShowDriverStatus(window, status);
+  EXPECT_EQ(window.labelStatus2.Caption(), "Uninstall");
+  EXPECT_EQ(window.morvellin2.Caption(), "");
+  EXPECT_EQ(window.radioButton1.Tag(), 0);
 }
 
 }  // namespace

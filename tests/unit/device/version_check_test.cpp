@@ -12,24 +12,6 @@ using fake::FakePlatform;
 using testing::TraceCapture;
 using Lines = std::vector<std::string>;
 
-class Label : public IControl {
- public:
-  std::string Caption() const override { return caption; }
-  void SetCaption(const std::string& c) override {
-    caption = c;
-    ++sets;
-  }
-  bool Visible() const override { return true; }
-  void SetVisible(bool) override {}
-  bool Enabled() const override { return true; }
-  void SetEnabled(bool) override {}
-  int Tag() const override { return 0; }
-  void SetTag(int) override {}
-
-  std::string caption = "before";
-  int sets = 0;
-};
-
 const std::string kSys = "C:\\WINDOWS\\system32";
 const std::string kKestrune = "\\Drivers\\Kestrune.sys";
 
@@ -55,22 +37,22 @@ struct VersionCase {
   const char* shown;
 };
 
-class InstalledVersion : public ::testing::TestWithParam<VersionCase> {};
+class FoundVersion : public ::testing::TestWithParam<VersionCase> {};
 
-TEST_P(InstalledVersion, LabelShowsWhatWasFoundAndOnlyTheCarriedVersionPasses) {
+TEST_P(FoundVersion, TextIsWhatWasFoundAndOnlyTheCarriedVersionIsCurrent) {
   const VersionCase& v = GetParam();
   FakePlatform fp;
   TraceCapture trace(fp);
   fp.versions.SetVersion(kSys + kKestrune, v.a, v.b, v.c, v.d);
-  Label label;
-  EXPECT_EQ(CheckDriverFliterVersion(kKestrune, label), v.result);
-  EXPECT_EQ(label.caption, v.shown);
+  InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+  EXPECT_EQ(found.current, v.result);
+  EXPECT_EQ(found.text, v.shown);
   EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
                                   kKestrune + " Version: " + v.shown}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Versions, InstalledVersion,
+    Versions, FoundVersion,
     ::testing::Values(VersionCase{"Carried", 1, 4, 2, 11, true, "1.4.2.11"},
                       VersionCase{"Older", 1, 4, 2, 10, false, "1.4.2.10"},
                       VersionCase{"Newer", 1, 4, 3, 0, false, "1.4.3.0"},
@@ -79,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"ToolsOwnVersion", 1, 4, 5, 12, false, "1.4.5.12"}),
     [](const auto& info) { return info.param.name; });
 
-TEST(CheckDriverFliterVersion, UnreadableVersionLeavesTheLabel) {
+TEST(CheckDriverFliterVersion, UnreadableVersionGivesNoText) {
   struct Row {
     const char* what;
     bool file, resource;
@@ -100,10 +82,9 @@ TEST(CheckDriverFliterVersion, UnreadableVersionLeavesTheLabel) {
     if (r.resource) fp.versions.SetVersion(full, 1, 4, 2, 11);
     else if (r.file) fp.files.files[full];
     if (r.failingCall) fp.faults.Fail(r.failingCall, 1812);
-    Label label;
-    EXPECT_FALSE(CheckDriverFliterVersion(kKestrune, label)) << r.what;
-    EXPECT_EQ(label.sets, 0) << r.what;
-    EXPECT_EQ(label.caption, "before");
+    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+    EXPECT_FALSE(found.current) << r.what;
+    EXPECT_EQ(found.text, std::nullopt) << r.what;
     EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune, r.line})) << r.what;
   }
 }
@@ -114,8 +95,7 @@ TEST(CheckDriverFliterVersion, EachFamilyPathIsLookedUpBelowTheSystemDirectory) 
     FakePlatform fp;
     fp.files.systemDirectory = "D:\\WIN98\\SYSTEM";
     fp.versions.SetVersion(std::string("D:\\WIN98\\SYSTEM") + relative, 1, 4, 2, 11);
-    Label label;
-    EXPECT_TRUE(CheckDriverFliterVersion(relative, label)) << relative;
+    EXPECT_TRUE(CheckDriverFliterVersion(relative).current) << relative;
   }
 }
 
@@ -124,11 +104,11 @@ TEST(CheckDriverFliterVersion, PathTooLongForTheSystemBufferIsALostFile) {
   TraceCapture trace(fp);
   fp.files.systemDirectory = "C:\\" + std::string(250, 'x');
   fp.versions.SetVersion(fp.files.systemDirectory + kKestrune, 1, 4, 2, 11);
-  Label label;
-  EXPECT_FALSE(CheckDriverFliterVersion(kKestrune, label));
+  InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+  EXPECT_FALSE(found.current);
+  EXPECT_EQ(found.text, std::nullopt);
   EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kKestrune);
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
-  EXPECT_EQ(label.sets, 0);
 }
 
 }  // namespace
