@@ -80,6 +80,16 @@ void Unlist(InstallationState& s, size_t key, const std::string& name) {
               lower.end());
 }
 
+// A state made from `base` by `change`.
+std::function<InstallationState()> From(InstallationState (*base)(),
+                                        std::function<void(InstallationState&)> change) {
+  return [base, change] {
+    InstallationState s = base();
+    change(s);
+    return s;
+  };
+}
+
 struct Case {
   const char* name;
   std::function<InstallationState()> state;
@@ -103,93 +113,73 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Case{"InstalledAndRunning", Complete, Verdict::kRunning, {}},
         Case{"RestartPending",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                s.filterAnswers = false;
-               return s;
-             },
+             }),
              Verdict::kRestartPending,
              {}},
         Case{"NothingOfOurs", Clean, Verdict::kNotInstalled, {}},
         Case{"NothingOfOursWithoutAnyClassKey",
-             [] {
-               auto s = Clean();
+             From(Clean, [](InstallationState& s) {
                for (auto& k : s.classKeys) k.lowerState = k.upperState = ListState::kNoKey;
                for (auto& k : s.classKeys) k.lower.clear();
-               return s;
-             },
+             }),
              Verdict::kNotInstalled,
              {}},
         Case{"ListNamesDriverWhoseServiceIsMissing",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Kestrune(s).service.presence = ServiceState::Presence::kMissing;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"service Kestrune is missing"}},
         Case{"ListNamesDriverWhoseImageIsMissing",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Morvellin(s).image.presence = Presence::kMissing;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {kMorvellinFile + " is missing"}},
         Case{"ImageOfAnotherVersion",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Kestrune(s).image.version = "1.4.2.110";
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {kKestruneFile + " is version 1.4.2.110, not 1.4.2.11"}},
         Case{"ImageWithoutReadableVersion",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Kestrune(s).image.presence = Presence::kNoVersion;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {kKestruneFile + " has no readable version"}},
         Case{"ServiceWithoutItsListEntry",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Unlist(s, 0, "Kestrune");
                s.filterAnswers = false;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {kNotInAta}},
         Case{"ImageWithoutItsService",
-             [] {
-               auto s = Clean();
+             From(Clean, [](InstallationState& s) {
                Kestrune(s).image = Current(kKestruneFile);
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"service Kestrune is missing", kMorvellinFile + " is missing",
               "service Morvellin is missing", kNotInAta,
               "Kestrune is not listed in LowerFilters of " + kScsi,
               "Morvellin is not listed in LowerFilters of " + kCdrom}},
         Case{"ServiceStartsOtherwise",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Kestrune(s).service.config.startType = 3;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"service Kestrune start is \"3\", the installer writes \"0\""}},
         Case{"ServiceOfEveryOtherSetting",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                ServiceConfig& c = Morvellin(s).service.config;
                c.serviceType = 2;
                c.errorControl = 3;
                c.loadOrderGroup = "SCSI miniport";
                c.binaryPath = "C:\\elsewhere\\Morvellin.sys";
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"service Morvellin type is \"2\", the installer writes \"1\"",
               "service Morvellin errorcontrol is \"3\", the installer writes \"1\"",
@@ -197,67 +187,53 @@ INSTANTIATE_TEST_SUITE_P(
               "service Morvellin imagepath is \"C:\\elsewhere\\Morvellin.sys\", the installer "
               "writes \"" + kMorvellinFile + "\""}},
         Case{"SettingsAsTheServiceManagerSpellsThem",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                Kestrune(s).service.config.loadOrderGroup = "system bus extender";
                Kestrune(s).service.config.binaryPath = "\\??\\c:\\windows\\SYSTEM32\\drivers\\kestrune.sys";
-               return s;
-             },
+             }),
              Verdict::kRunning,
              {}},
         Case{"OurNameInAnotherDriversClassKey",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                s.classKeys[2].lower.push_back({"KESTRUNE", ServiceExistence::kExists});
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"Kestrune is listed in LowerFilters of " + kCdrom +
               ", where the installer never lists it"}},
         Case{"OurNameListedTwice",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                s.classKeys[1].lower.push_back({"kestrune", ServiceExistence::kExists});
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"Kestrune is listed 2 times in LowerFilters of " + kScsi}},
         Case{"ListEntryAloneIsOurs",
-             [] {
-               auto s = Clean();
+             From(Clean, [](InstallationState& s) {
                s.classKeys[2].lower.push_back({"morvellin", ServiceExistence::kMissing});
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {kKestruneFile + " is missing", "service Kestrune is missing",
               kMorvellinFile + " is missing", "service Morvellin is missing", kNotInAta,
               "Kestrune is not listed in LowerFilters of " + kScsi}},
         Case{"FilterRunningWithNothingInstalled",
-             [] {
-               auto s = Clean();
+             From(Clean, [](InstallationState& s) {
                s.filterAnswers = true;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {kKestruneFile + " is missing", "service Kestrune is missing",
               kMorvellinFile + " is missing", "service Morvellin is missing", kNotInAta,
               "Kestrune is not listed in LowerFilters of " + kScsi,
               "Morvellin is not listed in LowerFilters of " + kCdrom}},
         Case{"UnreadableServiceOnCleanMachineCannotBeCalledClean",
-             [] {
-               auto s = Clean();
+             From(Clean, [](InstallationState& s) {
                Kestrune(s).service.presence = ServiceState::Presence::kUnreadable;
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"service Kestrune cannot be read"}},
         Case{"UnreadableListOfCompleteMachine",
-             [] {
-               auto s = Complete();
+             From(Complete, [](InstallationState& s) {
                s.classKeys[1].lowerState = ListState::kUnreadable;
                s.classKeys[1].lower.clear();
-               return s;
-             },
+             }),
              Verdict::kInconsistent,
              {"LowerFilters of " + kScsi + " cannot be read"}}),
     [](const auto& info) { return std::string(info.param.name); });
