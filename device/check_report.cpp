@@ -120,6 +120,7 @@ MachineInspection InspectMachine() {
     }
   }
   if (state.nt) ReadServicesAndLists(state.drivers, ClassKeysOfDrivers(state.drivers), state.classKeys);
+  inspection.controlAsked = status.filesCurrent;
   state.filterAnswers = status.filterRunning;
   // The status window lists devices on the NT family only.
   if (state.nt && ListsDevices(status.devices)) inspection.devices = status.devices.records;
@@ -163,7 +164,9 @@ std::vector<std::string> ReportLines(const MachineInspection& inspection,
     for (const DriverInspection& driver : state.drivers) AddServiceLines(driver, lines);
     for (const ClassKeyState& key : state.classKeys) AddListLines(inspection, key, lines);
   }
-  lines.push_back(state.filterAnswers ? "CONTROL answers" : "CONTROL silent");
+  lines.push_back(state.filterAnswers           ? "CONTROL answers"
+                  : inspection.controlAsked ? "CONTROL silent"
+                                            : "CONTROL unasked");
   for (const DeviceRecord& record : inspection.devices) {
     lines.push_back("DEVICE " + DeviceListLine(record));
   }

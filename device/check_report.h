@@ -13,6 +13,9 @@ namespace kst {
 struct MachineInspection {
   InstallationState state;
   std::vector<DeviceRecord> devices;  // as the status window lists them
+  // The control device is asked only when the family's files are current,
+  // as the status window asks it.
+  bool controlAsked = false;
 };
 
 // Reads the machine: the family's images, on the NT family the services and
@@ -26,7 +29,7 @@ MachineInspection InspectMachine();
 //   SERVICE <name> exists|missing|unreadable
 //   SERVICE <name> <field> ok "<found>" | differs "<found>" expected "<written>"
 //   LOWERFILTERS <key> <n> ours|other <entry>, or LOWERFILTERS <key> nokey|novalue|unreadable|empty
-//   CONTROL answers|silent
+//   CONTROL answers|silent|unasked
 //   DEVICE <line of the status window's device list>
 //   WARNING <text>, PROBLEM <text>
 //   VERDICT <exit code> <text>

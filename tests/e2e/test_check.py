@@ -54,7 +54,7 @@ def test_fresh_machine_is_not_installed(machine):
     assert checked.lines[:3] == ['FAMILY NT', 'IMAGE missing - ' + KESTRUNE_SYS,
                                  'IMAGE missing - ' + MORVELLIN_SYS], checked.lines
     assert starting(checked.lines, 'SERVICE') == ['SERVICE Kestrune missing', 'SERVICE Morvellin missing']
-    assert 'CONTROL silent' in checked.lines
+    assert 'CONTROL unasked' in checked.lines
     assert not starting(checked.lines, 'PROBLEM') and not starting(checked.lines, 'WARNING')
 
 

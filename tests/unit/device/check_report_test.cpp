@@ -213,12 +213,20 @@ TEST(ReportLines, Win9xShowsTheImageAndTheDeviceOnly) {
   testing::SeedNtMachine(fp);  // class keys with lists: not looked at on 9x
   fp.system.platformId = win::kVerPlatformWin32Windows;
   Lines lines = Inspect(fp).lines;
-  EXPECT_EQ(lines, (Lines{"FAMILY 9x", "IMAGE missing - " + testing::kVxdFile, "CONTROL silent",
+  EXPECT_EQ(lines, (Lines{"FAMILY 9x", "IMAGE missing - " + testing::kVxdFile, "CONTROL unasked",
                           "VERDICT 1 not installed"}));
   fp.files.files[testing::kVxdFile];
   EXPECT_EQ(Inspect(fp).lines[1], "IMAGE noversion - " + testing::kVxdFile);
   fp.versions.SetVersion(testing::kVxdFile, 1, 4, 2, 9);
   EXPECT_EQ(Inspect(fp).lines[1], "IMAGE other 1.4.2.9 " + testing::kVxdFile);
+  // Current: the filter is asked, without any device line on this family.
+  testing::FakeFilter filter(fp);
+  filter.entries = {testing::Entry(0, 0, 0)};
+  fp.versions.SetVersion(testing::kVxdFile, 1, 4, 2, 11);
+  EXPECT_EQ(Inspect(fp).lines, (Lines{"FAMILY 9x", "IMAGE current 1.4.2.11 " + testing::kVxdFile,
+                                      "CONTROL answers", "VERDICT 0 installed and running"}));
+  filter.Stop();
+  EXPECT_EQ(Inspect(fp).lines[2], "CONTROL silent");
 }
 
 TEST(ReportLines, ControlCharactersFromTheMachineStayOnTheirLine) {
