@@ -37,7 +37,7 @@ std::string ImageLine(const ImageState& image) {
     case Presence::kVersion:
       break;
   }
-  const char* state = image.version == kCarriedDriverVersion ? "current " : "other ";
+  const char* state = image.Current() ? "current " : "other ";
   return "IMAGE " + std::string(state) + image.version + " " + image.path;
 }
 
@@ -61,13 +61,6 @@ void AddServiceLines(const DriverInspection& driver, std::vector<std::string>& l
   }
 }
 
-bool IsOurs(const MachineInspection& inspection, const std::string& name) {
-  for (const DriverInspection& driver : inspection.state.drivers) {
-    if (SameFilterName(driver.name, name)) return true;
-  }
-  return false;
-}
-
 void AddListLines(const MachineInspection& inspection, const ClassKeyState& key,
                   std::vector<std::string>& lines) {
   const std::string subject = "LOWERFILTERS " + key.key;
@@ -88,7 +81,7 @@ void AddListLines(const MachineInspection& inspection, const ClassKeyState& key,
   for (size_t i = 0; i < key.lower.size(); ++i) {
     const std::string& name = key.lower[i].name;
     lines.push_back(subject + " " + std::to_string(i + 1) +
-                    (IsOurs(inspection, name) ? " ours " : " other ") + name);
+                    (IsOurName(inspection.state, name) ? " ours " : " other ") + name);
   }
 }
 

@@ -4,8 +4,8 @@
 
 #include "install/deploy.h"
 #include "install/drivers.h"
-#include "install/services.h"
 #include "install/filter_list.h"
+#include "install/services.h"
 
 namespace kst {
 namespace {
@@ -32,13 +32,6 @@ SettingComparison CompareNumber(const char* field, uint32_t found, uint32_t expe
 
 // ---- Judging ------------------------------------------------------------------
 
-bool IsOurName(const InstallationState& state, const std::string& name) {
-  for (const DriverInspection& driver : state.drivers) {
-    if (SameFilterName(driver.name, name)) return true;
-  }
-  return false;
-}
-
 bool Expects(const DriverInspection& driver, const std::string& key) {
   for (const std::string& expected : driver.classKeys) {
     if (SameText(expected, key)) return true;
@@ -51,10 +44,6 @@ const ClassKeyState* FindKey(const InstallationState& state, const std::string& 
     if (SameText(k.key, key)) return &k;
   }
   return nullptr;
-}
-
-bool IsCurrent(const ImageState& image) {
-  return image.presence == Presence::kVersion && image.version == kCarriedDriverVersion;
 }
 
 // What the check found wrong. `unreadable` holds what could not be read at
@@ -71,7 +60,7 @@ void JudgeImage(const ImageState& image, Findings& f) {
     f.problems.push_back(image.path + " is missing");
   } else if (image.presence == Presence::kNoVersion) {
     f.problems.push_back(image.path + " has no readable version");
-  } else if (!IsCurrent(image)) {
+  } else if (!image.Current()) {
     f.problems.push_back(image.path + " is version " + image.version + ", not " +
                          kCarriedDriverVersion);
   }
@@ -98,26 +87,29 @@ void JudgeService(const DriverInspection& driver, Findings& f) {
   }
 }
 
-// Our entries: where the installer lists a driver and nowhere else, once.
+// A driver's entries in one key's LowerFilters: where the installer lists
+// it and nowhere else, once.
+void JudgeEntries(const ClassKeyState& key, const DriverInspection& driver, Findings& f) {
+  int listed = 0;
+  for (const FilterEntry& entry : key.lower) listed += SameFilterName(entry.name, driver.name);
+  if (listed > 0) f.anyOfOurs = true;
+  const std::string where = " in LowerFilters of " + key.key;
+  if (listed == 0 && Expects(driver, key.key)) {
+    f.problems.push_back(driver.name + " is not listed" + where);
+  } else if (listed > 0 && !Expects(driver, key.key)) {
+    f.problems.push_back(driver.name + " is listed" + where + ", where the installer never lists it");
+  } else if (listed > 1) {
+    f.problems.push_back(driver.name + " is listed " + std::to_string(listed) + " times" + where);
+  }
+}
+
 void JudgeLowerFilters(const InstallationState& state, Findings& f) {
   for (const ClassKeyState& key : state.classKeys) {
     if (key.lowerState == ListState::kUnreadable) {
       f.unreadable.push_back("LowerFilters of " + key.key + " cannot be read");
       continue;
     }
-    for (const DriverInspection& driver : state.drivers) {
-      int listed = 0;
-      for (const FilterEntry& entry : key.lower) listed += SameFilterName(entry.name, driver.name);
-      if (listed > 0) f.anyOfOurs = true;
-      std::string where = " in LowerFilters of " + key.key;
-      if (listed == 0 && Expects(driver, key.key)) {
-        f.problems.push_back(driver.name + " is not listed" + where);
-      } else if (listed > 0 && !Expects(driver, key.key)) {
-        f.problems.push_back(driver.name + " is listed" + where + ", where the installer never lists it");
-      } else if (listed > 1) {
-        f.problems.push_back(driver.name + " is listed " + std::to_string(listed) + " times" + where);
-      }
-    }
+    for (const DriverInspection& driver : state.drivers) JudgeEntries(key, driver, f);
   }
   // A key the installer lists a driver in but that the state does not hold.
   for (const DriverInspection& driver : state.drivers) {
@@ -154,7 +146,7 @@ Judgement Judge9x(const InstallationState& state) {
     return j;
   }
   const ImageState& image = state.drivers.front().image;
-  if (!IsCurrent(image)) {
+  if (!image.Current()) {
     Findings f;
     JudgeImage(image, f);
     j.verdict = Verdict::kInconsistent;
@@ -240,6 +232,17 @@ std::vector<FilterEntry> WithServices(const std::vector<std::string>& names,
 }
 
 }  // namespace
+
+bool ImageState::Current() const {
+  return presence == Presence::kVersion && version == kCarriedDriverVersion;
+}
+
+bool IsOurName(const InstallationState& state, const std::string& name) {
+  for (const DriverInspection& driver : state.drivers) {
+    if (SameFilterName(driver.name, name)) return true;
+  }
+  return false;
+}
 
 std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found,
                                                       const ServiceConfig& expected) {

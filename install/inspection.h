@@ -16,6 +16,9 @@ struct ImageState {
   std::string path;  // full path below the system directory
   Presence presence = Presence::kMissing;
   std::string version;  // kVersion: the file version text
+
+  // The file holds the carried version.
+  bool Current() const;
 };
 
 // One kernel service of ours, as the service manager holds it.
@@ -86,6 +89,9 @@ struct SettingComparison {
 // "\??\" ignored, as the service manager may hand a driver's path back so.
 std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found,
                                                       const ServiceConfig& expected);
+
+// True when `name` is one of the state's drivers (as filter names compare).
+bool IsOurName(const InstallationState& state, const std::string& name);
 
 // Judges a state; no platform calls. On the 9x family only the image
 // counts. Warnings never change the verdict.
