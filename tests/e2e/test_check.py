@@ -3,7 +3,8 @@ of an installation's life, read the way a Windows caller reads them."""
 from collections import namedtuple
 
 from lib.wine import winpath
-from test_install import ATA, CDROM, KESTRUNE_SYS, KEY_TEXT, MORVELLIN_SYS, SCSI, SEEDED, seed_class_keys
+from test_install import (ATA, CDROM, KESTRUNE_SYS, KEY_TEXT, MORVELLIN_SYS, SCSI, SEEDED, SYS,
+                          seed_class_keys)
 from test_window import DEVICE_LINES, install_with_devices
 
 Checked = namedtuple('Checked', 'code lines errors')
@@ -128,3 +129,20 @@ def test_usage_and_unknown_switch(machine):
     checked = run_check(machine, '/X')
     assert checked.code == 87, checked
     assert checked.lines == [] and ' KstCheck.exe [/?]' in checked.errors, checked
+
+
+def test_9x_family_counts_only_the_image(machine):
+    seed_class_keys(machine)  # other drivers' entries, never looked at on this family
+    machine.set_win98()
+    checked = run_check(machine)
+    assert_verdict(checked, 1, 'not installed')
+    vxd = SYS + '\\Iosubsys\\Kestrune.vxd'
+    assert checked.lines == ['FAMILY 9x', 'IMAGE missing - ' + vxd, 'CONTROL unasked',
+                             'VERDICT 1 not installed'], checked.lines
+    (machine.system32() / 'iosubsys').mkdir(exist_ok=True)
+    assert machine.run(machine.build.kstins, '/I', '/Q').rc == 0
+    checked = run_check(machine)
+    # The virtual device driver does not load under Wine: the file alone is there.
+    assert checked.lines == ['FAMILY 9x', 'IMAGE current 1.4.2.11 ' + vxd, 'CONTROL silent',
+                             'VERDICT 3010 installed, restart pending'], checked.lines
+    assert checked.code == 3010
