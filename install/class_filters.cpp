@@ -12,23 +12,24 @@
 namespace kst {
 namespace {
 
-constexpr const char* kLowerFilters = "LowerFilters";
+constexpr const char* kLowerFilters = kLowerFiltersValue;
 constexpr RegStatus kRegNotFound = RegStatus(win::kErrorFileNotFound);
 
 // Size query of the stored list: no data buffer, type preset to REG_MULTI_SZ.
-RegStatus QueryListSize(IRegKey& key, uint32_t& size) {
+RegStatus QueryListSize(IRegKey& key, uint32_t& size, const char* value = kLowerFilters) {
   uint32_t type = win::kRegMultiSz;
   size = 0;
-  return key.QueryValue(kLowerFilters, &type, nullptr, &size);
+  return key.QueryValue(value, &type, nullptr, &size);
 }
 
 // Reads `size` bytes of the stored list into a buffer of its own; nullopt
 // when the read fails. Only the bytes the read reports are kept.
-std::optional<std::vector<uint8_t>> ReadList(IRegKey& key, uint32_t size) {
+std::optional<std::vector<uint8_t>> ReadList(IRegKey& key, uint32_t size,
+                                             const char* value = kLowerFilters) {
   std::vector<uint8_t> bytes(std::max<uint32_t>(size, 1), 0);
   uint32_t type = win::kRegMultiSz;
   uint32_t got = size;
-  if (key.QueryValue(kLowerFilters, &type, bytes.data(), &got) != win::kErrorSuccess) {
+  if (key.QueryValue(value, &type, bytes.data(), &got) != win::kErrorSuccess) {
     return std::nullopt;
   }
   bytes.resize(std::min(got, size));
@@ -117,6 +118,21 @@ bool LowerFilterMayName(const std::string& name, const std::string& classKey) {
   // Read whatever size is stored: a list too large to edit may still name it.
   std::optional<std::vector<uint8_t>> list = ReadList(*key, size);
   return !list || FilterListNames(*list, name);
+}
+
+StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName) {
+  using State = StoredFilterList::State;
+  std::unique_ptr<IRegKey> key;
+  RegStatus status = Sys().registry.OpenLocalMachineKeyToRead(classKey, key);
+  if (status == kRegNotFound) return {State::kNoKey, {}};
+  if (status != win::kErrorSuccess || !key) return {State::kUnreadable, {}};
+  uint32_t size = 0;
+  status = QueryListSize(*key, size, valueName);
+  if (status == kRegNotFound) return {State::kNoValue, {}};
+  if (status != win::kErrorSuccess || size > kMaxStoredListSize) return {State::kUnreadable, {}};
+  std::optional<std::vector<uint8_t>> bytes = ReadList(*key, size, valueName);
+  if (!bytes) return {State::kUnreadable, {}};
+  return {State::kRead, FilterListEntries(*bytes)};
 }
 
 }  // namespace kst

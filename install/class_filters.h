@@ -1,6 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "install/drivers.h"
 
@@ -19,5 +21,22 @@ bool LowerFilterMayName(const std::string& name, const std::string& classKey);
 
 // LowerFilterMayName over several class lists: true when any may name it.
 bool AnyLowerFilterMayName(const std::string& name, std::span<const ClassList> lists);
+
+inline constexpr const char* kLowerFiltersValue = "LowerFilters";
+inline constexpr const char* kUpperFiltersValue = "UpperFilters";
+
+// A stored filter list as far as it could be read.
+struct StoredFilterList {
+  enum class State { kNoKey, kNoValue, kRead, kUnreadable };
+  State state = State::kNoKey;
+  std::vector<std::string> entries;  // kRead: in stored order, up to the first empty string
+};
+
+// The most bytes of a stored list that are read; a larger list is unreadable.
+inline constexpr uint32_t kMaxStoredListSize = 64 * 1024;
+
+// Reads a filter list value ("LowerFilters", "UpperFilters") of a class key
+// opened with read rights only. Writes nothing, traces nothing.
+StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName);
 
 }  // namespace kst

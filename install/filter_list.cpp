@@ -86,4 +86,16 @@ bool FilterListNames(const std::vector<uint8_t>& list, const std::string& name) 
   return found;
 }
 
+std::vector<std::string> FilterListEntries(const std::vector<uint8_t>& list) {
+  std::vector<std::string> entries;
+  ForEachEntry(list, [&](const uint8_t* entry, size_t length) {
+    entries.emplace_back(reinterpret_cast<const char*>(entry), length);
+  });
+  return entries;
+}
+
+bool SameFilterName(const std::string& a, const std::string& b) {
+  return SameName(reinterpret_cast<const uint8_t*>(a.data()), a.size(), b);
+}
+
 }  // namespace kst

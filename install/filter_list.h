@@ -36,4 +36,10 @@ KeptFilterList RemoveFromFilterList(const std::vector<uint8_t>& oldList, const s
 // True when an entry of `list` (read as above) is the same name as `name`.
 bool FilterListNames(const std::vector<uint8_t>& list, const std::string& name);
 
+// The entries of `list` (read as above), in stored order.
+std::vector<std::string> FilterListEntries(const std::vector<uint8_t>& list);
+
+// True when two filter names are the same name (whole, without regard to ASCII case).
+bool SameFilterName(const std::string& a, const std::string& b);
+
 }  // namespace kst

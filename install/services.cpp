@@ -11,9 +11,8 @@
 #include "platform/platform.h"
 
 namespace kst {
-namespace {
 
-ServiceConfig ConfigOf(const FilterDriver& driver, const std::string& path) {
+ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& path) {
   ServiceConfig config;
   config.name = driver.serviceName;
   config.displayName = driver.service.displayName;
@@ -26,13 +25,15 @@ ServiceConfig ConfigOf(const FilterDriver& driver, const std::string& path) {
   return config;
 }
 
+namespace {
+
 // Creates the driver's service. False sets the failure mark; a duplicate
 // name is tolerated where the driver allows it.
 bool CreateFilterService(IServiceManager& manager, const FilterDriver& driver,
                          const std::string& path) {
   ISystem& system = Sys().system;
   system.SetLastError(0);
-  if (manager.Create(ConfigOf(driver, path))) {
+  if (manager.Create(ServiceConfigOf(driver, path))) {
     Trace(driver.texts.serviceCreated);
     return true;
   }

@@ -1,7 +1,13 @@
 #pragma once
+#include <string>
+
 #include "install/drivers.h"
+#include "platform/platform.h"
 
 namespace kst {
+
+// The service as registration creates it, its driver file at `path`.
+ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& path);
 
 // The registration step of the NT installation: the kernel service and the
 // class filter lists of one driver. True when every list was registered.

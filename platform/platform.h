@@ -104,6 +104,10 @@ class IRegistry {
   // RegOpenKeyA(HKEY_LOCAL_MACHINE, path). On success `key` owns the key.
   virtual RegStatus OpenLocalMachineKey(const std::string& path,
                                         std::unique_ptr<IRegKey>& key) = 0;
+  // RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ): a key that can be
+  // read and never written. On success `key` owns the key.
+  virtual RegStatus OpenLocalMachineKeyToRead(const std::string& path,
+                                              std::unique_ptr<IRegKey>& key) = 0;
 };
 
 // ---- Service control manager ---------------------------------------------
@@ -123,6 +127,11 @@ class IService {
   virtual ~IService() = default;  // closes the service handle
   // DeleteService: true when the deletion was accepted.
   virtual bool Delete() = 0;
+  // QueryServiceConfigA: fills the display name, type, start type, error
+  // control, binary path and load order group of `config` (a missing text
+  // gives an empty one). False when the service cannot tell; `config` is
+  // then left as it was.
+  virtual bool QueryConfig(ServiceConfig& config) = 0;
 };
 
 class IServiceManager {

@@ -272,8 +272,8 @@ uint32_t FakeResources::Size(ResourceRef resource) {
 
 class FakeRegKey : public IRegKey {
  public:
-  FakeRegKey(FakeRegistry& reg, FakePlatform& p, std::string path)
-      : reg_(reg), p_(p), path_(std::move(path)) {
+  FakeRegKey(FakeRegistry& reg, FakePlatform& p, std::string path, bool readOnly = false)
+      : reg_(reg), p_(p), path_(std::move(path)), readOnly_(readOnly) {
     ++reg_.openKeys;
   }
   ~FakeRegKey() override {
@@ -306,12 +306,14 @@ class FakeRegKey : public IRegKey {
   RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
     if (auto f = p_.Call("RegSetValueExA")) return RegStatus(*f);
+    if (readOnly_) return RegStatus(win::kErrorAccessDenied);
     reg_.keys[path_][name] = FakeRegValue{type, std::vector<uint8_t>(data, data + size)};
     return 0;
   }
 
   RegStatus DeleteValue(const char* name) override {
     if (auto f = p_.Call("RegDeleteValueA")) return RegStatus(*f);
+    if (readOnly_) return RegStatus(win::kErrorAccessDenied);
     return reg_.keys[path_].erase(name) ? 0 : kRegFileNotFound;
   }
 
@@ -319,7 +321,16 @@ class FakeRegKey : public IRegKey {
   FakeRegistry& reg_;
   FakePlatform& p_;
   std::string path_;
+  bool readOnly_;
 };
+
+RegStatus FakeRegistry::OpenLocalMachineKeyToRead(const std::string& path,
+                                                  std::unique_ptr<IRegKey>& key) {
+  if (auto f = p_.Call("RegOpenKeyExA")) return RegStatus(*f);
+  if (keys.count(path) == 0) return kRegFileNotFound;
+  key = std::make_unique<FakeRegKey>(*this, p_, path, true);
+  return 0;
+}
 
 RegStatus FakeRegistry::OpenLocalMachineKey(const std::string& path,
                                             std::unique_ptr<IRegKey>& key) {
@@ -379,6 +390,19 @@ class FakeService : public IService {
     s_.services.erase(name_);
     return true;
   }
+  bool QueryConfig(ServiceConfig& config) override {
+    if (p_.Call("QueryServiceConfigA")) return false;
+    auto it = s_.services.find(name_);
+    if (it == s_.services.end()) return false;
+    const ServiceConfig& stored = it->second.config;
+    config.displayName = stored.displayName;
+    config.serviceType = stored.serviceType;
+    config.startType = stored.startType;
+    config.errorControl = stored.errorControl;
+    config.binaryPath = stored.binaryPath;
+    config.loadOrderGroup = stored.loadOrderGroup;
+    return true;
+  }
 
  private:
   FakeServices& s_;
@@ -394,7 +418,8 @@ class FakeServiceManager : public IServiceManager {
     --s_.openHandles;
   }
 
-  std::unique_ptr<IService> Open(const std::string& name, uint32_t) override {
+  std::unique_ptr<IService> Open(const std::string& name, uint32_t access) override {
+    s_.serviceAccess.push_back(access);
     if (p_.Call("OpenServiceA")) return nullptr;
     if (s_.services.count(name) == 0) {
       p_.system.lastError = win::kErrorServiceDoesNotExist;
@@ -418,7 +443,8 @@ class FakeServiceManager : public IServiceManager {
   FakePlatform& p_;
 };
 
-std::unique_ptr<IServiceManager> FakeServices::OpenManager(uint32_t) {
+std::unique_ptr<IServiceManager> FakeServices::OpenManager(uint32_t access) {
+  managerAccess.push_back(access);
   if (p_.Call("OpenSCManagerA")) return nullptr;
   return std::make_unique<FakeServiceManager>(*this, p_);
 }

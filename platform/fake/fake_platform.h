@@ -125,6 +125,7 @@ std::vector<uint8_t> MultiSzBytes(const std::vector<std::string>& entries);
 struct FakeRegValue {
   uint32_t type = 0;
   std::vector<uint8_t> bytes;
+  bool operator==(const FakeRegValue&) const = default;
 };
 using FakeRegKeyData = std::map<std::string, FakeRegValue, NoCase>;
 
@@ -132,6 +133,9 @@ class FakeRegistry : public IRegistry {
  public:
   explicit FakeRegistry(FakePlatform& p) : p_(p) {}
   RegStatus OpenLocalMachineKey(const std::string& path, std::unique_ptr<IRegKey>& key) override;
+  // A key opened to read refuses every write with ERROR_ACCESS_DENIED.
+  RegStatus OpenLocalMachineKeyToRead(const std::string& path,
+                                      std::unique_ptr<IRegKey>& key) override;
 
   // Seeds a REG_MULTI_SZ value from entries: each with its zero, then one more.
   void SetMultiSz(const std::string& key, const std::string& value,
@@ -160,6 +164,9 @@ class FakeServices : public IServices {
 
   std::map<std::string, FakeServiceEntry, NoCase> services;
   int openHandles = 0;
+  // The access asked for by every OpenSCManagerA and OpenServiceA, in order.
+  std::vector<uint32_t> managerAccess;
+  std::vector<uint32_t> serviceAccess;
 
  private:
   friend class FakeServiceManager;

@@ -40,6 +40,8 @@ class Registry final : public IRegistry {
  public:
   RegStatus OpenLocalMachineKey(const std::string& path,
                                 std::unique_ptr<IRegKey>& key) override;
+  RegStatus OpenLocalMachineKeyToRead(const std::string& path,
+                                      std::unique_ptr<IRegKey>& key) override;
 };
 
 class Services final : public IServices {

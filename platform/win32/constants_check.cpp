@@ -18,11 +18,14 @@ static_assert(kOpenExisting == OPEN_EXISTING);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
 
 static_assert(kRegMultiSz == REG_MULTI_SZ);
+static_assert(kKeyRead == KEY_READ);
 static_assert(kErrorSuccess == ERROR_SUCCESS);
 
 static_assert(kScManagerAllAccess == SC_MANAGER_ALL_ACCESS);
 static_assert(kServiceAllAccess == SERVICE_ALL_ACCESS);
 static_assert(kDelete == DELETE);
+static_assert(kScManagerConnect == SC_MANAGER_CONNECT);
+static_assert(kServiceQueryConfig == SERVICE_QUERY_CONFIG);
 static_assert(kServiceKernelDriver == SERVICE_KERNEL_DRIVER);
 static_assert(kServiceBootStart == SERVICE_BOOT_START);
 static_assert(kServiceDemandStart == SERVICE_DEMAND_START);
@@ -36,6 +39,7 @@ static_assert(kErrorCallNotImplemented == ERROR_CALL_NOT_IMPLEMENTED);
 static_assert(kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
 static_assert(kErrorDuplicateServiceName == ERROR_DUPLICATE_SERVICE_NAME);
 static_assert(kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
+static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
 
 static_assert(kMbOk == MB_OK);
 static_assert(kMbYesNo == MB_YESNO);

@@ -46,4 +46,12 @@ RegStatus Registry::OpenLocalMachineKey(const std::string& path,
   return status;
 }
 
+RegStatus Registry::OpenLocalMachineKeyToRead(const std::string& path,
+                                              std::unique_ptr<IRegKey>& key) {
+  HKEY opened = nullptr;
+  LONG status = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &opened);
+  if (status == ERROR_SUCCESS) key = std::make_unique<RegKey>(opened);
+  return status;
+}
+
 }  // namespace kst::win32

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The whole story in one throwaway Wine machine: install from the command
 line with the trace viewer attached, restart, the status window with the
-stand-in filter's devices (and its screenshot), uninstall.
+stand-in filter's devices (and its screenshot), uninstall; KstCheck.exe's
+lines and exit code at each stage.
 
     python3 tests/e2e/demo.py [--build DIR] [--screenshot PNG]
 """
@@ -14,6 +15,7 @@ sys.path.insert(0, str(HERE))
 
 from lib.wine import Build, WineMachine  # noqa: E402
 from screenshot import prepare, screenshot  # noqa: E402
+from test_check import run_check  # noqa: E402
 from test_install import ATA, CDROM, SCSI, SEEDED, find_file, lower_filters, seed_class_keys  # noqa: E402
 from test_window import DEVICE_TABLE, SERVICES, TITLE, open_window, read_window  # noqa: E402
 
@@ -46,6 +48,13 @@ def show_state(machine):
         print('   LowerFilters of %-28s %s' % (KEY_NAMES[key], lower_filters(machine, key)))
 
 
+def show_check(machine):
+    checked = run_check(machine)
+    print('   KstCheck.exe, exit code %d:' % checked.code)
+    for line in checked.lines:
+        print('   check | ' + line)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--build', default=str(HERE.parent.parent / 'build' / 'win64'))
@@ -58,6 +67,7 @@ def main(argv):
         heading('A fresh Wine machine whose class keys hold other drivers\' filters')
         seed_class_keys(machine)
         show_state(machine)
+        show_check(machine)
 
         heading('KstIns.exe /I /Q, with KstTrace.exe attached')
         trace = machine.start_trace(channels='W')
@@ -65,6 +75,7 @@ def main(argv):
         show_trace(trace)
         trace.stop()
         show_state(machine)
+        show_check(machine)
 
         heading('Restart: the stand-in filter loads and reports the devices of its table')
         machine.reg_add_binary(SERVICES + 'Kestrune', 'Parameters', DEVICE_TABLE)
@@ -83,6 +94,7 @@ def main(argv):
         process.wait(30)
         show_trace(trace)
         trace.stop()
+        show_check(machine)
 
         heading('KstIns.exe /U /Q while the filter runs: a loaded driver\'s file cannot be '
                 'deleted, so the result is false and the file stays until it is no longer loaded')
@@ -90,10 +102,12 @@ def main(argv):
         print('   exit code', machine.run(build.kstins, '/U', '/Q').rc)
         show_trace(trace)
         trace.stop()
+        show_check(machine)
         heading('Restart, then the state left behind (Wine forgets the deletion mark of a '
                 'loaded driver\'s service at restart; Windows would remove the service)')
         machine.restart()
         show_state(machine)
+        show_check(machine)
         print('   (the other drivers\' entries are as seeded: %s)' % all(
             lower_filters(machine, k) == v for k, v in SEEDED.items()))
     return 0

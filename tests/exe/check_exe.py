@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Inspects the shipping KstIns.exe without running it: PE32 for i386, GUI
 subsystem, the resources it must carry, imports from system DLLs only, and
-the size budget. Prints one PASS/FAIL line per check and a closing
-'N passed, N failed' line; exits non-zero on any failure."""
+the size budget; and, when a second path is given, KstCheck.exe: PE32 for
+i386, console subsystem, imports from system DLLs only, the same budget.
+Prints one PASS/FAIL line per check and a closing 'N passed, N failed'
+line; exits non-zero on any failure.
+
+    check_exe.py [KstIns.exe [KstCheck.exe]]"""
 import struct
 import sys
 
@@ -106,7 +110,22 @@ def version_string(block, key):
     return block[j:end].decode("utf-16-le")
 
 
-def main(path, images_dir=None):
+def check_console_program(path, check):
+    """The console check: built like the shipping program, console subsystem."""
+    data = open(path, "rb").read()
+    pe = Pe(data)
+    name = path.replace("\\", "/").rsplit("/", 1)[-1]
+    check(name + " PE32 for i386", pe.magic == 0x10B and pe.machine == 0x14C,
+          "magic %#x machine %#x" % (pe.magic, pe.machine))
+    check(name + " console subsystem", pe.subsystem == 3, "subsystem %d" % pe.subsystem)
+    check(name + " within 256 KB", len(data) <= SIZE_BUDGET, "%d bytes" % len(data))
+    imports = pe.imports()
+    check(name + " imports only DLLs the system takes from its own directory",
+          set(imports) <= KNOWN_DLLS,
+          "unexpected: %s" % sorted(set(imports) - KNOWN_DLLS))
+
+
+def main(path, console_path=None):
     data = open(path, "rb").read()
     results = []
 
@@ -145,6 +164,8 @@ def main(path, images_dir=None):
           "no requireAdministrator")
     check("icon present", any(t == RT_GROUP_ICON for t, _ in res), "no group icon")
     check("form description TMAIN present", any(n == "TMAIN" for _, n in res), "missing")
+    if console_path:
+        check_console_program(console_path, check)
 
     passed = sum(results)
     print("%d passed, %d failed" % (passed, len(results) - passed))
@@ -152,4 +173,5 @@ def main(path, images_dir=None):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "build/win32/KstIns.exe"))
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "build/win32/KstIns.exe",
+                  sys.argv[2] if len(sys.argv) > 2 else "build/win32/KstCheck.exe"))

@@ -80,6 +80,7 @@ class Build:
         return path
 
     kstins = property(lambda self: self.path('KstIns.exe'))
+    kstcheck = property(lambda self: self.path('KstCheck.exe'))
     ksttrace = property(lambda self: self.path('KstTrace.exe'))
     kstprobe = property(lambda self: self.path('KstProbe.exe'))
     sendtrace = property(lambda self: self.path('sendtrace.exe'))

@@ -1,0 +1,313 @@
+// The console check over a fake machine: what the installer leaves behind
+// read back with query rights only, the printed lines, and the command line.
+#include "device/check_report.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "install/procedures.h"
+#include "platform/fake/fake_platform.h"
+#include "tests/unit/device/fake_filter.h"
+#include "tests/unit/install/nt_machine.h"
+
+namespace kst {
+namespace {
+
+using fake::FakePlatform;
+using Lines = std::vector<std::string>;
+const std::string& kAta = testing::kAdapterClass;
+const std::string& kScsi = testing::kIdeClass;
+const std::string& kCdrom = testing::kCdromClass;
+
+// Calls that change a machine; the check makes none of them.
+const std::set<std::string> kWritingCalls = {
+    "RegOpenKeyA", "RegSetValueExA", "RegDeleteValueA", "CreateServiceA",       "DeleteService",
+    "DeleteFileA", "WriteFile",      "ExitWindowsEx",   "AdjustTokenPrivileges"};
+
+void SetCarriedVersions(FakePlatform& fp) {
+  for (const std::string& f : {testing::kKestruneFile, testing::kMorvellinFile, testing::kVxdFile}) {
+    if (fp.files.Has(f)) fp.versions.SetVersion(f, 1, 4, 2, 11);
+  }
+}
+
+// An NT machine after `KstIns.exe /I /Q`, the driver files carrying the
+// carried version as the real images do, every other driver's entry with
+// its service.
+void Installed(FakePlatform& fp) {
+  testing::SeedNtMachine(fp);
+  for (const auto& [key, others] : testing::OtherEntries()) {
+    for (const std::string& name : others) fp.services.services[name];
+  }
+  ASSERT_TRUE(InstallKestrune(false));
+  SetCarriedVersions(fp);
+}
+
+std::map<std::string, std::vector<uint8_t>> Files(const FakePlatform& fp) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& [path, data] : fp.files.files) files[path] = data.bytes;
+  return files;
+}
+
+struct Inspected {
+  MachineInspection inspection;
+  Judgement judgement;
+  Lines lines;
+};
+
+Inspected Inspect(FakePlatform& fp) {
+  fp.calls.clear();
+  fp.services.managerAccess.clear();
+  fp.services.serviceAccess.clear();
+  auto files = Files(fp);
+  Inspected r;
+  r.inspection = InspectMachine();
+  EXPECT_TRUE(Files(fp) == files) << "the check wrote to the disk";
+  r.judgement = JudgeInstallation(r.inspection.state);
+  r.lines = ReportLines(r.inspection, r.judgement);
+  return r;
+}
+
+void ExpectOnlyReads(const FakePlatform& fp) {
+  for (const std::string& call : fp.calls) {
+    EXPECT_EQ(kWritingCalls.count(call), 0u) << call;
+  }
+  for (uint32_t a : fp.services.managerAccess) EXPECT_EQ(a, win::kScManagerConnect);
+  for (uint32_t a : fp.services.serviceAccess) EXPECT_EQ(a, win::kServiceQueryConfig);
+  EXPECT_EQ(fp.OpenHandles(), 0);
+}
+
+TEST(InspectMachine, AfterInstallBeforeRestartItIsPending) {
+  FakePlatform fp;
+  Installed(fp);
+  auto before = fp.registry.keys;
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kRestartPending)) << ::testing::PrintToString(r.lines);
+  EXPECT_EQ(r.lines.back(), "VERDICT 3010 installed, restart pending");
+  ExpectOnlyReads(fp);
+  EXPECT_TRUE(fp.registry.keys == before);
+}
+
+TEST(InspectMachine, RunningFilterMakesItInstalledAndListsItsDevices) {
+  FakePlatform fp;
+  Installed(fp);
+  testing::FakeFilter filter(fp);
+  filter.entries = {testing::Entry(0, 0, 0, 0, "atapi", 3), testing::Entry(0, 0, 1, 0, "atapi")};
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kRunning));
+  Lines devices;
+  std::copy_if(r.lines.begin(), r.lines.end(), std::back_inserter(devices),
+               [](const std::string& l) { return l.rfind("DEVICE ", 0) == 0 || l.rfind("CONTROL", 0) == 0; });
+  EXPECT_EQ(devices, (Lines{"CONTROL answers", "DEVICE (D:) (H0 P0 T0 L0)", "DEVICE (?:) (H0 P0 T1 L0)"}));
+  ExpectOnlyReads(fp);
+}
+
+TEST(InspectMachine, StaleFilesNeverReachTheFilter) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.versions.SetVersion(testing::kMorvellinFile, 1, 4, 2, 10);
+  testing::FakeFilter filter(fp);
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(fp.devices.opens, 0);
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kInconsistent));
+  EXPECT_EQ(r.judgement.problems,
+            Lines{testing::kMorvellinFile + " is version 1.4.2.10, not 1.4.2.11"});
+}
+
+TEST(InspectMachine, AfterUninstallNothingIsInstalled) {
+  FakePlatform fp;
+  Installed(fp);
+  ASSERT_TRUE(UnInstallKestrune(false));
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kNotInstalled)) << ::testing::PrintToString(r.lines);
+  EXPECT_EQ(r.lines.back(), "VERDICT 1 not installed");
+  ExpectOnlyReads(fp);
+}
+
+TEST(InspectMachine, ServiceDeletedByHand) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.services.services.erase("Kestrune");
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kInconsistent));
+  EXPECT_EQ(r.judgement.problems, Lines{"service Kestrune is missing"});
+  // Our own entries name the missing service: a problem, never a warning.
+  EXPECT_TRUE(r.judgement.warnings.empty());
+}
+
+TEST(InspectMachine, ForeignEntriesNamingNoServiceAreWarnedAboutAndLeftAlone) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.services.services.erase("redbook");
+  fp.registry.SetMultiSz(kScsi, "UpperFilters", {"ideguard"});
+  auto before = fp.registry.keys;
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kRestartPending));
+  Lines warnings;
+  std::copy_if(r.lines.begin(), r.lines.end(), std::back_inserter(warnings),
+               [](const std::string& l) { return l.rfind("WARNING", 0) == 0; });
+  EXPECT_EQ(warnings,
+            (Lines{"WARNING LowerFilters of " + kCdrom + " lists \"redbook\", which names no existing service"}));
+  EXPECT_TRUE(fp.registry.keys == before);
+}
+
+TEST(InspectMachine, InvalidServiceNamesCountAsNoService) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.registry.SetMultiSz(kScsi, "UpperFilters", {"bad\\name"});
+  fp.faults.Fail("OpenServiceA", win::kErrorInvalidName, 0);
+  Inspected r = Inspect(fp);
+  // Our services cannot be opened either: they count as missing.
+  EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kInconsistent));
+  EXPECT_NE(std::find(r.lines.begin(), r.lines.end(),
+                      "WARNING UpperFilters of " + kScsi + " lists \"bad\\name\", which names no existing service"),
+            r.lines.end())
+      << ::testing::PrintToString(r.lines);
+}
+
+// The printed lines of an installed machine whose filter has not loaded yet.
+TEST(ReportLines, PendingNtMachine) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.services.services["Morvellin"].config.startType = 1;
+  fp.registry.SetMultiSz(kAta, "LowerFilters", {"Kestrune", "atapiflt"});
+  fp.registry.keys[kScsi].erase("LowerFilters");
+  const std::string& sys = testing::kSysDir;
+  Lines expected = {
+      "FAMILY NT",
+      "IMAGE current 1.4.2.11 " + testing::kKestruneFile,
+      "IMAGE current 1.4.2.11 " + testing::kMorvellinFile,
+      "SERVICE Kestrune exists",
+      "SERVICE Kestrune type ok \"1\"",
+      "SERVICE Kestrune start ok \"0\"",
+      "SERVICE Kestrune errorcontrol ok \"0\"",
+      "SERVICE Kestrune group ok \"System Bus Extender\"",
+      "SERVICE Kestrune imagepath ok \"" + sys + "\\Drivers\\Kestrune.sys\"",
+      "SERVICE Morvellin exists",
+      "SERVICE Morvellin type ok \"1\"",
+      "SERVICE Morvellin start differs \"1\" expected \"3\"",
+      "SERVICE Morvellin errorcontrol ok \"1\"",
+      "SERVICE Morvellin group ok \"\"",
+      "SERVICE Morvellin imagepath ok \"" + sys + "\\Drivers\\Morvellin.sys\"",
+      "LOWERFILTERS " + kAta + " 1 ours Kestrune",
+      "LOWERFILTERS " + kAta + " 2 other atapiflt",
+      "LOWERFILTERS " + kScsi + " novalue",
+      "LOWERFILTERS " + kCdrom + " 1 ours Morvellin",
+      "LOWERFILTERS " + kCdrom + " 2 other imapi",
+      "LOWERFILTERS " + kCdrom + " 3 other redbook",
+      "CONTROL silent",
+      "PROBLEM service Morvellin start is \"1\", the installer writes \"3\"",
+      "PROBLEM Kestrune is not listed in LowerFilters of " + kScsi,
+      "VERDICT 2 inconsistent",
+  };
+  EXPECT_EQ(Inspect(fp).lines, expected);
+}
+
+TEST(ReportLines, Win9xShowsTheImageAndTheDeviceOnly) {
+  FakePlatform fp;
+  fp.system.platformId = win::kVerPlatformWin32Windows;
+  testing::SeedNtMachine(fp);  // class keys with lists: not looked at on 9x
+  fp.system.platformId = win::kVerPlatformWin32Windows;
+  Lines lines = Inspect(fp).lines;
+  EXPECT_EQ(lines, (Lines{"FAMILY 9x", "IMAGE missing - " + testing::kVxdFile, "CONTROL unasked",
+                          "VERDICT 1 not installed"}));
+  fp.files.files[testing::kVxdFile];
+  EXPECT_EQ(Inspect(fp).lines[1], "IMAGE noversion - " + testing::kVxdFile);
+  fp.versions.SetVersion(testing::kVxdFile, 1, 4, 2, 9);
+  EXPECT_EQ(Inspect(fp).lines[1], "IMAGE other 1.4.2.9 " + testing::kVxdFile);
+  // Current: the filter is asked, without any device line on this family.
+  testing::FakeFilter filter(fp);
+  filter.entries = {testing::Entry(0, 0, 0)};
+  fp.versions.SetVersion(testing::kVxdFile, 1, 4, 2, 11);
+  EXPECT_EQ(Inspect(fp).lines, (Lines{"FAMILY 9x", "IMAGE current 1.4.2.11 " + testing::kVxdFile,
+                                      "CONTROL answers", "VERDICT 0 installed and running"}));
+  filter.Stop();
+  EXPECT_EQ(Inspect(fp).lines[2], "CONTROL silent");
+}
+
+TEST(ReportLines, ControlCharactersFromTheMachineStayOnTheirLine) {
+  FakePlatform fp;
+  testing::SeedNtMachine(fp);
+  fp.registry.SetMultiSz(kAta, "LowerFilters", {"evil\nVERDICT 0 installed and running", "tab\there\x7f"});
+  Lines lines = Inspect(fp).lines;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find_first_of(std::string("\r\n\t\x7f", 4)), std::string::npos) << line;
+  }
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "LOWERFILTERS " + kAta + " 1 other evil\\x0AVERDICT 0 installed and running"),
+            lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "LOWERFILTERS " + kAta + " 2 other tab\\x09here\\x7F"),
+            lines.end());
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("VERDICT", 0) == 0; }),
+            1);
+}
+
+TEST(ReportLines, ListStatesOfAClassKey) {
+  FakePlatform fp;
+  testing::SeedNtMachine(fp);
+  fp.registry.keys.erase(kAta);
+  fp.registry.keys[kScsi]["LowerFilters"] = fake::FakeRegValue{win::kRegMultiSz, {0, 0}};
+  fp.registry.keys[kCdrom]["LowerFilters"] =
+      fake::FakeRegValue{win::kRegMultiSz, std::vector<uint8_t>(kMaxStoredListSize + 1, 'A')};
+  Lines lines = Inspect(fp).lines;
+  for (const std::string& want : {"LOWERFILTERS " + kAta + " nokey", "LOWERFILTERS " + kScsi + " empty",
+                                  "LOWERFILTERS " + kCdrom + " unreadable"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), want), lines.end()) << want;
+  }
+  EXPECT_EQ(lines.back(), "VERDICT 2 inconsistent");  // an unreadable list: not provably clean
+}
+
+// Every single failing call of the inspection: never a crash, a handle left
+// open or a write, and always exactly one verdict line.
+TEST(InspectMachine, EachFailingCallStillGivesOneVerdict) {
+  int calls = 0;
+  {
+    FakePlatform fp;
+    Installed(fp);
+    testing::FakeFilter filter(fp);
+    filter.entries = {testing::Entry(0, 0, 0)};
+    fp.faults = fake::FaultPlan();
+    Inspect(fp);
+    calls = fp.faults.TotalChecked();
+  }
+  ASSERT_GT(calls, 10);
+  for (int i = 1; i <= calls; ++i) {
+    FakePlatform fp;
+    Installed(fp);
+    testing::FakeFilter filter(fp);
+    filter.entries = {testing::Entry(0, 0, 0)};
+    fp.faults = fake::FaultPlan();
+    fp.faults.FailCallNumber(i, win::kErrorAccessDenied);
+    Inspected r = Inspect(fp);
+    ExpectOnlyReads(fp);
+    EXPECT_EQ(r.lines.back().rfind("VERDICT ", 0), 0u) << i;
+    EXPECT_NE(int(r.judgement.verdict), int(Verdict::kNotInstalled)) << "call " << i;
+  }
+}
+
+TEST(CheckCommandOf, Arguments) {
+  struct Row {
+    Lines arguments;
+    CheckCommand command;
+  } rows[] = {
+      {{}, CheckCommand::kCheck},
+      {{"/?"}, CheckCommand::kUsage},
+      {{"/x"}, CheckCommand::kInvalid},
+      {{"/I"}, CheckCommand::kInvalid},
+      {{"/?", "/?"}, CheckCommand::kInvalid},
+      {{"-?"}, CheckCommand::kInvalid},
+      {{"word"}, CheckCommand::kInvalid},
+      {{""}, CheckCommand::kInvalid},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(int(CheckCommandOf(r.arguments)), int(r.command)) << ::testing::PrintToString(r.arguments);
+  }
+}
+
+}  // namespace
+}  // namespace kst
