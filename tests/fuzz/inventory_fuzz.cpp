@@ -164,8 +164,8 @@ void CheckBuilder(Filter filter, bool nt) {
   fp.devices.devices[kControlDevicePath] = [&](uint32_t code, const uint8_t*, uint32_t,
                                                uint8_t* out, uint32_t outSize, uint8_t*,
                                                uint32_t) { return filter.Answer(code, out, outSize); };
-  bool result = nt ? InitiateKestruneNT() : InitiateKestrune9x();
-  const DeviceInventory& inv = Inventory();
+  DeviceInventory inv;
+  bool result = nt ? InitiateKestruneNT(inv) : InitiateKestrune9x(inv);
   bool fetch = !filter.countFails && filter.count > 0 && filter.count <= kMaxScsiInfoCount;
   FUZZ_CHECK(result == (nt || fetch));
   FUZZ_CHECK(inv.nScsiInfoCount == (filter.countFails ? 0 : filter.count));

@@ -129,8 +129,31 @@ def pass_through():
         yield e + b"".join(answers)
 
 
+def record(length, signature, ms, ls):
+    body = struct.pack("<IIII", signature, 0xCCCCCCCC, ms, ls)
+    return (body + b"\xcc" * max(0, length - len(body)))[:length]
+
+
+def version_record():
+    rows = [
+        (record(52, 0xFEEF04BD, 0x00010004, 0x0002000B), 52),
+        (record(60, 0xFEEF04BD, 0x00010004, 0x0002000B), 60),
+        (record(52, 0xFEEF04BD, 0x00010004, 0x0002000B), 51),
+        (record(16, 0xFEEF04BD, 1, 2), 16),
+        (b"", 0),
+        (record(52, 0xBD04EFFE, 1, 2), 52),
+        (record(52, 0xFEEF04BC, 1, 2), 52),
+        (bytes(52), 52),
+        (record(52, 0xFEEF04BD, 0xFFFFFFFF, 0xFFFFFFFF), 52),
+        (record(52, 0xFEEF04BD, 1, 2), 0xFFFF),  # a length past the bytes there are
+    ]
+    for bytes_, length in rows:
+        yield struct.pack("<H", length) + bytes_
+
+
 def main():
-    for target in (filter_list, command_line, form_description, inventory, pass_through):
+    for target in (filter_list, command_line, form_description, inventory, pass_through,
+                   version_record):
         folder = HERE / "corpus" / target.__name__
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)

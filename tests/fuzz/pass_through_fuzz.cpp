@@ -75,25 +75,35 @@ struct Outcome {
   int kept = -1;
 };
 
+// The waits come out of one budget: a wait that does not fit in what is left
+// is not made, and a device asking again once it is spent yields false.
 Outcome Expected(const std::vector<Answer>& answers) {
   Outcome o;
   auto next = [&]() { return o.requests < answers.size() ? answers[o.requests++] : (++o.requests, Answer{}); };
+  uint32_t waited = 0;
+  bool spent = false;
+  auto wait = [&](bool asks) {
+    if (!asks) return;
+    spent = spent || waited + kPollWaitMilliseconds > kInquiryBudgetMilliseconds;
+    if (!spent) ++o.waits, waited += kPollWaitMilliseconds;
+  };
   for (int pass = 0; pass < kMaxInquiryPasses; ++pass) {
     size_t firstIndex = o.requests;
     Answer first = next();
     bool poll = first.done && Polls(first);
-    o.waits += poll;
+    wait(poll);
     int used = Accepted(first) ? int(firstIndex) : -1;
     if (used < 0) {
       size_t secondIndex = o.requests;
       Answer second = next();
-      o.waits += Polls(second);
+      wait(Polls(second));
       poll = poll || Polls(second);
       if (Accepted(second)) used = int(secondIndex);
     }
     o.result = used >= 0 && Optical(used < int(answers.size()) ? answers[used] : Answer{});
     if (o.result) o.kept = used;
     if (!poll) return o;
+    if (spent || waited >= kInquiryBudgetMilliseconds) break;
   }
   o.result = false;
   return o;
