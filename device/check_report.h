@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "device/inventory.h"
-#include "install/inspection.h"
+#include "install/installation_check.h"
 
 namespace kst {
 

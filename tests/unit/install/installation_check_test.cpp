@@ -1,6 +1,6 @@
 // The judgement of an installation state: every verdict, every kind of
 // problem, and the warnings about other drivers' entries.
-#include "install/inspection.h"
+#include "install/installation_check.h"
 
 #include <gtest/gtest.h>
 

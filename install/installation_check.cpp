@@ -1,4 +1,4 @@
-#include "install/inspection.h"
+#include "install/installation_check.h"
 
 #include <memory>
 
