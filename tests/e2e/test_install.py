@@ -210,7 +210,7 @@ def test_unrecognised_switch_shows_usage_and_quiet_suppresses_it(machine, build)
 
     # Quiet before the unknown switch: nothing shown, nothing done, exit 0.
     result = machine.run(build.kstins, '/Q', '/X', timeout=20)
-    assert result.rc == 0
+    assert result.rc == 0, result
     assert find_file(machine.system32(), 'Drivers\\Kestrune.sys') is None
 
 
