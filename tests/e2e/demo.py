@@ -79,7 +79,7 @@ def main(argv):
 
         heading('Restart: the stand-in filter loads and reports the devices of its table')
         machine.reg_add_binary(SERVICES + 'Kestrune', 'Parameters', DEVICE_TABLE)
-        machine.restart()
+        machine.restart(running=('Kestrune',))
         prepare(machine)
         trace = machine.start_trace(channels='W')
         process = open_window(machine)

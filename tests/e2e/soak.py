@@ -103,7 +103,7 @@ def cycle(machine, number, start):
     restarted = number % 10 == 0
     if restarted:
         machine.reg_add_binary(SERVICES + 'Kestrune', 'Parameters', DEVICE_TABLE)
-        machine.restart()
+        machine.restart(running=('Kestrune',))
         ok, shown = status_window_shows_devices(machine)
         if not ok:
             problems.append('status window shows %r' % (shown,))

@@ -104,8 +104,11 @@ def test_restart_ends_programs_and_keeps_registry(machine):
     key = SERVICES + 'KstHarnessProbe'
     machine.reg_add_dword(key, 'Start', 1)
     trace = machine.start_trace()
-    machine.restart()
+    machine.restart(running=('PlugPlay',))
     assert trace.process.wait(15) is not None
+    # A service with no image never runs; one that is not there neither.
+    assert not machine.wait_service_running('KstHarnessProbe', 1)
+    assert not machine.wait_service_running('KstNoSuchService', 1)
     assert not machine.wait_window('TRACE Window', 0)
     assert machine.reg_query(key, 'Start').value == 1
     machine.set_win98()

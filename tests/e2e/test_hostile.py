@@ -20,7 +20,7 @@ def install_hostile(machine, table, **dwords):
     machine.reg_add_binary(SERVICES + 'Kestrune', 'Parameters', table)
     for name, number in dwords.items():
         machine.reg_add_dword(SERVICES + 'Kestrune', name, number)
-    machine.restart()
+    machine.restart(running=('Kestrune',))
 
 
 def timed_window(machine, what, dump_timeout=60):
@@ -43,7 +43,7 @@ def timed_window(machine, what, dump_timeout=60):
 
 def check_shown(window, lines, host2, target2):
     """The filter counts as installed; the list and counters as given."""
-    assert window['LabelStatus2'].text == 'Install'
+    assert window['LabelStatus2'].text == 'Install', window['LabelStatus2'].text
     device_list = window['CbDeviceList']
     assert device_list.items == tuple(lines), device_list.items[:8]
     assert device_list.enabled == bool(lines)

@@ -107,7 +107,7 @@ def install_with_devices(machine, table=DEVICE_TABLE):
     table and restarts the session, which loads the filter."""
     assert machine.run(machine.build.kstins, '/I', '/Q').rc == 0
     machine.reg_add_binary(SERVICES + 'Kestrune', 'Parameters', table)
-    machine.restart()
+    machine.restart(running=('Kestrune',))
 
 
 def check_layout(window):

@@ -17,6 +17,7 @@ of its prefix), kills the processes it spawned and its Xvfb by their ids, and
 removes its folder. It never touches processes it did not start.
 """
 import os
+import re
 import resource
 import select
 import shutil
@@ -434,11 +435,30 @@ class WineMachine:
                 self._keeper = self.spawn(self.build.kstprobe, 'sleep', '4000000000')
         self.run('cmd', '/c', 'exit 0', timeout=timeout)  # returns once booted
 
-    def restart(self, timeout=120):
+    def restart(self, timeout=120, running=()):
         """Ends the Windows session (every process of the prefix) and starts
-        a new one, which loads the boot-start and system-start services."""
+        a new one, which loads the boot-start and system-start services.
+
+        The session counts as started before the service manager has loaded
+        those: name in `running` the services a test needs, and restart
+        returns once each runs (HarnessError when one does not in time)."""
         stop_wineserver(self.env)
         self.start_session(timeout)
+        for name in running:
+            if not self.wait_service_running(name, timeout):
+                raise HarnessError('service %s not running %ss after the restart' % (name, timeout))
+
+    def wait_service_running(self, name, timeout=60):
+        """True once the service manager reports the service RUNNING, False
+        when it does not within timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            result = self.run('sc', 'query', name, timeout=30)
+            if result.rc == 0 and re.search(r'STATE\s*:\s*4\b', result.out):
+                return True
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.2)
 
     # --- programs -----------------------------------------------------------
     def _command(self, exe, args):
