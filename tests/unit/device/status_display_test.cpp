@@ -132,6 +132,12 @@ FilterStandIn TwoDevices() {
   return f;
 }
 
+FilterStandIn OneDevice() {
+  FilterStandIn f;
+  f.entries = {{0, 0, 0, 0, 3, "atapi", "KSTVENDRCD-ROM DRIVE 52X"}};
+  return f;
+}
+
 FilterStandIn NoDevices() { return FilterStandIn{}; }
 
 FilterStandIn Refusing() {
@@ -191,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
                  true, kCurrent, kCurrent, true,
                  {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)", "(?:) (H0 P0 T1 L0)"},
                  "2", "2", 1},
+        // The commonest machine, one CD drive: its single line is listed and selected.
+        StateRow{"NtInstalledWithOneDevice", true, {kCurrent, kCurrent, {}}, OneDevice(), true,
+                 kCurrent, kCurrent, true, {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)"}, "1",
+                 "1", 1},
         StateRow{"NtInstalledWithoutDevices", true, {kCurrent, kCurrent, {}}, NoDevices(),
                  true, kCurrent, kCurrent, true, {}, "0", "0", 1},
         StateRow{"NtFilterNotRunning", true, {kCurrent, kCurrent, {}}, std::nullopt, false,
