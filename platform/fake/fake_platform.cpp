@@ -636,7 +636,7 @@ bool FakeShutdown::ExitWindows(uint32_t flags, uint32_t reason) {
 void FakeSleep::Sleep(uint32_t milliseconds) {
   p_.Record("Sleep");
   sleeps.push_back(milliseconds);
-  ticks += milliseconds;
+  if (!clockLags) ticks += milliseconds;
 }
 
 uint32_t FakeSleep::TickCount() {

@@ -308,6 +308,9 @@ class FakeSleep : public ISleep {
   uint32_t TickCount() override;
   std::vector<uint32_t> sleeps;
   uint32_t ticks = 0;  // the clock; tests move it on to stand for slow calls
+  // A tick count that lags behind the waits (a coarse or stalled clock):
+  // Sleep then leaves `ticks` where it is.
+  bool clockLags = false;
 
  private:
   FakePlatform& p_;

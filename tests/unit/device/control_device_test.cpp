@@ -332,6 +332,7 @@ struct BudgetCase {
   uint32_t start;  // the clock's reading when the budget is made
   uint32_t limit;
   std::vector<BudgetStep> steps;
+  bool clockLags = false;  // the tick count does not move with the waits
 };
 
 std::vector<BudgetStep> HalfSecondWaits(int granted, int refused) {
@@ -346,6 +347,7 @@ TEST_P(InquiryBudgetSteps, GrantsOnlyWaitsThatFit) {
   const BudgetCase& c = GetParam();
   FakePlatform fp;
   fp.sleep.ticks = c.start;
+  fp.sleep.clockLags = c.clockLags;
   InquiryBudget budget(c.limit);
   uint32_t granted = 0;
   for (size_t i = 0; i < c.steps.size(); ++i) {
@@ -370,21 +372,27 @@ INSTANTIATE_TEST_SUITE_P(
         BudgetCase{"SlowAnswersUseItUp", 7, 5000, {{2000, 500, true}, {2500, 500, false}}},
         BudgetCase{"ExactFitIsGranted", 0, 5000, {{4500, 500, true}, {0, 1, false}}},
         BudgetCase{"ClockWrapsAround", 0xFFFFFF00u, 5000, HalfSecondWaits(10, 1)},
-        BudgetCase{"ZeroBudget", 0, 0, {{0, 1, false}}}),
+        BudgetCase{"ZeroBudget", 0, 0, {{0, 1, false}}},
+        // The waits count by their length when the clock does not move with them.
+        BudgetCase{"LaggingClockCountsTheWaits", 0, 5000, HalfSecondWaits(10, 2), true}),
     [](const auto& info) { return info.param.name; });
 
 TEST(InquiryBudget, NeverReadyDeviceStopsWhenTheSharedBudgetIsSpent) {
-  FakePlatform fp;
-  FakeFilter filter(fp);
-  // Rejected and not ready on every attempt: two waits per pass.
-  filter.inquiry = [](const testing::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
-  InquiryBudget budget(2000);
-  InquiryData inquiry{};
-  EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
-  EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>(4, 500));
-  EXPECT_EQ(filter.passes.size(), 4u) << "two passes of two attempts, no time left for a third";
-  EXPECT_TRUE(budget.Spent());
-  EXPECT_EQ(fp.OpenHandles(), 0);
+  for (bool clockLags : {false, true}) {
+    SCOPED_TRACE(clockLags ? "clock lags behind the waits" : "clock moves with the waits");
+    FakePlatform fp;
+    fp.sleep.clockLags = clockLags;
+    FakeFilter filter(fp);
+    // Rejected and not ready on every attempt: two waits per pass.
+    filter.inquiry = [](const testing::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
+    InquiryBudget budget(2000);
+    InquiryData inquiry{};
+    EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
+    EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>(4, 500));
+    EXPECT_EQ(filter.passes.size(), 4u) << "two passes of two attempts, no time left for a third";
+    EXPECT_TRUE(budget.Spent());
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
 }
 
 }  // namespace
