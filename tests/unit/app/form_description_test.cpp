@@ -195,6 +195,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "form M client=1x1\nbutton A parent=M pos=0,0 size=1x1 tab=1\n"
                   "button B parent=M pos=0,0 size=1x1 tab=1\n",
                   3, "tab position 1"},
+        // Position 0 is a tab position like any other.
+        Malformed{"TabZeroTwiceInParent",
+                  "form M client=1x1\nbutton A parent=M pos=0,0 size=1x1 tab=0\n"
+                  "combo B parent=M pos=0,0 size=1x1 tab=0\n",
+                  3, "tab position 0"},
         Malformed{"NegativeTab",
                   "form M client=1x1\nbutton A parent=M pos=0,0 size=1x1 tab=-1\n", 2,
                   "out of range"},
@@ -206,6 +211,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The focus must go to a control that can take it.
         Malformed{"FocusOnLabel",
                   "form M client=1x1 focus=L\nlabel L parent=M pos=0,0 size=1x1\n", 1,
+                  "cannot take the focus"},
+        // A group box never takes the focus, even with a tab position.
+        Malformed{"FocusOnGroup",
+                  "form M client=1x1 focus=G\ngroup G parent=M pos=0,0 size=1x1 tab=0\n", 1,
                   "cannot take the focus"}),
     [](const auto& info) { return info.param.name; });
 
