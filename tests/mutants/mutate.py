@@ -448,9 +448,9 @@ def main(argv, root=ROOT):
             results.append(r)
             first = (": " + r.failed[0] + (" and %d more" % (len(r.failed) - 1)
                                             if len(r.failed) > 1 else "")) if r.failed else ""
+            detail = r.detail if r.outcome in ("broken", "caught") else ""
             print("[%d/%d] %-9s %s %s:%d %s%s" % (i, len(todo), r.outcome, m.name, m.file, line,
-                                                 r.detail if r.outcome != "caught" else "",
-                                                 first), flush=True)
+                                                 detail, first), flush=True)
     except (KeyboardInterrupt, Stopped):
         print("mutate: stopped; every file has its own bytes again", file=sys.stderr)
         return 130
