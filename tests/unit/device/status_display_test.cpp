@@ -393,6 +393,19 @@ TEST_F(ShowDeviceListTest, CountersWithoutRecordsArrayShowNothing) {
                                                     "nLastScsiHost :7"}));
 }
 
+TEST_F(ShowDeviceListTest, RecordsWithoutADeviceCountShowNothing) {
+  // The records alone do not make a list: the device count must say so too.
+  inventory.nScsiInfoCount = 1;
+  inventory.records = {Record(0, 0, 0, 0, 255, "")};
+
+  ShowAndTrace();
+
+  EXPECT_EQ(window.EntryCount().Caption(), "0");
+  EXPECT_EQ(window.DeviceList().Count(), 0);
+  EXPECT_FALSE(Traced(kRule));
+  EXPECT_TRUE(Traced("nDeviceCount :0"));
+}
+
 TEST_F(ShowDeviceListTest, HostAndTargetAreEntryAndRecordCounts) {
   // Two entries differing only in LUN give one record.
   inventory.nScsiInfoCount = 2;
