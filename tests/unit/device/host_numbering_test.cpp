@@ -69,6 +69,12 @@ INSTANTIATE_TEST_SUITE_P(
         NtCase{"NamesCompareCaseSensitively",
                {Entry(0, 0, 0, 0, "Scsi"), Entry(0, 0, 0, 0, "scsi")}, {{0, 0, 0}, {1, 1, 0}}, 2, 0},
         NtCase{"EightCharacterName", {Entry(0, 0, 1, 0, "ABCDEFGH")}, {{0, 0, 1}}, 1, 0},
+        // Names whose bytes would overlap if packed into fewer than 8 bits each.
+        NtCase{"NamesThatShareBitsStayApart",
+               {Named(Entry(0, 0, 0), "\x80"), Named(Entry(0, 0, 0), "\x01\x80"),
+                Named(Entry(0, 0, 0), "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"),
+                Named(Entry(0, 0, 0), "\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF")},
+               {{0, 0, 0}, {1, 1, 0}, {2, 2, 0}, {3, 3, 0}}, 4, 0},
         // A name with bytes after its zero is listed, but the entry belongs to no name.
         NtCase{"BytesAfterTheZero", {Named(Entry(0, 0, 0), std::string("AB\0C", 4))}, {}, 1, 0},
         NtCase{"PaddedTwinBelongs",
