@@ -476,8 +476,9 @@ class FakeDevice : public IDevice {
   FakeDeviceHandler handler_;
 };
 
-std::unique_ptr<IDevice> FakeDevices::Open(const std::string& path, uint32_t, uint32_t,
-                                           uint32_t) {
+std::unique_ptr<IDevice> FakeDevices::Open(const std::string& path, uint32_t access,
+                                           uint32_t share, uint32_t disposition) {
+  openModes.push_back({access, share, disposition});
   if (p_.Call("CreateFileA")) return nullptr;
   auto it = devices.find(path);
   if (it == devices.end()) {

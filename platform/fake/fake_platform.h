@@ -187,6 +187,10 @@ class FakeDevices : public IDevices {
 
   std::map<std::string, FakeDeviceHandler, NoCase> devices;  // by device path
   std::vector<uint32_t> codes;  // every control code sent, in order
+  struct OpenMode {
+    uint32_t access, share, disposition;
+  };
+  std::vector<OpenMode> openModes;  // of every open asked for, in order
   int openHandles = 0;
   int mostOpenAtOnce = 0;
   int opens = 0;

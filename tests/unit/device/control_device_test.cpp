@@ -167,6 +167,17 @@ TEST(InquireScsiDevice, NotReadyAfterGoodFirstAttemptWaitsAndPollsAgain) {
   EXPECT_EQ(fp.devices.opens, 1);  // the new pass uses the same handle
 }
 
+// The poll mark of the first attempt holds for the pass even when the
+// second attempt is accepted without asking: another pass follows.
+TEST(InquireScsiDevice, FirstAttemptsPollMarkOutlivesAnAcceptedSecond) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  filter.script = {WithSense(Status(0), 0x02, 0x04), Status(0), Status(0)};
+  EXPECT_TRUE(Inquire().result);
+  EXPECT_EQ(filter.passes.size(), 3u) << "two attempts, then a second pass";
+  EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>{500});
+}
+
 TEST(InquireScsiDevice, PollConditions) {
   struct Row {
     uint8_t key, code;
@@ -231,6 +242,21 @@ TEST(InquireScsiDevice, PollingStopsAfterTenPassesWithFalse) {
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
+// The pass limit holds on its own, also for a caller whose budget has
+// room for more waits.
+TEST(InquireScsiDevice, PollingStopsAfterTenPassesWhateverTheBudget) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  filter.inquiry = [](const testing::Addressed&) {
+    return WithSense(Status(0x12), 0x06, 0x29);
+  };
+  InquiryBudget budget(60000);
+  InquiryData inquiry{};
+  EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
+  EXPECT_EQ(filter.passes.size(), size_t(kMaxInquiryPasses));
+  EXPECT_FALSE(budget.Spent());
+}
+
 TEST(InquireScsiDevice, NinthPollThenReadyStillSucceeds) {
   FakePlatform fp;
   FakeFilter filter(fp);
@@ -250,6 +276,22 @@ TEST(InquireScsiDevice, EarlierAcceptedDataSurviveALaterFailedPass) {
   Outcome run = Inquire();
   EXPECT_FALSE(run.result);
   EXPECT_EQ(std::string(run.inquiry.begin() + 8, run.inquiry.begin() + 13), "EARLY");
+}
+
+// The filter's control device is opened for reading and writing, shared
+// both ways, and never created: by every exchange that opens it.
+TEST(ControlDevice, EveryOpenUsesTheFiltersMode) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  filter.script = {Status(0)};
+  Inquire();
+  UninitiateDevice();
+  ASSERT_EQ(fp.devices.openModes.size(), 2u);
+  for (const auto& mode : fp.devices.openModes) {
+    EXPECT_EQ(mode.access, 0xC0000000u);  // GENERIC_READ | GENERIC_WRITE
+    EXPECT_EQ(mode.share, 3u);            // FILE_SHARE_READ | FILE_SHARE_WRITE
+    EXPECT_EQ(mode.disposition, 3u);      // OPEN_EXISTING
+  }
 }
 
 TEST(InquireScsiDevice, FilterNotRunningSendsNothing) {
