@@ -529,6 +529,11 @@ bool FakeVersionResources::QueryRoot(const void* block, const void*& value, uint
   length = 0;
   if (p_.Call("VerQueryValueA")) return false;
   const auto* b = static_cast<const uint8_t*>(block);
+  if (lyingRoot) {
+    value = b + lyingRoot->first;
+    length = lyingRoot->second;
+    return true;
+  }
   length = Le32(b);
   value = b + kBlockHeaderSize;
   return true;

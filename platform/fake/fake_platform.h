@@ -213,6 +213,10 @@ class FakeVersionResources : public IVersionResources {
   // The root value of each file's version block, as VerQueryValueA answers
   // it; files without an entry have no version resource.
   std::map<std::string, std::vector<uint8_t>, NoCase> records;
+  // A resource whose root value lies about itself: the offset from the start
+  // of the block and the length that VerQueryValueA answers. Unset: the
+  // record, with its own length.
+  std::optional<std::pair<size_t, uint32_t>> lyingRoot;
 
  private:
   FakePlatform& p_;
