@@ -600,13 +600,19 @@ int FakeMessageBoxes::Show(const std::string& text, const std::string& caption, 
 
 class FakeToken : public IToken {
  public:
-  FakeToken(FakeShutdown& s, FakePlatform& p) : s_(s), p_(p) { ++s_.openTokens; }
+  FakeToken(FakeShutdown& s, FakePlatform& p, uint32_t access) : s_(s), p_(p), access_(access) {
+    ++s_.openTokens;
+  }
   ~FakeToken() override {
     p_.RecordClose("CloseHandle");
     --s_.openTokens;
   }
   bool AdjustPrivilege(const Luid& luid, uint32_t attributes) override {
     if (p_.Call("AdjustTokenPrivileges")) return false;
+    if ((access_ & win::kTokenAdjustPrivileges) == 0) {
+      p_.system.lastError = win::kErrorAccessDenied;  // as for a token opened without the right
+      return false;
+    }
     s_.adjusted.emplace_back(luid, attributes);
     // Like Windows: the call succeeds but reports through the last error
     // whether every privilege could be enabled.
@@ -617,11 +623,12 @@ class FakeToken : public IToken {
  private:
   FakeShutdown& s_;
   FakePlatform& p_;
+  uint32_t access_;
 };
 
-std::unique_ptr<IToken> FakeShutdown::OpenProcessToken(uint32_t) {
+std::unique_ptr<IToken> FakeShutdown::OpenProcessToken(uint32_t access) {
   if (p_.Call("OpenProcessToken")) return nullptr;
-  return std::make_unique<FakeToken>(*this, p_);
+  return std::make_unique<FakeToken>(*this, p_, access);
 }
 
 bool FakeShutdown::LookupPrivilegeValue(const char* name, Luid& luid) {
