@@ -326,7 +326,10 @@ class Result:
 def run_one(root, mutant, line, timeout, log):
     with Applied(root, mutant):
         if not build(root, log):
-            return Result(mutant, line, "broken", "the mutant does not compile (see %s)" % log)
+            kept = os.path.join(os.path.dirname(log), "broken-%s.log" % mutant.name)
+            os.replace(log, kept)
+            return Result(mutant, line, "broken", "the mutant does not compile (see %s)"
+                          % os.path.relpath(kept, root))
         outcome, failed, _ = run_tests(root, timeout)
     caught = outcome != "passed"
     return Result(mutant, line, "caught" if caught else "survived", outcome, failed)
