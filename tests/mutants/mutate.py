@@ -245,17 +245,40 @@ def write_whole(path, data):
         signal.pthread_sigmask(signal.SIG_UNBLOCK, HELD_SIGNALS)
 
 
+def interrupted_mark(root):
+    return os.path.join(root, BUILD_DIR, "interrupted-mutant")
+
+
+def refresh_after_interruption(root):
+    """After a run that was stopped while a mutant was applied, dates the
+    restored file anew, so that no object built from the mutant (by a
+    compiler that outlived the stop) is taken as current."""
+    mark = interrupted_mark(root)
+    if not os.path.exists(mark):
+        return
+    with open(mark) as f:
+        path = os.path.join(root, f.read().strip())
+    if os.path.exists(path):
+        os.utime(path)
+    os.remove(mark)
+
+
 class Applied:
     """A mutant applied to its file for the life of a `with` block; the
-    file's bytes are given back on leaving it, however it is left."""
+    file's bytes are given back on leaving it, however it is left. Left by
+    an exception, it marks the file for refresh_after_interruption."""
 
     def __init__(self, root, mutant):
+        self.root = root
         self.path = os.path.join(root, mutant.file)
         self.mutant = mutant
 
     def __enter__(self):
         with open(self.path, "rb") as f:
             self.original = f.read()
+        os.makedirs(os.path.dirname(interrupted_mark(self.root)), exist_ok=True)
+        with open(interrupted_mark(self.root), "w") as f:
+            f.write(self.mutant.file)
         text = self.original.decode("utf-8")
         mutated = text.replace(self.mutant.find, self.mutant.into, 1)
         try:
@@ -266,16 +289,27 @@ class Applied:
             raise
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, kind, value, trace):
         write_whole(self.path, self.original)
+        if kind is None:
+            os.remove(interrupted_mark(self.root))
         return False
 
 
 def build(root, log):
-    """Builds the unit tests in the mutation build; True when it succeeded."""
+    """Builds the unit tests in the mutation build; True when it succeeded.
+    Stopped, it ends the whole build at once: a compiler left running would
+    write an object of the mutant after the file got its bytes back."""
     with open(log, "w") as out:
-        return subprocess.run(["cmake", "--build", BUILD_DIR, "--target", TARGET, "-j2"],
-                              cwd=root, stdout=out, stderr=subprocess.STDOUT).returncode == 0
+        proc = subprocess.Popen(["cmake", "--build", BUILD_DIR, "--target", TARGET, "-j2"],
+                                cwd=root, stdout=out, stderr=subprocess.STDOUT,
+                                start_new_session=True)
+        try:
+            return proc.wait() == 0
+        except BaseException:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            raise
 
 
 def configure(root):
@@ -383,7 +417,11 @@ def check_lists(root, mutants):
     return located, broken
 
 
-def main(argv, root=ROOT):
+class Refused(Exception):
+    """The run cannot start; the message says why."""
+
+
+def parse_arguments(argv):
     parser = argparse.ArgumentParser(prog="scripts/mutate", description=__doc__.split("\n")[0])
     parser.add_argument("selectors", nargs="*",
                         help="mutant names, list files, product files or folders")
@@ -394,69 +432,84 @@ def main(argv, root=ROOT):
     parser.add_argument("--timeout", type=float, default=0,
                         help="seconds per test run (default: 10 times the run without mutant, "
                              "at least 30)")
-    args = parser.parse_args(argv)
-    try:
-        mutants = select(read_lists(root), args.selectors)
-    except ListError as e:
-        print("mutate: %s" % e, file=sys.stderr)
-        return 2
-    located, broken = check_lists(root, mutants)
-    if args.check:
-        for r in broken:
-            print("BROKEN %s (%s): %s" % (r.mutant.name, r.mutant.where(), r.detail))
-        print("%d mutants, %d broken" % (len(mutants), len(broken)))
-        return 1 if broken else 0
+    return parser.parse_args(argv)
 
+
+def require_committed_product(root):
     try:
         changed = uncommitted_product_files(root)
     except ListError as e:
-        print("mutate: %s" % e, file=sys.stderr)
-        return 2
+        raise Refused(str(e))
     if changed:
-        print("mutate: refusing to run over uncommitted changes to product files "
-              "(commit them, or restore a left-over mutant with git checkout):", file=sys.stderr)
-        for path in changed:
-            print("  " + path, file=sys.stderr)
-        return 2
+        raise Refused("refusing to run over uncommitted changes to product files (commit them, "
+                      "or restore a left-over mutant with git checkout):\n  "
+                      + "\n  ".join(changed))
 
-    for signum in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(signum, stop_on_signal)
+
+def prepare_build(root, log, timeout):
+    """Builds and runs the unit tests without a mutant; returns the time
+    limit of a test run: `timeout`, or ten times this run, at least 30 s."""
     os.makedirs(os.path.join(root, BUILD_DIR), exist_ok=True)
-    log = os.path.join(root, BUILD_DIR, "mutant-build.log")
+    refresh_after_interruption(root)
     if not configure(root) or not build(root, log):
-        print("mutate: the unit tests do not build without a mutant (see %s)" % log,
-              file=sys.stderr)
-        return 2
+        raise Refused("the unit tests do not build without a mutant (see %s)" % log)
     outcome, failed, seconds = run_tests(root, 600)
     if outcome != "passed":
-        print("mutate: the unit tests do not pass without a mutant: %s %s"
-              % (outcome, " ".join(failed)), file=sys.stderr)
-        return 2
-    timeout = args.timeout or max(30.0, 10 * seconds)
+        raise Refused("the unit tests do not pass without a mutant: %s %s"
+                      % (outcome, " ".join(failed)))
+    limit = timeout or max(30.0, 10 * seconds)
     print("unit tests pass without a mutant in %.1f s; time limit per run %.0f s"
-          % (seconds, timeout))
+          % (seconds, limit))
+    return limit
 
-    results = list(broken)
+
+def progress_line(i, total, r):
+    m = r.mutant
+    first = ""
+    if r.failed:
+        more = " and %d more" % (len(r.failed) - 1) if len(r.failed) > 1 else ""
+        first = ": " + r.failed[0] + more
+    detail = r.detail if r.outcome in ("broken", "caught") else ""
+    return "[%d/%d] %-9s %s %s:%d %s%s" % (i, total, r.outcome, m.name, m.file, r.line, detail,
+                                          first)
+
+
+def run_mutants(root, todo, timeout, log):
+    results = []
+    for i, (m, line) in enumerate(todo, 1):
+        r = run_one(root, m, line, timeout, log)
+        if m.equivalent and r.outcome == "caught":
+            r.outcome, r.detail = "broken", "marked equivalent, but caught: " + r.detail
+        elif m.equivalent and r.outcome == "survived":
+            r.outcome = "equivalent"
+        results.append(r)
+        print(progress_line(i, len(todo), r), flush=True)
+    return results
+
+
+def check_only(mutants, broken):
+    for r in broken:
+        print("BROKEN %s (%s): %s" % (r.mutant.name, r.mutant.where(), r.detail))
+    print("%d mutants, %d broken" % (len(mutants), len(broken)))
+    return 1 if broken else 0
+
+
+def run(args, root):
+    mutants = select(read_lists(root), args.selectors)
+    located, broken = check_lists(root, mutants)
+    if args.check:
+        return check_only(mutants, broken)
+    require_committed_product(root)
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, stop_on_signal)
+    log = os.path.join(root, BUILD_DIR, "mutant-build.log")
+    timeout = prepare_build(root, log, args.timeout)
+
     started = time.monotonic()
     todo = [(m, line) for m, line in located if args.equivalent or not m.equivalent]
-    results += [Result(m, line, "equivalent", m.equivalent) for m, line in located
-                if m.equivalent and not args.equivalent]
-    try:
-        for i, (m, line) in enumerate(todo, 1):
-            r = run_one(root, m, line, timeout, log)
-            if m.equivalent and r.outcome == "caught":
-                r.outcome, r.detail = "broken", "marked equivalent, but caught: " + r.detail
-            elif m.equivalent and r.outcome == "survived":
-                r.outcome = "equivalent"
-            results.append(r)
-            first = (": " + r.failed[0] + (" and %d more" % (len(r.failed) - 1)
-                                            if len(r.failed) > 1 else "")) if r.failed else ""
-            detail = r.detail if r.outcome in ("broken", "caught") else ""
-            print("[%d/%d] %-9s %s %s:%d %s%s" % (i, len(todo), r.outcome, m.name, m.file, line,
-                                                 detail, first), flush=True)
-    except (KeyboardInterrupt, Stopped):
-        print("mutate: stopped; every file has its own bytes again", file=sys.stderr)
-        return 130
+    results = broken + [Result(m, line, "equivalent", m.equivalent) for m, line in located
+                        if m.equivalent and not args.equivalent]
+    results += run_mutants(root, todo, timeout, log)
     order = {m.name: i for i, m in enumerate(mutants)}
     results.sort(key=lambda r: order[r.mutant.name])
     write_report(os.path.join(root, BUILD_DIR, "report.txt"), results)
@@ -466,6 +519,20 @@ def main(argv, root=ROOT):
     if any(r.outcome == "broken" for r in results):
         return 2
     return 1 if any(r.outcome == "survived" for r in results) else 0
+
+
+def main(argv, root=ROOT):
+    """Exit code: 0 every mutant caught, 1 survivors, 2 broken entries or
+    refused, 130 stopped."""
+    args = parse_arguments(argv)
+    try:
+        return run(args, root)
+    except (ListError, Refused) as e:
+        print("mutate: %s" % e, file=sys.stderr)
+        return 2
+    except (KeyboardInterrupt, Stopped):
+        print("mutate: stopped; every file has its own bytes again", file=sys.stderr)
+        return 130
 
 
 if __name__ == "__main__":

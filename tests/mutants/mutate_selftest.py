@@ -153,6 +153,16 @@ def test_restoring(root):
         after = f.read()
     check("the mutant is in the file while applied", seen and "x > 1" in seen, seen)
     check("an interrupted run gives the file its bytes back", after == before)
+    mark = mutate.interrupted_mark(root)
+    check("and marks the file for the next run", os.path.exists(mark))
+    old = os.stat(path).st_mtime_ns - 10**9
+    os.utime(path, ns=(old, old))
+    mutate.refresh_after_interruption(root)
+    check("which dates it anew and drops the mark",
+          os.stat(path).st_mtime_ns > old and not os.path.exists(mark))
+    with mutate.Applied(root, m):
+        pass
+    check("a run that ends normally leaves no mark", not os.path.exists(mark))
 
 
 def git(root, *args):
@@ -183,7 +193,8 @@ def test_refusal(root):
     check("the run refuses with code 2", code == 2, code)
     check("naming the files", "refusing" in told.getvalue() and "device/a.cpp" in told.getvalue(),
           told.getvalue())
-    check("and builds nothing", not os.path.exists(os.path.join(root, mutate.BUILD_DIR)))
+    check("and builds nothing",
+          not os.path.exists(os.path.join(root, mutate.BUILD_DIR, "CMakeCache.txt")))
 
 
 def test_checked_in_lists():
