@@ -96,56 +96,72 @@ class Mutant:
 
 # ---- Reading the lists --------------------------------------------------------
 
+class ListReader:
+    """Reads one list's text line by line; every fault raises ListError
+    naming the list and the line."""
+
+    def __init__(self, source):
+        self.source = source
+        self.mutants = []
+        self.last_key = None  # the setting a "|" line continues
+
+    def fail(self, line, message):
+        raise ListError("%s:%d: %s" % (self.source, line, message))
+
+    def entry(self, number, line):
+        words = line.split()
+        if words[0] != "mutant" or len(words) != 2:
+            self.fail(number, "an entry begins with \"mutant <name>\"")
+        if not NAME.match(words[1]):
+            self.fail(number, "mutant name \"%s\" is not lower case letters, digits and '-'"
+                      % words[1])
+        self.mutants.append(Mutant(words[1], self.source, number))
+        self.last_key = None
+
+    def setting(self, number, stripped):
+        if not self.mutants:
+            self.fail(number, "a setting before the first \"mutant\" line")
+        values = self.mutants[-1].values
+        if stripped == "|" or stripped.startswith("| "):
+            if self.last_key is None:
+                self.fail(number, "a \"|\" line continues no setting")
+            values[self.last_key] += "\n" + stripped[2:]
+            return
+        key, colon, value = stripped.partition(":")
+        if not colon or key not in KEYS:
+            self.fail(number, "\"%s\" is not a setting (%s)" % (key, ", ".join(KEYS)))
+        if key in values:
+            self.fail(number, "\"%s\" is given twice" % key)
+        values[key] = value.strip()
+        self.last_key = key
+
+    def check(self, m):
+        for key in ("file", "find", "why"):
+            if not m.values.get(key):
+                self.fail(m.line, "mutant %s lacks \"%s\"" % (m.name, key))
+        if "equivalent" in m.values and not m.values["equivalent"]:
+            self.fail(m.line, "mutant %s is equivalent without a reason" % m.name)
+        if m.find == m.into:
+            self.fail(m.line, "mutant %s changes nothing" % m.name)
+
+
 def parse_list(text, source):
     """The mutants of one list's text; raises ListError on the first fault."""
-    mutants = []
-    last_key = None
-
-    def fail(line, message):
-        raise ListError("%s:%d: %s" % (source, line, message))
-
+    reader = ListReader(source)
     for number, raw in enumerate(text.splitlines(), 1):
         line = raw.rstrip()
         stripped = line.strip()
         if not stripped:
-            last_key = None
+            reader.last_key = None  # a blank line ends a value
+        elif stripped.startswith("#"):
             continue
-        if stripped.startswith("#"):
-            continue
-        if not line[0].isspace():
-            words = line.split()
-            if words[0] != "mutant" or len(words) != 2:
-                fail(number, "an entry begins with \"mutant <name>\"")
-            if not NAME.match(words[1]):
-                fail(number, "mutant name \"%s\" is not lower case letters, digits and '-'"
-                     % words[1])
-            mutants.append(Mutant(words[1], source, number))
-            last_key = None
-            continue
-        if not mutants:
-            fail(number, "a setting before the first \"mutant\" line")
-        values = mutants[-1].values
-        if stripped == "|" or stripped.startswith("| "):
-            if last_key is None:
-                fail(number, "a \"|\" line continues no setting")
-            values[last_key] += "\n" + stripped[2:]
-            continue
-        key, colon, value = stripped.partition(":")
-        if not colon or key not in KEYS:
-            fail(number, "\"%s\" is not a setting (%s)" % (key, ", ".join(KEYS)))
-        if key in values:
-            fail(number, "\"%s\" is given twice" % key)
-        values[key] = value.strip()
-        last_key = key
-    for m in mutants:
-        for key in ("file", "find", "why"):
-            if not m.values.get(key):
-                fail(m.line, "mutant %s lacks \"%s\"" % (m.name, key))
-        if "equivalent" in m.values and not m.values["equivalent"]:
-            fail(m.line, "mutant %s is equivalent without a reason" % m.name)
-        if m.find == m.into:
-            fail(m.line, "mutant %s changes nothing" % m.name)
-    return mutants
+        elif not line[0].isspace():
+            reader.entry(number, line)
+        else:
+            reader.setting(number, stripped)
+    for m in reader.mutants:
+        reader.check(m)
+    return reader.mutants
 
 
 def read_lists(root, paths=None):
