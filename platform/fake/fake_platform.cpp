@@ -476,8 +476,9 @@ class FakeDevice : public IDevice {
   FakeDeviceHandler handler_;
 };
 
-std::unique_ptr<IDevice> FakeDevices::Open(const std::string& path, uint32_t, uint32_t,
-                                           uint32_t) {
+std::unique_ptr<IDevice> FakeDevices::Open(const std::string& path, uint32_t access,
+                                           uint32_t share, uint32_t disposition) {
+  openModes.push_back({access, share, disposition});
   if (p_.Call("CreateFileA")) return nullptr;
   auto it = devices.find(path);
   if (it == devices.end()) {
@@ -528,6 +529,11 @@ bool FakeVersionResources::QueryRoot(const void* block, const void*& value, uint
   length = 0;
   if (p_.Call("VerQueryValueA")) return false;
   const auto* b = static_cast<const uint8_t*>(block);
+  if (lyingRoot) {
+    value = b + lyingRoot->first;
+    length = lyingRoot->second;
+    return true;
+  }
   length = Le32(b);
   value = b + kBlockHeaderSize;
   return true;
@@ -594,13 +600,19 @@ int FakeMessageBoxes::Show(const std::string& text, const std::string& caption, 
 
 class FakeToken : public IToken {
  public:
-  FakeToken(FakeShutdown& s, FakePlatform& p) : s_(s), p_(p) { ++s_.openTokens; }
+  FakeToken(FakeShutdown& s, FakePlatform& p, uint32_t access) : s_(s), p_(p), access_(access) {
+    ++s_.openTokens;
+  }
   ~FakeToken() override {
     p_.RecordClose("CloseHandle");
     --s_.openTokens;
   }
   bool AdjustPrivilege(const Luid& luid, uint32_t attributes) override {
     if (p_.Call("AdjustTokenPrivileges")) return false;
+    if ((access_ & win::kTokenAdjustPrivileges) == 0) {
+      p_.system.lastError = win::kErrorAccessDenied;  // as for a token opened without the right
+      return false;
+    }
     s_.adjusted.emplace_back(luid, attributes);
     // Like Windows: the call succeeds but reports through the last error
     // whether every privilege could be enabled.
@@ -611,11 +623,12 @@ class FakeToken : public IToken {
  private:
   FakeShutdown& s_;
   FakePlatform& p_;
+  uint32_t access_;
 };
 
-std::unique_ptr<IToken> FakeShutdown::OpenProcessToken(uint32_t) {
+std::unique_ptr<IToken> FakeShutdown::OpenProcessToken(uint32_t access) {
   if (p_.Call("OpenProcessToken")) return nullptr;
-  return std::make_unique<FakeToken>(*this, p_);
+  return std::make_unique<FakeToken>(*this, p_, access);
 }
 
 bool FakeShutdown::LookupPrivilegeValue(const char* name, Luid& luid) {
@@ -636,7 +649,7 @@ bool FakeShutdown::ExitWindows(uint32_t flags, uint32_t reason) {
 void FakeSleep::Sleep(uint32_t milliseconds) {
   p_.Record("Sleep");
   sleeps.push_back(milliseconds);
-  ticks += milliseconds;
+  if (!clockLags) ticks += milliseconds;
 }
 
 uint32_t FakeSleep::TickCount() {

@@ -187,6 +187,10 @@ class FakeDevices : public IDevices {
 
   std::map<std::string, FakeDeviceHandler, NoCase> devices;  // by device path
   std::vector<uint32_t> codes;  // every control code sent, in order
+  struct OpenMode {
+    uint32_t access, share, disposition;
+  };
+  std::vector<OpenMode> openModes;  // of every open asked for, in order
   int openHandles = 0;
   int mostOpenAtOnce = 0;
   int opens = 0;
@@ -209,6 +213,10 @@ class FakeVersionResources : public IVersionResources {
   // The root value of each file's version block, as VerQueryValueA answers
   // it; files without an entry have no version resource.
   std::map<std::string, std::vector<uint8_t>, NoCase> records;
+  // A resource whose root value lies about itself: the offset from the start
+  // of the block and the length that VerQueryValueA answers. Unset: the
+  // record, with its own length.
+  std::optional<std::pair<size_t, uint32_t>> lyingRoot;
 
  private:
   FakePlatform& p_;
@@ -308,6 +316,9 @@ class FakeSleep : public ISleep {
   uint32_t TickCount() override;
   std::vector<uint32_t> sleeps;
   uint32_t ticks = 0;  // the clock; tests move it on to stand for slow calls
+  // A tick count that lags behind the waits (a coarse or stalled clock):
+  // Sleep then leaves `ticks` where it is.
+  bool clockLags = false;
 
  private:
   FakePlatform& p_;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <stdexcept>
 
 #include "app/main_window.h"
@@ -110,6 +109,9 @@ TEST(RunCommandLine, Table) {
       {"/Q /?", {"trace QuietMode", "usage"}},
       {"/I /?", {"usage"}},
       {"/? /I", {"usage"}},
+      // "/?" stops the scan: nothing after it is read, so nothing is traced.
+      {"/? /Q", {"usage"}},
+      {"/? /B /I", {"usage"}},
       {"/I /U", {"install interactive"}},
       {"/U /I", {"install interactive"}},
       {"/X", {"usage"}},
@@ -154,14 +156,21 @@ TEST(RunCommandLine, ExceptionInProcedureEndsSilently) {
 }
 
 TEST(ShowUsage, ShowsTheExactTextInAnInformationBox) {
+  // Setup scripts and their documentation quote it: every character counts.
+  const std::string usage =
+      "Kestrune Install Tools.\n KstIns.exe /? /I /U /B /Q \n /?\tdisplay this help and exit.\n"
+      " /I\tInstall Kestrune device.\n /U\tUninstall Kestrune device.\n"
+      " /B\tReboot windows. This includes rebooting if necessary.\n /Q\tQuiet mode.\n"
+      "    Example:\n \tinstall,\tKstIns.exe /I /Q\n \tuninstall,\tKstIns.exe /U /Q\n";
+  ASSERT_EQ(usage.size(), 289u);
+  EXPECT_EQ(kUsageText, usage);
   // The caption is the application title as it reads when the box opens.
   for (const char* title : {kApplicationTitle, "Another Title", ""}) {
     fake::FakePlatform fp;
     SetApplicationTitle(title);
     ShowUsage();
     ASSERT_EQ(fp.boxes.shown.size(), 1u);
-    EXPECT_EQ(std::strlen(kUsageText), 289u);
-    EXPECT_EQ(fp.boxes.shown[0].text, kUsageText);
+    EXPECT_EQ(fp.boxes.shown[0].text, usage);
     EXPECT_EQ(fp.boxes.shown[0].caption, title);
     EXPECT_EQ(fp.boxes.shown[0].flags, 64u);
   }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "tests/unit/app/carried_form.h"
 
 namespace kst {
@@ -67,6 +69,25 @@ TEST(FormDescription, KindSpecificSettings) {
   EXPECT_EQ(l.tabOrder, -1);
   EXPECT_EQ(f.Find("B")->onClick, "Go");
   EXPECT_EQ(f.Find("Main"), nullptr);  // the form is no control
+}
+
+// The ends of every range are values like any other.
+TEST(FormDescription, LargestAndSmallestValuesAreTaken) {
+  FormDescription f = ParseFormDescription(
+      "form Main client=32767x32767 icon=65535 fontheight=-32767\n"
+      "combo C parent=Main pos=-32767,32767 size=32767x1 itemheight=255 tag=2147483647\n"
+      "combo D parent=Main pos=0,0 size=1x1 itemheight=1 tag=-2147483648\n");
+  EXPECT_EQ(f.clientWidth, 32767);
+  EXPECT_EQ(f.icon, "65535");
+  EXPECT_EQ(f.fontHeight, -32767);
+  const ControlDescription& c = *f.Find("C");
+  EXPECT_EQ(c.left, -32767);
+  EXPECT_EQ(c.top, 32767);
+  EXPECT_EQ(c.width, 32767);
+  EXPECT_EQ(c.itemHeight, 255);
+  EXPECT_EQ(c.tag, INT32_MAX);
+  EXPECT_EQ(f.Find("D")->itemHeight, 1);
+  EXPECT_EQ(f.Find("D")->tag, INT32_MIN);
 }
 
 TEST(FormDescription, SameTabPositionUnderDifferentParentsIsFine) {
@@ -140,6 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "form M client=1x1\ncombo C parent=M pos=0,0 size=1x1 caption=\"x\"\n", 2,
                   "not a setting of a combo"},
         Malformed{"KeyTwice", "form M client=1x1\n  client=2x2\n", 2, "given twice"},
+        Malformed{"ControlKeyTwice",
+                  "form M client=1x1\nlabel L parent=M pos=0,0 size=1x1\n  pos=1,1\n", 3,
+                  "given twice"},
         Malformed{"NoEquals", "form M client\n", 1, "has no '='"},
         Malformed{"EmptyValue", "form M client= border=single\n", 1, "empty value"},
         Malformed{"UnclosedQuote", "form M client=1x1 caption=\"open\n", 1, "not closed"},
@@ -158,6 +182,15 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"SizeZero", "form M client=0x10\n", 1, "out of range"},
         Malformed{"SizeNegative",
                   "form M client=1x1\nlabel L parent=M pos=0,0 size=5x-1\n", 2, "out of range"},
+        // One past each range's end.
+        Malformed{"PosJustTooFar",
+                  "form M client=1x1\nlabel L parent=M pos=0,-32768 size=1x1\n", 2,
+                  "out of range"},
+        Malformed{"ClientJustTooWide", "form M client=32768x1\n", 1, "out of range"},
+        Malformed{"IconJustTooHigh", "form M client=1x1 icon=65536\n", 1, "out of range"},
+        Malformed{"ItemHeightJustTooHigh",
+                  "form M client=1x1\ncombo C parent=M pos=0,0 size=1x1 itemheight=256\n", 2,
+                  "out of range"},
         Malformed{"PosTooFar",
                   "form M client=1x1\nlabel L parent=M pos=40000,0 size=1x1\n", 2,
                   "out of range"},
@@ -195,6 +228,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "form M client=1x1\nbutton A parent=M pos=0,0 size=1x1 tab=1\n"
                   "button B parent=M pos=0,0 size=1x1 tab=1\n",
                   3, "tab position 1"},
+        // Position 0 is a tab position like any other.
+        Malformed{"TabZeroTwiceInParent",
+                  "form M client=1x1\nbutton A parent=M pos=0,0 size=1x1 tab=0\n"
+                  "combo B parent=M pos=0,0 size=1x1 tab=0\n",
+                  3, "tab position 0"},
         Malformed{"NegativeTab",
                   "form M client=1x1\nbutton A parent=M pos=0,0 size=1x1 tab=-1\n", 2,
                   "out of range"},
@@ -206,6 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The focus must go to a control that can take it.
         Malformed{"FocusOnLabel",
                   "form M client=1x1 focus=L\nlabel L parent=M pos=0,0 size=1x1\n", 1,
+                  "cannot take the focus"},
+        // A group box never takes the focus, even with a tab position.
+        Malformed{"FocusOnGroup",
+                  "form M client=1x1 focus=G\ngroup G parent=M pos=0,0 size=1x1 tab=0\n", 1,
                   "cannot take the focus"}),
     [](const auto& info) { return info.param.name; });
 

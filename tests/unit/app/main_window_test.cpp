@@ -80,6 +80,27 @@ TEST_F(MainWindow, FormCreateKeepsTheMarkOfAFilterRunningOnNt) {
   EXPECT_EQ(BoxCaptions(), std::vector<std::string>{"Kestrune Install Tools"});
 }
 
+// On the 9x family an installed filter leaves the option unmarked, so
+// installing again asks nothing first.
+TEST_F(MainWindow, FormCreateLeavesNoMarkForAFilterRunningOn9x) {
+  fp.versions.SetVersion(VxdPath(), 1, 4, 2, 11);
+  // A filter that reports one entry, of no adapter and without letter.
+  fp.devices.devices[kControlDevicePath] = [](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
+                                              uint32_t outSize, uint8_t*, uint32_t) {
+    if (out) std::fill(out, out + outSize, uint8_t(0));
+    if (out && outSize == 4) out[0] = 1;
+    return 1;
+  };
+
+  FormCreate(window);
+  EXPECT_EQ(window.InstallState().Caption(), "Install");
+  EXPECT_FALSE(window.installedMark);
+
+  BtnOkClick(window);
+  EXPECT_EQ(BoxCaptions(), std::vector<std::string>{kInstalledCaption})
+      << "installed at once, then the restart question";
+}
+
 TEST_F(MainWindow, FormCreateUsesTheTitleSetAtThatMoment) {
   SetApplicationTitle("Other Title");
   FormCreate(window);

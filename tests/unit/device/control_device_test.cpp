@@ -167,6 +167,17 @@ TEST(InquireScsiDevice, NotReadyAfterGoodFirstAttemptWaitsAndPollsAgain) {
   EXPECT_EQ(fp.devices.opens, 1);  // the new pass uses the same handle
 }
 
+// The poll mark of the first attempt holds for the pass even when the
+// second attempt is accepted without asking: another pass follows.
+TEST(InquireScsiDevice, FirstAttemptsPollMarkOutlivesAnAcceptedSecond) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  filter.script = {WithSense(Status(0), 0x02, 0x04), Status(0), Status(0)};
+  EXPECT_TRUE(Inquire().result);
+  EXPECT_EQ(filter.passes.size(), 3u) << "two attempts, then a second pass";
+  EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>{500});
+}
+
 TEST(InquireScsiDevice, PollConditions) {
   struct Row {
     uint8_t key, code;
@@ -231,6 +242,21 @@ TEST(InquireScsiDevice, PollingStopsAfterTenPassesWithFalse) {
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
+// The pass limit holds on its own, also for a caller whose budget has
+// room for more waits.
+TEST(InquireScsiDevice, PollingStopsAfterTenPassesWhateverTheBudget) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  filter.inquiry = [](const testing::Addressed&) {
+    return WithSense(Status(0x12), 0x06, 0x29);
+  };
+  InquiryBudget budget(60000);
+  InquiryData inquiry{};
+  EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
+  EXPECT_EQ(filter.passes.size(), size_t(kMaxInquiryPasses));
+  EXPECT_FALSE(budget.Spent());
+}
+
 TEST(InquireScsiDevice, NinthPollThenReadyStillSucceeds) {
   FakePlatform fp;
   FakeFilter filter(fp);
@@ -250,6 +276,22 @@ TEST(InquireScsiDevice, EarlierAcceptedDataSurviveALaterFailedPass) {
   Outcome run = Inquire();
   EXPECT_FALSE(run.result);
   EXPECT_EQ(std::string(run.inquiry.begin() + 8, run.inquiry.begin() + 13), "EARLY");
+}
+
+// The filter's control device is opened for reading and writing, shared
+// both ways, and never created: by every exchange that opens it.
+TEST(ControlDevice, EveryOpenUsesTheFiltersMode) {
+  FakePlatform fp;
+  FakeFilter filter(fp);
+  filter.script = {Status(0)};
+  Inquire();
+  UninitiateDevice();
+  ASSERT_EQ(fp.devices.openModes.size(), 2u);
+  for (const auto& mode : fp.devices.openModes) {
+    EXPECT_EQ(mode.access, 0xC0000000u);  // GENERIC_READ | GENERIC_WRITE
+    EXPECT_EQ(mode.share, 3u);            // FILE_SHARE_READ | FILE_SHARE_WRITE
+    EXPECT_EQ(mode.disposition, 3u);      // OPEN_EXISTING
+  }
 }
 
 TEST(InquireScsiDevice, FilterNotRunningSendsNothing) {
@@ -332,6 +374,7 @@ struct BudgetCase {
   uint32_t start;  // the clock's reading when the budget is made
   uint32_t limit;
   std::vector<BudgetStep> steps;
+  bool clockLags = false;  // the tick count does not move with the waits
 };
 
 std::vector<BudgetStep> HalfSecondWaits(int granted, int refused) {
@@ -346,6 +389,7 @@ TEST_P(InquiryBudgetSteps, GrantsOnlyWaitsThatFit) {
   const BudgetCase& c = GetParam();
   FakePlatform fp;
   fp.sleep.ticks = c.start;
+  fp.sleep.clockLags = c.clockLags;
   InquiryBudget budget(c.limit);
   uint32_t granted = 0;
   for (size_t i = 0; i < c.steps.size(); ++i) {
@@ -370,21 +414,27 @@ INSTANTIATE_TEST_SUITE_P(
         BudgetCase{"SlowAnswersUseItUp", 7, 5000, {{2000, 500, true}, {2500, 500, false}}},
         BudgetCase{"ExactFitIsGranted", 0, 5000, {{4500, 500, true}, {0, 1, false}}},
         BudgetCase{"ClockWrapsAround", 0xFFFFFF00u, 5000, HalfSecondWaits(10, 1)},
-        BudgetCase{"ZeroBudget", 0, 0, {{0, 1, false}}}),
+        BudgetCase{"ZeroBudget", 0, 0, {{0, 1, false}}},
+        // The waits count by their length when the clock does not move with them.
+        BudgetCase{"LaggingClockCountsTheWaits", 0, 5000, HalfSecondWaits(10, 2), true}),
     [](const auto& info) { return info.param.name; });
 
 TEST(InquiryBudget, NeverReadyDeviceStopsWhenTheSharedBudgetIsSpent) {
-  FakePlatform fp;
-  FakeFilter filter(fp);
-  // Rejected and not ready on every attempt: two waits per pass.
-  filter.inquiry = [](const testing::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
-  InquiryBudget budget(2000);
-  InquiryData inquiry{};
-  EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
-  EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>(4, 500));
-  EXPECT_EQ(filter.passes.size(), 4u) << "two passes of two attempts, no time left for a third";
-  EXPECT_TRUE(budget.Spent());
-  EXPECT_EQ(fp.OpenHandles(), 0);
+  for (bool clockLags : {false, true}) {
+    SCOPED_TRACE(clockLags ? "clock lags behind the waits" : "clock moves with the waits");
+    FakePlatform fp;
+    fp.sleep.clockLags = clockLags;
+    FakeFilter filter(fp);
+    // Rejected and not ready on every attempt: two waits per pass.
+    filter.inquiry = [](const testing::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
+    InquiryBudget budget(2000);
+    InquiryData inquiry{};
+    EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));
+    EXPECT_EQ(fp.sleep.sleeps, std::vector<uint32_t>(4, 500));
+    EXPECT_EQ(filter.passes.size(), 4u) << "two passes of two attempts, no time left for a third";
+    EXPECT_TRUE(budget.Spent());
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
 }
 
 }  // namespace

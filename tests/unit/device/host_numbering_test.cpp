@@ -69,6 +69,12 @@ INSTANTIATE_TEST_SUITE_P(
         NtCase{"NamesCompareCaseSensitively",
                {Entry(0, 0, 0, 0, "Scsi"), Entry(0, 0, 0, 0, "scsi")}, {{0, 0, 0}, {1, 1, 0}}, 2, 0},
         NtCase{"EightCharacterName", {Entry(0, 0, 1, 0, "ABCDEFGH")}, {{0, 0, 1}}, 1, 0},
+        // Names whose bytes would overlap if packed into fewer than 8 bits each.
+        NtCase{"NamesThatShareBitsStayApart",
+               {Named(Entry(0, 0, 0), "\x80"), Named(Entry(0, 0, 0), "\x01\x80"),
+                Named(Entry(0, 0, 0), "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"),
+                Named(Entry(0, 0, 0), "\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF")},
+               {{0, 0, 0}, {1, 1, 0}, {2, 2, 0}, {3, 3, 0}}, 4, 0},
         // A name with bytes after its zero is listed, but the entry belongs to no name.
         NtCase{"BytesAfterTheZero", {Named(Entry(0, 0, 0), std::string("AB\0C", 4))}, {}, 1, 0},
         NtCase{"PaddedTwinBelongs",
@@ -78,6 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         NtCase{"Path256", {Entry(0, 256, 0), Entry(0, 0, 0)}, {{1, 0, 0}}, 1, 1},
         NtCase{"Hba4G", {Entry(0xFFFFFFFF, 0, 0)}, {}, 1, 1},
         NtCase{"Ids255Fit", {Entry(0, 0, 255)}, {{0, 0, 255}}, 1, 0},
+        // The largest HBA number of a byte: one path per HBA makes it host 255.
+        NtCase{"Hba255IsHost255", {Entry(255, 0, 0), Entry(256, 0, 1)}, {{0, 255, 0}}, 256, 1},
         // 255 HBAs of 2 paths: hosts 0..509; host 255 is HBA 127 path 1, 256 is HBA 128 path 0.
         NtCase{"HostsPast255",
                {Entry(127, 1, 0), Entry(128, 0, 0), Entry(254, 1, 0)}, {{0, 255, 0}}, 256, 2}),
@@ -155,7 +163,11 @@ INSTANTIATE_TEST_SUITE_P(
         NineXCase{"NameWithoutMembersKeepsItsIndex",
                   {Named(Entry(0, 0, 0), std::string("a\0b", 3)), Entry(0, 0, 0, 0, "c")},
                   {{1, 1, 0}}, 1, 0},
-        NineXCase{"Target256NotListed", {Entry(0, 0, 256), Entry(0, 0, 3)}, {{1, 0, 0}}, 0, 1}),
+        NineXCase{"Target256NotListed", {Entry(0, 0, 256), Entry(0, 0, 3)}, {{1, 0, 0}}, 0, 1},
+        // Ids of 255 fit a byte and are listed; 256 does not.
+        NineXCase{"Ids255Listed",
+                  {Entry(255, 0, 0), Entry(0, 255, 0), Entry(0, 0, 255), Entry(256, 0, 0)},
+                  {{0, 0, 0}, {1, 0, 1}, {2, 0, 2}}, 0, 1}),
     [](const auto& info) { return info.param.name; });
 
 TEST(NineXNumbering, RunningNumbersStopAt255) {

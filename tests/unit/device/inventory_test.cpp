@@ -188,11 +188,24 @@ struct EarlyCase {
   int32_t nScsiInfoCount;
 };
 
+// What an earlier fill left in an inventory: a builder fills it anew, so
+// none of it may outlive an early stop.
+DeviceInventory EarlierFill() {
+  DeviceInventory inv;
+  inv.nScsiInfoCount = 7;
+  inv.entries = {Entry(0, 0, 0), Entry(0, 0, 1)};
+  inv.nDeviceCount = 2;
+  inv.nLastScsiHost = 3;
+  inv.records.resize(2);
+  return inv;
+}
+
 class NtEarlyStops : public ::testing::TestWithParam<EarlyCase> {};
 
 TEST_P(NtEarlyStops, ResultTraceAndEmptyInventory) {
   const EarlyCase& c = GetParam();
   Rig rig;
+  rig.inv = EarlierFill();
   rig.filter.entries = {Entry(0, 0, 0), Entry(0, 0, 1)};
   if (!c.running) rig.filter.Stop();
   rig.filter.initiateResult = c.initiate;
@@ -204,6 +217,7 @@ TEST_P(NtEarlyStops, ResultTraceAndEmptyInventory) {
   EXPECT_EQ(rig.fp.devices.codes.size(), c.requests);
   EXPECT_EQ(rig.inv.nScsiInfoCount, c.nScsiInfoCount);
   EXPECT_TRUE(rig.inv.records.empty());
+  EXPECT_TRUE(rig.inv.entries.empty());
   EXPECT_EQ(rig.inv.nDeviceCount, 0);
   EXPECT_EQ(rig.inv.nLastScsiHost, 0);
   rig.ExpectHandlesClean();
@@ -336,6 +350,7 @@ class NineXEarlyStops : public ::testing::TestWithParam<EarlyCase> {};
 TEST_P(NineXEarlyStops, ResultTraceAndEmptyInventory) {
   const EarlyCase& c = GetParam();
   Rig rig;
+  rig.inv = EarlierFill();
   rig.filter.entries = {Entry(0, 0, 0)};
   if (!c.running) rig.filter.Stop();
   rig.filter.countResult = c.countAnswer;
@@ -346,6 +361,9 @@ TEST_P(NineXEarlyStops, ResultTraceAndEmptyInventory) {
   EXPECT_EQ(rig.fp.devices.codes.size(), c.requests);
   EXPECT_EQ(rig.inv.nScsiInfoCount, c.nScsiInfoCount);
   EXPECT_TRUE(rig.inv.records.empty());
+  EXPECT_TRUE(rig.inv.entries.empty());
+  EXPECT_EQ(rig.inv.nDeviceCount, 0);
+  EXPECT_EQ(rig.inv.nLastScsiHost, 0);
   rig.ExpectHandlesClean();
 }
 

@@ -132,6 +132,12 @@ FilterStandIn TwoDevices() {
   return f;
 }
 
+FilterStandIn OneDevice() {
+  FilterStandIn f;
+  f.entries = {{0, 0, 0, 0, 3, "atapi", "KSTVENDRCD-ROM DRIVE 52X"}};
+  return f;
+}
+
 FilterStandIn NoDevices() { return FilterStandIn{}; }
 
 FilterStandIn Refusing() {
@@ -191,6 +197,10 @@ INSTANTIATE_TEST_SUITE_P(
                  true, kCurrent, kCurrent, true,
                  {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)", "(?:) (H0 P0 T1 L0)"},
                  "2", "2", 1},
+        // The commonest machine, one CD drive: its single line is listed and selected.
+        StateRow{"NtInstalledWithOneDevice", true, {kCurrent, kCurrent, {}}, OneDevice(), true,
+                 kCurrent, kCurrent, true, {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)"}, "1",
+                 "1", 1},
         StateRow{"NtInstalledWithoutDevices", true, {kCurrent, kCurrent, {}}, NoDevices(),
                  true, kCurrent, kCurrent, true, {}, "0", "0", 1},
         StateRow{"NtFilterNotRunning", true, {kCurrent, kCurrent, {}}, std::nullopt, false,
@@ -381,6 +391,19 @@ TEST_F(ShowDeviceListTest, CountersWithoutRecordsArrayShowNothing) {
   EXPECT_EQ(window.DeviceList().Count(), 0);
   EXPECT_EQ(TraceLines(), (std::vector<std::string>{"nScsiInfoCount :3", "nDeviceCount :2",
                                                     "nLastScsiHost :7"}));
+}
+
+TEST_F(ShowDeviceListTest, RecordsWithoutADeviceCountShowNothing) {
+  // The records alone do not make a list: the device count must say so too.
+  inventory.nScsiInfoCount = 1;
+  inventory.records = {Record(0, 0, 0, 0, 255, "")};
+
+  ShowAndTrace();
+
+  EXPECT_EQ(window.EntryCount().Caption(), "0");
+  EXPECT_EQ(window.DeviceList().Count(), 0);
+  EXPECT_FALSE(Traced(kRule));
+  EXPECT_TRUE(Traced("nDeviceCount :0"));
 }
 
 TEST_F(ShowDeviceListTest, HostAndTargetAreEntryAndRecordCounts) {

@@ -22,6 +22,9 @@ TEST(WsprintfText, Directives) {
       {"%c", [](const char* f) { return WsprintfText(f, {char('A' + 3)}); }, "D"},
       // A number for %c keeps its low byte.
       {"%c", [](const char* f) { return WsprintfText(f, {int32_t(0x141)}); }, "A"},
+      // All 8 bits of it: the ANSI code page's letters above 0x7F print whole.
+      {"%c", [](const char* f) { return WsprintfText(f, {int32_t(0x1E9)}); }, "\xE9"},
+      {"%c", [](const char* f) { return WsprintfText(f, {char(0xC4)}); }, "\xC4"},
       // A character for %d gives its unsigned code.
       {"%d", [](const char* f) { return WsprintfText(f, {char(0xFF)}); }, "255"},
       {"[%s]", [](const char* f) { return WsprintfText(f, {""}); }, "[]"},

@@ -114,6 +114,42 @@ TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
   }
 }
 
+// The root value's place and length come from the file: only what lies
+// inside the block that was read is ever looked at.
+TEST(CheckDriverFliterVersion, RootAnswerIsReadOnlyInsideTheBlock) {
+  const std::string full = kSys + kKestrune;
+  // The block: a 16-byte header, the true record of 1.4.2.11 (52 bytes), then
+  // 20 bytes that begin like a record of 9.9.9.9.
+  constexpr size_t kTail = 16 + 52, kEnd = kTail + 20;
+  struct Row {
+    const char* what;
+    size_t offset;
+    uint32_t length;
+    std::optional<std::string> text;
+  } rows[] = {
+      {"claims more than the block holds", kTail, 52, std::nullopt},
+      {"root at the block's end", kEnd, 52, std::nullopt},
+      {"root past the block's end", kEnd + 16, 52, std::nullopt},
+      {"claims more, but the record is whole", 16, 4096, "1.4.2.11"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    TraceCapture trace(fp);
+    fp.versions.SetVersion(full, 9, 9, 9, 9);
+    std::vector<uint8_t> tail(fp.versions.records[full].begin(),
+                              fp.versions.records[full].begin() + 20);
+    fp.versions.SetVersion(full, 1, 4, 2, 11);
+    std::vector<uint8_t>& record = fp.versions.records[full];
+    record.insert(record.end(), tail.begin(), tail.end());
+    fp.versions.lyingRoot = {r.offset, r.length};
+    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+    EXPECT_EQ(found.text, r.text);
+    EXPECT_EQ(trace.Lines().back(), r.text ? kKestrune + " Version: " + *r.text
+                                           : "Lost VerQueryValue: " + full);
+  }
+}
+
 TEST(CheckDriverFliterVersion, EachFamilyPathIsLookedUpBelowTheSystemDirectory) {
   for (const char* relative :
        {"\\Drivers\\Kestrune.sys", "\\Drivers\\Morvellin.sys", "\\Iosubsys\\Kestrune.vxd"}) {

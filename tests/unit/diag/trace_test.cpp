@@ -17,10 +17,18 @@ std::vector<WindowEvent::Kind> Kinds(const FakePlatform& fp) {
 }
 
 TEST(Trace, NoViewerCostsThreeLookupsAndWritesNothing) {
-  FakePlatform fp;
-  Trace("hello");
-  EXPECT_EQ(fp.windows.lookups, 3);
-  EXPECT_TRUE(fp.windows.events.empty());
+  // Windows that are no viewer count as none: a frame of another title, or
+  // the trace window's title on another class.
+  const std::vector<std::pair<std::string, std::string>> machines[] = {
+      {}, {{"TMainFrame", "Other"}}, {{"Notepad", "TRACE Window"}}};
+  for (const auto& windows : machines) {
+    SCOPED_TRACE(windows.size());
+    FakePlatform fp;
+    for (const auto& [cls, title] : windows) fp.windows.Open(cls, title);
+    Trace("hello");
+    EXPECT_EQ(fp.windows.lookups, 3);
+    EXPECT_TRUE(fp.windows.events.empty());
+  }
 }
 
 // Which viewers are running, and which channels the line reaches.

@@ -162,6 +162,9 @@ TEST(FilterListNames, Table) {
       {Raw(std::string("A\0Kestrun", 9)), "Kestrune", false},            // cut short
       {PaddedTo(List({"A", "Morvellin"}), 3000), "MORVELLIN", true},
       {List({"\xe4"}), "\xc4", false},
+      // Case folds for every ASCII letter, a to z, and for nothing beside them.
+      {List({"abcdefghijklmnopqrstuvwxyz"}), "ABCDEFGHIJKLMNOPQRSTUVWXYZ", true},
+      {List({"`{"}), "@[", false},
   };
   for (const Row& r : rows) {
     EXPECT_EQ(FilterListNames(r.list, r.name), r.names)
