@@ -18,6 +18,7 @@ constexpr uint32_t kGenericRead = 0x80000000u;
 constexpr uint32_t kGenericWrite = 0x40000000u;
 constexpr uint32_t kFileShareRead = 1;
 constexpr uint32_t kFileShareWrite = 2;
+constexpr uint32_t kFileShareDelete = 4;
 constexpr uint32_t kCreateAlways = 2;
 constexpr uint32_t kOpenExisting = 3;
 constexpr uint32_t kFileAttributeNormal = 0x80;
@@ -42,6 +43,7 @@ constexpr uint32_t kServiceErrorNormal = 1;
 // Error codes the logic tells apart.
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorCallNotImplemented = 120;
 constexpr uint32_t kErrorNotAllAssigned = 1300;

@@ -30,6 +30,13 @@ bool NoCase::operator()(const std::string& a, const std::string& b) const {
                                       });
 }
 
+namespace {
+
+// Windows compares paths without regard to case.
+bool SamePath(const std::string& a, const std::string& b) { return !NoCase()(a, b) && !NoCase()(b, a); }
+
+}  // namespace
+
 // ---- FaultPlan ------------------------------------------------------------
 
 void FaultPlan::Fail(const std::string& call, uint32_t error, int occurrence) {
@@ -90,7 +97,7 @@ std::optional<uint32_t> FakePlatform::Call(const std::string& name) {
 }
 
 int FakePlatform::OpenHandles() const {
-  return files.openFiles + registry.openKeys + services.openHandles + devices.openHandles +
+  return int(files.open.size()) + registry.openKeys + services.openHandles + devices.openHandles +
          shutdown.openTokens;
 }
 
@@ -116,19 +123,24 @@ std::string FakeSystem::FormatSystemMessage(ErrorCode code) {
 
 class FakeFile : public IFile {
  public:
-  FakeFile(FakeFileSystem& fs, FakePlatform& p, std::string path)
-      : fs_(fs), p_(p), path_(std::move(path)) {
-    ++fs_.openFiles;
+  FakeFile(FakeFileSystem& fs, FakePlatform& p, int handle) : fs_(fs), p_(p), handle_(handle) {}
+  ~FakeFile() override {
+    p_.RecordClose("CloseHandle");
+    fs_.open.erase(handle_);
   }
-  ~FakeFile() override { --fs_.openFiles; }
 
+  // Writes reach the file the handle is open on, wherever it has moved; a
+  // file deleted under the handle takes nothing more.
   bool Write(const void* data, uint32_t size, uint32_t& written) override {
     written = 0;
     if (p_.Call("WriteFile")) return false;
     uint32_t n = fs_.writeLimit ? std::min(size, *fs_.writeLimit) : size;
-    auto& bytes = fs_.files[path_].bytes;
-    const auto* b = static_cast<const uint8_t*>(data);
-    bytes.insert(bytes.end(), b, b + n);
+    const std::string& path = fs_.open.at(handle_).path;
+    if (!path.empty()) {
+      auto& bytes = fs_.files[path].bytes;
+      const auto* b = static_cast<const uint8_t*>(data);
+      bytes.insert(bytes.end(), b, b + n);
+    }
     written = n;
     return true;
   }
@@ -138,18 +150,46 @@ class FakeFile : public IFile {
  private:
   FakeFileSystem& fs_;
   FakePlatform& p_;
-  std::string path_;
+  int handle_;
 };
 
-std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t, uint32_t,
-                                              uint32_t disposition, uint32_t) {
+bool FakeFileSystem::MayOpen(const std::string& path, uint32_t access, uint32_t share) const {
+  auto covers = [](uint32_t access, uint32_t share) {
+    return (!(access & win::kGenericRead) || (share & win::kFileShareRead)) &&
+           (!(access & win::kGenericWrite) || (share & win::kFileShareWrite));
+  };
+  for (const auto& [number, handle] : open) {
+    if (handle.path.empty() || !SamePath(handle.path, path)) continue;
+    if (!covers(access, handle.share) || !covers(handle.access, share)) return false;
+  }
+  return true;
+}
+
+bool FakeFileSystem::MayDeleteOrMove(const std::string& path) {
+  for (const auto& [number, handle] : open) {
+    if (SamePath(handle.path, path) && !(handle.share & win::kFileShareDelete)) {
+      p_.system.lastError = win::kErrorSharingViolation;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t access,
+                                              uint32_t share, uint32_t disposition, uint32_t) {
   if (p_.Call("CreateFileA")) return nullptr;
   if (disposition == win::kOpenExisting && !Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return nullptr;
   }
+  if (!MayOpen(path, access, share)) {
+    p_.system.lastError = win::kErrorSharingViolation;
+    return nullptr;
+  }
   if (disposition == win::kCreateAlways) files[path].bytes.clear();
-  return std::make_unique<FakeFile>(*this, p_, path);
+  int handle = nextHandle_++;
+  open[handle] = OpenHandle{path, access, share};
+  return std::make_unique<FakeFile>(*this, p_, handle);
 }
 
 bool FakeFileSystem::Delete(const std::string& path) {
@@ -158,18 +198,26 @@ bool FakeFileSystem::Delete(const std::string& path) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
-  if (files.erase(path) == 0) {
+  if (!Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
+  }
+  if (!MayDeleteOrMove(path)) return false;
+  files.erase(path);
+  for (auto& [number, handle] : open) {
+    if (SamePath(handle.path, path)) handle.path.clear();
   }
   p_.versions.records.erase(path);
   return true;
 }
 
-// The file and its version resource take the new name.
+// The file, its open handles and its version resource take the new name.
 void FakeFileSystem::MoveEntry(const std::string& from, const std::string& to) {
   files[to] = std::move(files[from]);
   files.erase(from);
+  for (auto& [number, handle] : open) {
+    if (SamePath(handle.path, from)) handle.path = to;
+  }
   auto& records = p_.versions.records;
   auto record = records.find(from);
   if (record == records.end()) {
@@ -194,6 +242,7 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
+  if (!MayDeleteOrMove(from) || (Has(to) && !MayDeleteOrMove(to))) return false;
   MoveEntry(from, to);
   return true;
 }
@@ -212,6 +261,7 @@ bool FakeFileSystem::Move(const std::string& from, const std::string& to) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
+  if (!MayDeleteOrMove(from)) return false;
   MoveEntry(from, to);
   return true;
 }

@@ -88,15 +88,32 @@ class FakeFileSystem : public IFileSystem {
 
   bool Has(const std::string& path) const { return files.count(path) != 0; }
 
+  // A handle CreateFileA gave out: the file it is open on (empty once that
+  // file was deleted under it), its access, and what it lets other openers do.
+  struct OpenHandle {
+    std::string path;
+    uint32_t access = 0;
+    uint32_t share = 0;
+  };
+
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::map<std::string, FakeFileData, NoCase> files;
   // In use by a loaded driver: cannot be deleted, moved away or replaced.
   std::set<std::string, NoCase> locked;
   std::optional<uint32_t> writeLimit;    // a write stores at most this many bytes
-  int openFiles = 0;
+  // The handles open now, by number. As on Windows, a file open without
+  // FILE_SHARE_DELETE can be neither deleted, moved nor replaced, and one
+  // open without the sharing another opener needs cannot be opened again.
+  std::map<int, OpenHandle> open;
 
  private:
   void MoveEntry(const std::string& from, const std::string& to);
+  // False, with ERROR_SHARING_VIOLATION, when a handle open on `path` does
+  // not share deletion (which a move or a replacement needs too).
+  bool MayDeleteOrMove(const std::string& path);
+  bool MayOpen(const std::string& path, uint32_t access, uint32_t share) const;
+
+  int nextHandle_ = 1;
 
   friend class FakeFile;
   FakePlatform& p_;

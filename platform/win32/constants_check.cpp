@@ -13,6 +13,7 @@ static_assert(kGenericRead == GENERIC_READ);
 static_assert(kGenericWrite == GENERIC_WRITE);
 static_assert(kFileShareRead == FILE_SHARE_READ);
 static_assert(kFileShareWrite == FILE_SHARE_WRITE);
+static_assert(kFileShareDelete == FILE_SHARE_DELETE);
 static_assert(kCreateAlways == CREATE_ALWAYS);
 static_assert(kOpenExisting == OPEN_EXISTING);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
@@ -34,6 +35,7 @@ static_assert(kServiceErrorNormal == SERVICE_ERROR_NORMAL);
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
 static_assert(kErrorCallNotImplemented == ERROR_CALL_NOT_IMPLEMENTED);
 static_assert(kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);

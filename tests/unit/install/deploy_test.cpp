@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/support/trace_capture.h"
 
@@ -227,6 +229,64 @@ INSTANTIATE_TEST_SUITE_P(
       for (char ch : std::string(info.param.what)) name += std::isalnum(ch) ? ch : '_';
       return name;
     });
+
+// The copy relies on Windows refusing to move, replace or delete a file that
+// is still open without delete sharing: the fake must refuse it too, or a
+// copy that moves its temporary image before closing it would pass here.
+TEST(FakeFiles, AnOpenFileIsMovedReplacedOrDeletedOnlyWithDeleteSharing) {
+  const std::string open = kSys + "\\Drivers\\Kestrune.~nw";
+  const std::string other = kKestruneFile;
+  struct Row {
+    const char* what;
+    std::function<bool(FakePlatform&)> operation;
+  } rows[] = {
+      {"delete", [&](FakePlatform& fp) { return fp.files.Delete(open); }},
+      {"rename", [&](FakePlatform& fp) { return fp.files.Move(open, kSys + "\\x"); }},
+      {"replace another with it",
+       [&](FakePlatform& fp) { return fp.files.MoveReplacing(open, other); }},
+      {"replace it with another",
+       [&](FakePlatform& fp) { return fp.files.MoveReplacing(other, open); }},
+  };
+  for (const Row& r : rows) {
+    for (uint32_t share : {0u, win::kFileShareRead | win::kFileShareWrite, win::kFileShareDelete}) {
+      SCOPED_TRACE(std::string(r.what) + ", share " + std::to_string(share));
+      FakePlatform fp;
+      fp.files.files[other].bytes = {7};
+      auto file = fp.files.Create(open, win::kGenericWrite, share, win::kCreateAlways, 0);
+      ASSERT_TRUE(file);
+      bool shared = share & win::kFileShareDelete;
+      EXPECT_EQ(r.operation(fp), shared);
+      if (!shared) EXPECT_EQ(fp.system.lastError, win::kErrorSharingViolation);
+      file.reset();
+      EXPECT_TRUE(fp.files.open.empty());
+      if (!shared) EXPECT_TRUE(r.operation(fp)) << "closed, the file can go";
+    }
+  }
+}
+
+TEST(FakeFiles, AFileOpenWithoutSharingCannotBeOpenedAgain) {
+  FakePlatform fp;
+  const std::string path = kKestruneFile;
+  auto first = fp.files.Create(path, win::kGenericRead | win::kGenericWrite, 0, win::kCreateAlways, 0);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(fp.files.Create(path, win::kGenericWrite, 0, win::kCreateAlways, 0));
+  EXPECT_EQ(fp.system.lastError, win::kErrorSharingViolation);
+  first.reset();
+  EXPECT_TRUE(fp.files.Create(path, win::kGenericWrite, 0, win::kCreateAlways, 0));
+}
+
+TEST(FakeFiles, WritesFollowAFileMovedWhileOpenWithDeleteSharing) {
+  FakePlatform fp;
+  const std::string from = kKestruneFile, to = kMorvellinFile;
+  auto file = fp.files.Create(from, win::kGenericWrite, win::kFileShareDelete, win::kCreateAlways, 0);
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(fp.files.Move(from, to));
+  uint32_t written = 0;
+  const uint8_t byte = 9;
+  ASSERT_TRUE(file->Write(&byte, 1, written));
+  EXPECT_EQ(fp.files.files[to].bytes, std::vector<uint8_t>{9});
+  EXPECT_FALSE(fp.files.Has(from));
+}
 
 TEST(Copyfile, SecondCreationIsWriteOnlyAfterDeletingTheFile) {
   FakePlatform fp;
