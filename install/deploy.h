@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "install/drivers.h"
 
@@ -28,5 +29,19 @@ bool Copyfile(const DriverImage& image);
 // Writes the running family's images in their fixed order, stopping at the
 // first that fails. True when all were written.
 bool DeployDriverImages();
+
+// Clears the read-only attribute of a file of our own, which would keep it
+// from being deleted or replaced. A file that is not there, or whose
+// attributes cannot be read, is left to the step that follows.
+void MakeWritable(const std::string& path);
+
+// Deletes a file of our own, read-only or not. True when it is gone (also
+// when it was not there); any other failure is traced.
+bool DeleteOwnFile(const std::string& path);
+
+// The files of our own that a copy puts beside the image at `imagePath`:
+// the new image while it is written and, on the 9x family, the old one
+// while the two are swapped. A run that was stopped may leave them behind.
+std::vector<std::string> OwnFilesBeside(const std::string& imagePath);
 
 }  // namespace kst

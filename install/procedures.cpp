@@ -51,8 +51,20 @@ bool TakeOutOfLists(const FilterDriver& driver) {
 }
 
 void DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
+  MakeWritable(path);
   bool deleted = Sys().files.Delete(path);
   Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
+}
+
+// Deletes the files of our own that a stopped copy left beside an image.
+// Each is looked for first, so that an uninstall of nothing deletes nothing.
+void RemoveLeftovers(const std::optional<std::string>& imagePath) {
+  if (!imagePath) return;
+  for (const std::string& leftover : OwnFilesBeside(*imagePath)) {
+    if (Sys().files.Exists(leftover) && DeleteOwnFile(leftover)) {
+      Trace("DeleteFile: " + leftover.substr(leftover.find_last_of('\\') + 1) + " success!");
+    }
+  }
 }
 
 // Removes one filter driver: gone when its file is gone and no class list
@@ -82,6 +94,7 @@ bool RemoveFilterDriverHalf(const FilterDriver& driver) {
           Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
                 driver.image.fileName + " kept!");
         }
+        RemoveLeftovers(SystemPath(driver.image.relativePath));
         return outcome == RemovalOutcome::kGone;
       },
       false);
@@ -91,7 +104,9 @@ RemovalOutcome RemoveVxd() {
   std::optional<std::string> path = SystemPath(kKestruneVxd.relativePath);
   Trace("Delete driver to: " + PathForTrace(path, kKestruneVxd.relativePath));
   if (!path) return RemovalOutcome::kNoPath;
+  MakeWritable(*path);
   Sys().files.Delete(*path);  // its outcome is judged by the file test below
+  RemoveLeftovers(path);
   return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
 }
 

@@ -67,6 +67,11 @@ class IFileSystem {
   virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
   // MoveFileA: renames `from` to `to`, failing when `to` exists.
   virtual bool Move(const std::string& from, const std::string& to) = 0;
+  // GetFileAttributesA: the file's attributes, or kInvalidFileAttributes with
+  // the last error code set when it cannot be found.
+  virtual uint32_t Attributes(const std::string& path) = 0;
+  // SetFileAttributesA: true when the file has these attributes now.
+  virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
 };
 
 // ---- The executable's own resources --------------------------------------

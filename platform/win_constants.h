@@ -21,7 +21,9 @@ constexpr uint32_t kFileShareWrite = 2;
 constexpr uint32_t kFileShareDelete = 4;
 constexpr uint32_t kCreateAlways = 2;
 constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kFileAttributeReadOnly = 1;
 constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
 // Registry.
 constexpr uint32_t kRegMultiSz = 7;

@@ -186,6 +186,11 @@ std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t 
     p_.system.lastError = win::kErrorSharingViolation;
     return nullptr;
   }
+  bool writes = (access & win::kGenericWrite) || disposition == win::kCreateAlways;
+  if (Has(path) && files[path].ReadOnly() && writes) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return nullptr;
+  }
   if (disposition == win::kCreateAlways) files[path].bytes.clear();
   int handle = nextHandle_++;
   open[handle] = OpenHandle{path, access, share};
@@ -200,6 +205,10 @@ bool FakeFileSystem::Delete(const std::string& path) {
   }
   if (!Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
+    return false;
+  }
+  if (files[path].ReadOnly()) {
+    p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
   if (!MayDeleteOrMove(path)) return false;
@@ -238,7 +247,7 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
   }
-  if (locked.count(from) || locked.count(to)) {
+  if (locked.count(from) || locked.count(to) || (Has(to) && files[to].ReadOnly())) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
@@ -263,6 +272,25 @@ bool FakeFileSystem::Move(const std::string& from, const std::string& to) {
   }
   if (!MayDeleteOrMove(from)) return false;
   MoveEntry(from, to);
+  return true;
+}
+
+uint32_t FakeFileSystem::Attributes(const std::string& path) {
+  if (p_.Call("GetFileAttributesA")) return win::kInvalidFileAttributes;
+  if (!Has(path)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return win::kInvalidFileAttributes;
+  }
+  return files[path].attributes;
+}
+
+bool FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
+  if (p_.Call("SetFileAttributesA")) return false;
+  if (!Has(path)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return false;
+  }
+  files[path].attributes = attributes;
   return true;
 }
 

@@ -71,6 +71,8 @@ class FakeSystem : public ISystem {
 
 struct FakeFileData {
   std::vector<uint8_t> bytes;
+  uint32_t attributes = win::kFileAttributeNormal;
+  bool ReadOnly() const { return (attributes & win::kFileAttributeReadOnly) != 0; }
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -84,7 +86,11 @@ class FakeFileSystem : public IFileSystem {
   // On the 9x family (the system's platform id) it fails with
   // ERROR_CALL_NOT_IMPLEMENTED, as its stub does.
   bool MoveReplacing(const std::string& from, const std::string& to) override;
+  // A read-only file, as on Windows, can be renamed (keeping the attribute)
+  // but neither deleted, replaced nor opened for writing.
   bool Move(const std::string& from, const std::string& to) override;
+  uint32_t Attributes(const std::string& path) override;
+  bool SetAttributes(const std::string& path, uint32_t attributes) override;
 
   bool Has(const std::string& path) const { return files.count(path) != 0; }
 

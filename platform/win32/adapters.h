@@ -26,6 +26,8 @@ class FileSystem final : public IFileSystem {
   bool Exists(const std::string& path) override;
   bool MoveReplacing(const std::string& from, const std::string& to) override;
   bool Move(const std::string& from, const std::string& to) override;
+  uint32_t Attributes(const std::string& path) override;
+  bool SetAttributes(const std::string& path, uint32_t attributes) override;
 };
 
 class Resources final : public IResources {

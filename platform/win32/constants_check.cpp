@@ -16,7 +16,9 @@ static_assert(kFileShareWrite == FILE_SHARE_WRITE);
 static_assert(kFileShareDelete == FILE_SHARE_DELETE);
 static_assert(kCreateAlways == CREATE_ALWAYS);
 static_assert(kOpenExisting == OPEN_EXISTING);
+static_assert(kFileAttributeReadOnly == FILE_ATTRIBUTE_READONLY);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
+static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES);
 
 static_assert(kRegMultiSz == REG_MULTI_SZ);
 static_assert(kKeyRead == KEY_READ);

@@ -288,6 +288,26 @@ TEST(FakeFiles, WritesFollowAFileMovedWhileOpenWithDeleteSharing) {
   EXPECT_FALSE(fp.files.Has(from));
 }
 
+// A read-only file, as Windows treats it: renamed with its attribute, never
+// deleted, replaced or written over until the attribute is cleared.
+TEST(FakeFiles, ReadOnlyFileCanOnlyBeRenamed) {
+  const std::string ro = kKestruneFile, other = kMorvellinFile, moved = kSys + "\\moved";
+  FakePlatform fp;
+  fp.files.files[ro].attributes = win::kFileAttributeReadOnly;
+  fp.files.files[other].bytes = {1};
+  EXPECT_FALSE(fp.files.Delete(ro));
+  EXPECT_EQ(fp.system.lastError, win::kErrorAccessDenied);
+  EXPECT_FALSE(fp.files.MoveReplacing(other, ro));
+  EXPECT_FALSE(fp.files.Create(ro, win::kGenericWrite, 0, win::kCreateAlways, 0));
+  EXPECT_EQ(fp.files.Attributes(ro), win::kFileAttributeReadOnly);
+  ASSERT_TRUE(fp.files.Move(ro, moved));
+  EXPECT_EQ(fp.files.Attributes(moved), win::kFileAttributeReadOnly);
+  EXPECT_FALSE(fp.files.Delete(moved));
+  ASSERT_TRUE(fp.files.SetAttributes(moved, win::kFileAttributeNormal));
+  EXPECT_TRUE(fp.files.Delete(moved));
+  EXPECT_EQ(fp.files.Attributes(moved), win::kInvalidFileAttributes);
+}
+
 TEST(Copyfile, SecondCreationIsWriteOnlyAfterDeletingTheFile) {
   FakePlatform fp;
   SeedImages(fp);

@@ -301,6 +301,9 @@ TEST(InstallKestrune, FailedDeploymentEndsBeforeRegistration) {
 
 // ---- Re-installing over an existing image ----------------------------------------------
 
+OlderImages SeedNineX(FakePlatform& fp);
+OlderImages SeedNineXOlder(FakePlatform& fp);
+
 std::vector<uint8_t> OlderImage(size_t size, uint8_t fill) { return std::vector<uint8_t>(size, fill); }
 
 // An NT machine installed by an earlier version: listed, with images that
@@ -420,6 +423,55 @@ TEST(InstallKestrune, NineXReplacementKeepsAWholeVxdOrNone) {
   }
 }
 
+// Our own files may have been made read-only (by a copy from a CD, say).
+// Windows keeps the attribute when it renames a file and refuses to delete or
+// replace it, so each is made writable before it is replaced or deleted; a
+// backup left behind would otherwise take the backup name from every later
+// installation.
+TEST(InstallKestrune, ReadOnlyFilesOfOurOwnAreReplacedAndLeaveNothingBehind) {
+  struct Row {
+    const char* what;
+    bool nt;
+    std::vector<std::string> readOnly;
+  } rows[] = {
+      {"9x, read-only older VxD", false, {kVxdFile}},
+      {"9x, read-only older VxD and a read-only stale backup", false,
+       {kVxdFile, kSysDir + "\\Iosubsys\\Kestrune.~ol"}},
+      {"9x, read-only stale new image", false, {kSysDir + "\\Iosubsys\\Kestrune.~nw"}},
+      {"NT, read-only older images", true, {kKestruneFile, kMorvellinFile}},
+      {"NT, read-only stale new image", true, {kSysDir + "\\Drivers\\Kestrune.~nw"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.nt) {
+      SeedOlderInstalled(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    for (const std::string& file : r.readOnly) {
+      fp.files.files[file].attributes = win::kFileAttributeReadOnly | 0x20;
+    }
+    TraceCapture trace(fp);
+    for (int run = 1; run <= 2; ++run) {
+      SCOPED_TRACE(run);
+      trace.Clear();
+      EXPECT_TRUE(InstallKestrune(false));
+      EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+      Lines lines = trace.Lines();
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                              [](const std::string& l) { return l.rfind("Failed", 0) == 0; }),
+                0);
+    }
+    if (r.nt) {
+      EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+      ExpectInstalled(fp);
+    } else {
+      EXPECT_EQ(fp.files.files[kVxdFile].bytes, fp.resources.images[106]);
+    }
+  }
+}
+
 TEST(InstallKestrune, FailedCopyOnFreshMachineTouchesNoList) {
   FakePlatform fp;
   SeedNtMachine(fp);
@@ -507,6 +559,80 @@ TEST(UnInstallKestrune, LoadedDriverFileMakesResultFalse) {
             lines.end());
   EXPECT_EQ(fp.sleep.sleeps, (std::vector<uint32_t>{2000}));
   ExpectSafeState(fp, "loaded driver");
+}
+
+// A stopped copy can leave its new image (and on the 9x family the old one
+// set aside) beside the image; the uninstall removes them, read-only or not,
+// and traces one it cannot delete.
+TEST(UnInstallKestrune, RemovesFilesOfOurOwnLeftByAStoppedCopy) {
+  const std::string ntNew = kSysDir + "\\Drivers\\Kestrune.~nw";
+  const std::string ntOld = kSysDir + "\\Drivers\\Morvellin.~ol";
+  const std::string vxdNew = kSysDir + "\\Iosubsys\\Kestrune.~nw";
+  const std::string vxdOld = kSysDir + "\\Iosubsys\\Kestrune.~ol";
+  struct Row {
+    const char* what;
+    bool nt;
+    std::vector<std::string> leftovers;
+    std::function<void(FakePlatform&)> arrange;
+    bool result;
+    Lines expectedLines;  // in the trace, in this order
+  } rows[] = {
+      {"NT, both kinds", true, {ntNew, ntOld}, [](FakePlatform&) {}, true,
+       {"DeleteFile: Kestrune.~nw success!", "DeleteFile: Morvellin.~ol success!"}},
+      {"NT, read-only", true, {ntNew}, [&](FakePlatform& fp) {
+         fp.files.files[ntNew].attributes = win::kFileAttributeReadOnly;
+       }, true, {"DeleteFile: Kestrune.~nw success!"}},
+      {"NT, one that cannot be deleted", true, {ntNew},
+       [&](FakePlatform& fp) { fp.files.locked.insert(ntNew); }, true,
+       {"Failed to DeleteFile " + ntNew + "\nError Code: 5 Message 5.\r\n"}},
+      {"9x, both kinds", false, {vxdNew, vxdOld}, [](FakePlatform&) {}, true,
+       {"DeleteFile: Kestrune.~nw success!", "DeleteFile: Kestrune.~ol success!"}},
+      {"9x, read-only old VxD set aside, no VxD", false, {vxdOld}, [&](FakePlatform& fp) {
+         fp.files.files.erase(kVxdFile);
+         fp.files.files[vxdOld].attributes = win::kFileAttributeReadOnly;
+       }, true, {"DeleteFile: Kestrune.~ol success!"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.nt) {
+      SeedInstalled(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    for (const std::string& file : r.leftovers) fp.files.files[file].bytes = {1, 2};
+    r.arrange(fp);
+    TraceCapture trace(fp);
+    EXPECT_EQ(UnInstallKestrune(false), r.result);
+    Lines lines = trace.Lines();
+    Lines found;
+    for (const std::string& l : lines) {
+      if (std::find(r.expectedLines.begin(), r.expectedLines.end(), l) != r.expectedLines.end()) {
+        found.push_back(l);
+      }
+    }
+    EXPECT_EQ(found, r.expectedLines);
+    for (const std::string& file : r.leftovers) {
+      EXPECT_EQ(fp.files.Has(file), fp.files.locked.count(file) == 1) << file;
+    }
+    EXPECT_TRUE(fp.shutdown.exitRequests.empty());
+  }
+}
+
+TEST(UnInstallKestrune, ReadOnlyImagesAreDeleted) {
+  for (bool nt : {true, false}) {
+    SCOPED_TRACE(nt);
+    FakePlatform fp;
+    if (nt) {
+      SeedInstalled(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    for (auto& [path, data] : fp.files.files) data.attributes |= win::kFileAttributeReadOnly;
+    EXPECT_TRUE(UnInstallKestrune(false));
+    EXPECT_TRUE(fp.files.files.empty());
+    EXPECT_TRUE(fp.shutdown.exitRequests.empty()) << "no restart for a VxD that stays";
+  }
 }
 
 // A failure raised inside one half is absorbed; the pause and the other half run.
