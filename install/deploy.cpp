@@ -116,7 +116,7 @@ bool CopyTo(const std::string& path, int resourceId) {
   std::string temp = SiblingPath(path, kNewImageExtension);
   std::unique_ptr<IFile> file = CreateTarget(Sys().files, temp);
   if (!file) {
-    Trace("Copyfile: CreateFile failed!" + path);
+    Trace("Copyfile: CreateFile failed!" + temp);  // the file that could not be created
     return false;
   }
   Trace("Copyfile: CreateFile success!");

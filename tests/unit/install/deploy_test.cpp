@@ -135,7 +135,7 @@ TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
   EXPECT_FALSE(fp.files.Has(kMorvellinFile));
   ExpectBoxes(fp, 1);
   EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
-                                  "Copyfile: CreateFile failed!" + kKestruneFile,
+                                  "Copyfile: CreateFile failed!" + kSys + "\\Drivers\\Kestrune.~nw",
                                   "===== Copyfile ==========="}));
   // No resource is looked up once the file cannot be created.
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindResourceA"), 0);
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Copyfile: CreateFile success!", "Copyfile: " + kKestruneFile}, true},
         CopyCase{"both creations fail",
                  [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5, 0); }, false,
-                 {"Copyfile: CreateFile failed!" + kKestruneFile}, false},
+                 {"Copyfile: CreateFile failed!" + kSys + "\\Drivers\\Kestrune.~nw"}, false},
         CopyCase{"image missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
                  false, {"Copyfile: CreateFile success!", "Copyfile: Failed to FindResource!"},
                  false},

@@ -324,7 +324,7 @@ struct ReplaceFailure {
 TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
   const ReplaceFailure rows[] = {
       {"creation refused", [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5); },
-       "Copyfile: CreateFile failed!" + kKestruneFile},
+       "Copyfile: CreateFile failed!" + kSysDir + "\\Drivers\\Kestrune.~nw"},
       {"short write", [](FakePlatform& fp) { fp.files.writeLimit = 1000; },
        "Copyfile: Failed to write file!2475 / 1000"},
       {"write refused", [](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112); },
