@@ -149,7 +149,7 @@ std::string PathForTrace(const std::optional<std::string>& path, const std::stri
   return path ? *path : Sys().files.SystemDirectory() + relativePath;
 }
 
-bool Copyfile(const std::string& relativePath, int resourceId) {
+bool Copyfile(const std::string& relativePath, int resourceId, Interaction interaction) {
   std::string directory = Sys().files.SystemDirectory();
   std::optional<std::string> path = PathIn(directory, relativePath);
   bool copied = false;
@@ -163,9 +163,7 @@ bool Copyfile(const std::string& relativePath, int resourceId) {
                             : "Copyfile: Failed to build path, too long: " + directory + relativePath);
   }
   Trace("===== Copyfile ===========");
-  if (!copied) {
-    Sys().boxes.Show(kCopyFailedText, kFiltersCaption, win::kMbOk | win::kMbIconError);
-  }
+  if (!copied) ShowFailure(interaction, kCopyFailedText);
   return copied;
 }
 
@@ -192,12 +190,14 @@ std::vector<std::string> OwnFilesBeside(const std::string& imagePath) {
   return {SiblingPath(imagePath, kNewImageExtension), SiblingPath(imagePath, kOldImageExtension)};
 }
 
-bool Copyfile(const DriverImage& image) { return Copyfile(image.relativePath, image.resourceId); }
+bool Copyfile(const DriverImage& image, Interaction interaction) {
+  return Copyfile(image.relativePath, image.resourceId, interaction);
+}
 
-bool DeployDriverImages() {
-  if (!IsWindowsNT()) return Copyfile(kKestruneVxd);
+bool DeployDriverImages(Interaction interaction) {
+  if (!IsWindowsNT()) return Copyfile(kKestruneVxd, interaction);
   for (const FilterDriver* driver : kNtDrivers) {
-    if (!Copyfile(driver->image)) return false;
+    if (!Copyfile(driver->image, interaction)) return false;
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "install/drivers.h"
+#include "install/interaction.h"
 
 namespace kst {
 
@@ -22,13 +23,13 @@ std::string PathForTrace(const std::optional<std::string>& path, const std::stri
 // Writes one embedded image to its path below the system directory. True
 // when the whole image is in place; a file already there is replaced only by
 // the complete new image and otherwise stays as it was. Every failure has
-// been traced and shown in the copy failure box.
-bool Copyfile(const std::string& relativePath, int resourceId);
-bool Copyfile(const DriverImage& image);
+// been traced and told with the copy failure text (ShowFailure).
+bool Copyfile(const std::string& relativePath, int resourceId, Interaction interaction);
+bool Copyfile(const DriverImage& image, Interaction interaction);
 
 // Writes the running family's images in their fixed order, stopping at the
 // first that fails. True when all were written.
-bool DeployDriverImages();
+bool DeployDriverImages(Interaction interaction);
 
 // Clears the read-only attribute of a file of our own, which would keep it
 // from being deleted or replaced. A file that is not there, or whose

@@ -8,6 +8,7 @@
 #include "install/class_filters.h"
 #include "install/deploy.h"
 #include "install/drivers.h"
+#include "install/interaction.h"
 #include "install/reboot.h"
 #include "install/services.h"
 #include "platform/platform.h"
@@ -121,23 +122,23 @@ bool RegisterNT() {
   return all;
 }
 
-InstallOutcome Install() {
+InstallOutcome Install(Interaction interaction) {
   // Under WOW64 the images would land in the redirected directory and a
   // boot-start filter that can never load would be listed.
   if (Sys().system.IsWow64Process()) return InstallOutcome::kRefusedUnderWow64;
   // A failed copy leaves every earlier image whole, so the lists that name
   // them stay as they are.
-  if (!DeployDriverImages()) return InstallOutcome::kCopyFailed;
+  if (!DeployDriverImages(interaction)) return InstallOutcome::kCopyFailed;
   if (IsWindowsNT() && !RegisterNT()) return InstallOutcome::kRegistrationFailed;
   return InstallOutcome::kInstalled;
 }
 
-// The box and line a failed installation ends with; a failed copy has shown
-// its own box already.
-void ReportInstallFailure(InstallOutcome outcome) {
+// The box and line a failed installation ends with; a failed copy has told
+// of itself already.
+void ReportInstallFailure(InstallOutcome outcome, Interaction interaction) {
   switch (outcome) {
     case InstallOutcome::kRefusedUnderWow64:
-      Sys().boxes.Show(kWow64Text, kFiltersCaption, win::kMbOk | win::kMbIconError);
+      ShowFailure(interaction, kWow64Text);
       Trace(kWow64Line);
       break;
     case InstallOutcome::kRegistrationFailed:
@@ -152,9 +153,10 @@ void ReportInstallFailure(InstallOutcome outcome) {
 }  // namespace
 
 bool InstallKestrune(bool interactive) {
-  InstallOutcome outcome = Install();
+  const Interaction interaction = InteractionOf(interactive);
+  InstallOutcome outcome = Install(interaction);
   if (outcome != InstallOutcome::kInstalled) {
-    ReportInstallFailure(outcome);
+    ReportInstallFailure(outcome, interaction);
     return false;
   }
   if (interactive && AskRestart(kInstalledQuestion, kInstalledCaption)) {

@@ -81,7 +81,7 @@ TEST(DeployDriverImages, NtWritesBothImagesByteIdenticalInOrder) {
   FakePlatform fp;
   SeedImages(fp);
   TraceCapture trace(fp);
-  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
   EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
   EXPECT_FALSE(fp.files.Has(kVxd));
@@ -97,7 +97,7 @@ TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
   FakePlatform fp;
   fp.system.platformId = win::kVerPlatformWin32Windows;
   SeedImages(fp);
-  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kVxd].bytes, fp.resources.images[106]);
   EXPECT_EQ(fp.files.files.size(), 1u);
 }
@@ -106,7 +106,7 @@ TEST(DeployDriverImages, ExistingFileIsReplacedWhole) {
   FakePlatform fp;
   SeedImages(fp);
   fp.files.files[kKestruneFile].bytes = Image(40000, 9);
-  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
   EXPECT_EQ(fp.files.files.size(), 2u);
 }
@@ -115,7 +115,7 @@ TEST(DeployDriverImages, NewImageIsFlushedBeforeItReplacesTheOldInOneStep) {
   FakePlatform fp;
   SeedImages(fp);
   fp.files.files[kKestruneFile].bytes = Image(40000, 9);
-  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive));
   std::vector<std::string> steps;
   for (const auto& c : fp.calls) {
     if (c == "CreateFileA" || c == "WriteFile" || c == "FlushFileBuffers" ||
@@ -131,7 +131,7 @@ TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
   SeedImages(fp);
   fp.faults.Fail("CreateFileA", 5, 0);  // nothing can be created
   TraceCapture trace(fp);
-  EXPECT_FALSE(DeployDriverImages());
+  EXPECT_FALSE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_FALSE(fp.files.Has(kMorvellinFile));
   ExpectBoxes(fp, 1);
   EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
@@ -145,7 +145,7 @@ TEST(DeployDriverImages, SecondImageFailingLeavesTheFirstOnDisk) {
   FakePlatform fp;
   SeedImages(fp);
   fp.resources.images.erase(105);
-  EXPECT_FALSE(DeployDriverImages());
+  EXPECT_FALSE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_FALSE(fp.files.Has(kMorvellinFile)) << "never a partial image";
   EXPECT_EQ(fp.files.files.size(), 1u) << "no file of our own is left";
@@ -170,7 +170,7 @@ TEST_P(CopyfileCases, TracesBoxesAndResult) {
   SeedImages(fp);
   c.arrange(fp);
   TraceCapture trace(fp);
-  EXPECT_EQ(Copyfile("\\Drivers\\Kestrune.sys", 104), c.ok);
+  EXPECT_EQ(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive), c.ok);
   Lines expected{"Copy driver to: " + kKestruneFile};
   expected.insert(expected.end(), c.middle.begin(), c.middle.end());
   expected.push_back("===== Copyfile ===========");
@@ -312,7 +312,7 @@ TEST(Copyfile, SecondCreationIsWriteOnlyAfterDeletingTheFile) {
   FakePlatform fp;
   SeedImages(fp);
   fp.faults.Fail("CreateFileA", 32, 1);
-  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive));
   std::vector<std::string> fileCalls;
   for (const auto& c : fp.calls)
     if (c == "CreateFileA" || c == "DeleteFileA") fileCalls.push_back(c);
@@ -331,7 +331,7 @@ TEST(Copyfile, OverlongSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
     SeedImages(fp);
     fp.files.systemDirectory = "C:\\" + std::string(r.pathLength - rel.size() - 3, 'd');
     TraceCapture trace(fp);
-    EXPECT_EQ(Copyfile(rel, 104), r.ok) << r.pathLength;
+    EXPECT_EQ(Copyfile(rel, 104, Interaction::kInteractive), r.ok) << r.pathLength;
     EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "CreateFileA"), r.ok ? 1 : 0);
     ExpectBoxes(fp, r.ok ? 0 : 1);
     EXPECT_EQ(trace.Lines().back(), "===== Copyfile ===========");
@@ -344,7 +344,7 @@ TEST(Copyfile, MissingSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
   SeedImages(fp);
   fp.files.systemDirectory = "";
   TraceCapture trace(fp);
-  EXPECT_FALSE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_FALSE(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive));
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "CreateFileA"), 0);
   ExpectBoxes(fp, 1);
   EXPECT_EQ(trace.Lines(), (Lines{"Copyfile: Failed to get system directory!",

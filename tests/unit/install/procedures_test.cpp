@@ -419,7 +419,8 @@ TEST(InstallKestrune, NineXReplacementKeepsAWholeVxdOrNone) {
       EXPECT_FALSE(fp.files.Has(kVxdFile));
     }
     EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
-    EXPECT_EQ(fp.boxes.shown.size(), r.ok ? 0u : 1u);
+    EXPECT_TRUE(fp.boxes.shown.empty()) << "a quiet run shows no box";
+    EXPECT_EQ(trace.Lines().back() == "Faile to copy driver to system directory!", !r.ok);
   }
 }
 
@@ -512,6 +513,105 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
   ASSERT_EQ(fp.files.files.size(), 1u);
   EXPECT_TRUE(fp.files.Has(kVxdFile));
   for (const char* call : {"RegOpenKeyA", "OpenSCManagerA"}) EXPECT_EQ(CallCount(fp, call), 0u);
+}
+
+// ---- Quiet mode: no box on any failure path ------------------------------------------------
+
+struct BoxedFailure {
+  const char* what;
+  std::function<void(FakePlatform&)> arrange;
+  std::function<bool(bool interactive)> procedure;
+  Lines boxTexts;  // the failure boxes an interactive run shows, in order
+};
+
+// Runs the procedure and returns its result, its trace lines and, for each
+// box shown, the number of trace lines written before it.
+struct BoxedRun {
+  bool result = false;
+  Lines lines;
+  std::vector<size_t> boxedAfter;
+  std::vector<fake::ShownBox> boxes;
+};
+
+BoxedRun RunBoxed(const BoxedFailure& f, bool interactive) {
+  FakePlatform fp;
+  f.arrange(fp);
+  TraceCapture trace(fp);
+  BoxedRun run;
+  fp.boxes.onShow = [&](const fake::ShownBox&) { run.boxedAfter.push_back(trace.Lines().size()); };
+  run.result = f.procedure(interactive);
+  run.lines = trace.Lines();
+  run.boxes = fp.boxes.shown;
+  return run;
+}
+
+// A quiet run (a deployment agent, a service account) shows no box at all:
+// each failure box of an interactive run becomes a trace line of the same
+// text at the same place, and the result does not change.
+TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
+  const std::string copyFailed = "Faile to copy driver to system directory!";
+  auto install = [](bool interactive) { return InstallKestrune(interactive); };
+  auto nt = [](std::function<void(FakePlatform&)> more) {
+    return [more](FakePlatform& fp) {
+      SeedNtMachine(fp);
+      more(fp);
+    };
+  };
+  auto nineX = [](std::function<void(FakePlatform&)> more) {
+    return [more](FakePlatform& fp) {
+      SeedNineXOlder(fp);
+      more(fp);
+    };
+  };
+  const BoxedFailure rows[] = {
+      {"temporary file cannot be created", nt([](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5); }),
+       install, {copyFailed}},
+      {"image resource missing", nt([](FakePlatform& fp) { fp.resources.images.erase(105); }),
+       install, {copyFailed}},
+      {"image resource cannot be locked", nt([](FakePlatform& fp) { fp.faults.Fail("LockResource", 8); }),
+       install, {copyFailed}},
+      {"short write", nt([](FakePlatform& fp) { fp.files.writeLimit = 100; }), install, {copyFailed}},
+      {"write refused", nt([](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112); }), install,
+       {copyFailed}},
+      {"flush refused", nt([](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); }),
+       install, {copyFailed}},
+      {"image held by the loaded filter",
+       nt([](FakePlatform& fp) {
+         fp.files.files[kKestruneFile].bytes = {1};
+         fp.files.locked.insert(kKestruneFile);
+       }),
+       install, {copyFailed}},
+      {"no system directory", nt([](FakePlatform& fp) { fp.files.systemDirectory.clear(); }),
+       install, {copyFailed}},
+      {"system directory too long",
+       nt([](FakePlatform& fp) { fp.files.systemDirectory = "C:\\" + std::string(250, 'd'); }),
+       install, {copyFailed}},
+      {"9x, old VxD in use", nineX([](FakePlatform& fp) { fp.files.locked.insert(kVxdFile); }),
+       install, {copyFailed}},
+      {"refused under WOW64", nt([](FakePlatform& fp) { fp.system.wow64 = true; }), install,
+       {"The Kestrune drivers are for 32-bit Windows only!"}},
+  };
+  for (const BoxedFailure& f : rows) {
+    SCOPED_TRACE(f.what);
+    BoxedRun shown = RunBoxed(f, true);
+    BoxedRun quiet = RunBoxed(f, false);
+    EXPECT_TRUE(quiet.boxes.empty());
+    EXPECT_EQ(quiet.result, shown.result);
+    EXPECT_FALSE(quiet.result);
+    ASSERT_EQ(shown.boxes.size(), f.boxTexts.size());
+    Lines expected = shown.lines;
+    for (size_t i = shown.boxes.size(); i-- > 0;) {
+      EXPECT_EQ(shown.boxes[i].text, f.boxTexts[i]);
+      EXPECT_EQ(shown.boxes[i].caption, "SCSI SRB Command Filters");
+      EXPECT_EQ(shown.boxes[i].flags, 16u);
+      expected.insert(expected.begin() + long(shown.boxedAfter[i]), f.boxTexts[i]);
+    }
+    EXPECT_EQ(quiet.lines, expected);
+    for (const std::string& text : f.boxTexts) {
+      EXPECT_EQ(std::count(shown.lines.begin(), shown.lines.end(), text), 0)
+          << "an interactive run traces what it traced before";
+    }
+  }
 }
 
 // ---- Uninstall failures ----------------------------------------------------------------
