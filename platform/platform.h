@@ -101,12 +101,16 @@ class IRegKey {
   virtual RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
                              uint32_t size) = 0;
   virtual RegStatus DeleteValue(const char* name) = 0;
+  // RegFlushKey: returns once the key's changes are on the disk. Until then a
+  // power cut may lose them, while file operations made after them survive.
+  virtual RegStatus Flush() = 0;
 };
 
 class IRegistry {
  public:
   virtual ~IRegistry() = default;
-  // RegOpenKeyA(HKEY_LOCAL_MACHINE, path). On success `key` owns the key.
+  // RegOpenKeyA(HKEY_LOCAL_MACHINE, path). On success `key` owns the key. A
+  // service's key is "SYSTEM\CurrentControlSet\Services\<name>".
   virtual RegStatus OpenLocalMachineKey(const std::string& path,
                                         std::unique_ptr<IRegKey>& key) = 0;
   // RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ): a key that can be

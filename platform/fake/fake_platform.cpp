@@ -101,6 +101,41 @@ int FakePlatform::OpenHandles() const {
          shutdown.openTokens;
 }
 
+MachineView FakePlatform::Live() const {
+  MachineView view{{}, registry.keys, services.services};
+  for (const auto& [path, file] : files.files) view.files[path] = file.bytes;
+  return view;
+}
+
+std::vector<std::string> FakePlatform::UnflushedKeys() const {
+  std::vector<std::string> keys;
+  for (const auto& [path, disk] : registry.unflushed) keys.push_back(path);
+  for (const auto& [name, disk] : services.unflushed) keys.push_back(FakeServices::KeyPath(name));
+  return keys;
+}
+
+MachineView FakePlatform::AfterPowerCut(const std::set<std::string, NoCase>& written) const {
+  MachineView view = Live();
+  for (const auto& [path, file] : files.files) view.files[path] = file.OnDisk();
+  for (const auto& [path, disk] : registry.unflushed) {
+    if (written.count(path)) continue;
+    view.keys.erase(path);
+    if (disk) view.keys[path] = *disk;
+  }
+  for (const auto& [name, disk] : services.unflushed) {
+    if (written.count(FakeServices::KeyPath(name))) continue;
+    view.services.erase(name);
+    if (disk) view.services[name] = *disk;
+  }
+  return view;
+}
+
+void FakePlatform::SettleOnDisk() {
+  registry.unflushed.clear();
+  services.unflushed.clear();
+  for (auto& [path, file] : files.files) file.unflushed.reset();
+}
+
 // ---- FakeSystem -------------------------------------------------------------
 
 bool FakeSystem::GetVersionEx(uint32_t recordSize, uint32_t& id) {
@@ -137,15 +172,21 @@ class FakeFile : public IFile {
     uint32_t n = fs_.writeLimit ? std::min(size, *fs_.writeLimit) : size;
     const std::string& path = fs_.open.at(handle_).path;
     if (!path.empty()) {
-      auto& bytes = fs_.files[path].bytes;
+      FakeFileData& file = fs_.files[path];
+      if (!file.unflushed) file.unflushed = file.bytes;
       const auto* b = static_cast<const uint8_t*>(data);
-      bytes.insert(bytes.end(), b, b + n);
+      file.bytes.insert(file.bytes.end(), b, b + n);
     }
     written = n;
     return true;
   }
 
-  bool Flush() override { return !p_.Call("FlushFileBuffers"); }
+  bool Flush() override {
+    if (p_.Call("FlushFileBuffers")) return false;
+    const std::string& path = fs_.open.at(handle_).path;
+    if (fs_.Has(path)) fs_.files[path].unflushed.reset();
+    return true;
+  }
 
  private:
   FakeFileSystem& fs_;
@@ -191,7 +232,8 @@ std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t 
     p_.system.lastError = win::kErrorAccessDenied;
     return nullptr;
   }
-  if (disposition == win::kCreateAlways) files[path].bytes.clear();
+  // Truncation, like creation, is on the disk at once.
+  if (disposition == win::kCreateAlways) files[path] = FakeFileData{{}, win::kFileAttributeNormal, {}};
   int handle = nextHandle_++;
   open[handle] = OpenHandle{path, access, share};
   return std::make_unique<FakeFile>(*this, p_, handle);
@@ -348,10 +390,13 @@ uint32_t FakeResources::Size(ResourceRef resource) {
 
 // ---- Registry -------------------------------------------------------------------
 
+// A key of the registry, or a service's key, which stands for the service:
+// it holds no values here, and flushing it makes the service durable.
 class FakeRegKey : public IRegKey {
  public:
   FakeRegKey(FakeRegistry& reg, FakePlatform& p, std::string path, bool readOnly = false)
-      : reg_(reg), p_(p), path_(std::move(path)), readOnly_(readOnly) {
+      : reg_(reg), p_(p), path_(std::move(path)), readOnly_(readOnly),
+        service_(FakeServices::NameOfKey(path_)) {
     ++reg_.openKeys;
   }
   ~FakeRegKey() override {
@@ -362,6 +407,7 @@ class FakeRegKey : public IRegKey {
   RegStatus QueryValue(const char* name, uint32_t* type, uint8_t* data,
                        uint32_t* size) override {
     if (auto f = p_.Call("RegQueryValueExA")) return RegStatus(*f);
+    if (service_) return kRegFileNotFound;
     FakeRegKeyData& key = reg_.keys[path_];
     auto it = key.find(name);
     if (it == key.end()) return kRegFileNotFound;
@@ -384,15 +430,26 @@ class FakeRegKey : public IRegKey {
   RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
     if (auto f = p_.Call("RegSetValueExA")) return RegStatus(*f);
-    if (readOnly_) return RegStatus(win::kErrorAccessDenied);
+    if (readOnly_ || service_) return RegStatus(win::kErrorAccessDenied);
+    reg_.NoteChange(path_);
     reg_.keys[path_][name] = FakeRegValue{type, std::vector<uint8_t>(data, data + size)};
     return 0;
   }
 
   RegStatus DeleteValue(const char* name) override {
     if (auto f = p_.Call("RegDeleteValueA")) return RegStatus(*f);
-    if (readOnly_) return RegStatus(win::kErrorAccessDenied);
-    return reg_.keys[path_].erase(name) ? 0 : kRegFileNotFound;
+    if (readOnly_ || service_) return RegStatus(win::kErrorAccessDenied);
+    if (reg_.keys[path_].count(name) == 0) return kRegFileNotFound;
+    reg_.NoteChange(path_);
+    reg_.keys[path_].erase(name);
+    return 0;
+  }
+
+  RegStatus Flush() override {
+    if (auto f = p_.Call("RegFlushKey")) return RegStatus(*f);
+    reg_.unflushed.erase(path_);
+    if (service_) p_.services.unflushed.erase(*service_);
+    return 0;
   }
 
  private:
@@ -400,12 +457,49 @@ class FakeRegKey : public IRegKey {
   FakePlatform& p_;
   std::string path_;
   bool readOnly_;
+  std::optional<std::string> service_;
 };
+
+void FakeRegistry::NoteChange(const std::string& path) {
+  if (unflushed.count(path)) return;
+  auto key = keys.find(path);
+  unflushed[path] = key == keys.end() ? std::nullopt : std::optional<FakeRegKeyData>(key->second);
+}
+
+namespace {
+
+const std::string kServicesKey = "SYSTEM\\CurrentControlSet\\Services\\";
+
+}  // namespace
+
+std::string FakeServices::KeyPath(const std::string& name) { return kServicesKey + name; }
+
+std::optional<std::string> FakeServices::NameOfKey(const std::string& path) {
+  if (path.size() <= kServicesKey.size() ||
+      !SamePath(path.substr(0, kServicesKey.size()), kServicesKey)) {
+    return std::nullopt;
+  }
+  std::string name = path.substr(kServicesKey.size());
+  if (name.find('\\') != std::string::npos) return std::nullopt;
+  return name;
+}
+
+void FakeServices::NoteChange(const std::string& name) {
+  if (unflushed.count(name)) return;
+  auto service = services.find(name);
+  unflushed[name] =
+      service == services.end() ? std::nullopt : std::optional<FakeServiceEntry>(service->second);
+}
+
+bool FakeRegistry::Exists(const std::string& path) const {
+  std::optional<std::string> service = FakeServices::NameOfKey(path);
+  return service ? p_.services.services.count(*service) != 0 : keys.count(path) != 0;
+}
 
 RegStatus FakeRegistry::OpenLocalMachineKeyToRead(const std::string& path,
                                                   std::unique_ptr<IRegKey>& key) {
   if (auto f = p_.Call("RegOpenKeyExA")) return RegStatus(*f);
-  if (keys.count(path) == 0) return kRegFileNotFound;
+  if (!Exists(path)) return kRegFileNotFound;
   key = std::make_unique<FakeRegKey>(*this, p_, path, true);
   return 0;
 }
@@ -413,7 +507,7 @@ RegStatus FakeRegistry::OpenLocalMachineKeyToRead(const std::string& path,
 RegStatus FakeRegistry::OpenLocalMachineKey(const std::string& path,
                                             std::unique_ptr<IRegKey>& key) {
   if (auto f = p_.Call("RegOpenKeyA")) return RegStatus(*f);
-  if (keys.count(path) == 0) return kRegFileNotFound;
+  if (!Exists(path)) return kRegFileNotFound;
   key = std::make_unique<FakeRegKey>(*this, p_, path);
   return 0;
 }
@@ -435,6 +529,12 @@ void FakeRegistry::SetMultiSz(const std::string& key, const std::string& value,
 
 std::optional<std::vector<std::string>> FakeRegistry::MultiSz(const std::string& key,
                                                               const std::string& value) const {
+  return MultiSzOf(keys, key, value);
+}
+
+std::optional<std::vector<std::string>> MultiSzOf(
+    const std::map<std::string, FakeRegKeyData, NoCase>& keys, const std::string& key,
+    const std::string& value) {
   auto k = keys.find(key);
   if (k == keys.end()) return std::nullopt;
   auto v = k->second.find(value);
@@ -465,6 +565,7 @@ class FakeService : public IService {
   }
   bool Delete() override {
     if (p_.Call("DeleteService")) return false;
+    s_.NoteChange(name_);
     s_.services.erase(name_);
     return true;
   }
@@ -512,6 +613,7 @@ class FakeServiceManager : public IServiceManager {
       p_.system.lastError = 1073;  // ERROR_SERVICE_EXISTS
       return nullptr;
     }
+    s_.NoteChange(config.name);
     s_.services[config.name] = FakeServiceEntry{config};
     return std::make_unique<FakeService>(s_, p_, config.name);
   }

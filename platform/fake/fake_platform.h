@@ -72,7 +72,13 @@ class FakeSystem : public ISystem {
 struct FakeFileData {
   std::vector<uint8_t> bytes;
   uint32_t attributes = win::kFileAttributeNormal;
+  // The bytes the disk holds, while they differ from `bytes`: set by the
+  // first write after a flush, cleared by FlushFileBuffers. Seeded data
+  // counts as on the disk.
+  std::optional<std::vector<uint8_t>> unflushed;
+
   bool ReadOnly() const { return (attributes & win::kFileAttributeReadOnly) != 0; }
+  const std::vector<uint8_t>& OnDisk() const { return unflushed ? *unflushed : bytes; }
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -152,6 +158,16 @@ struct FakeRegValue {
 };
 using FakeRegKeyData = std::map<std::string, FakeRegValue, NoCase>;
 
+// The entries of a REG_MULTI_SZ value of `keys`, read up to the first empty
+// string (or the end of the bytes); nullopt when the key or value is missing.
+std::optional<std::vector<std::string>> MultiSzOf(
+    const std::map<std::string, FakeRegKeyData, NoCase>& keys, const std::string& key,
+    const std::string& value);
+
+// Durability: a change reaches the disk when its key is flushed (RegFlushKey);
+// until then a power cut may lose it. Seeded keys count as on the disk. A
+// service's key (opened by its path) stands for the service itself: flushing
+// it makes the service's creation or deletion durable.
 class FakeRegistry : public IRegistry {
  public:
   explicit FakeRegistry(FakePlatform& p) : p_(p) {}
@@ -169,10 +185,17 @@ class FakeRegistry : public IRegistry {
                                                   const std::string& value) const;
 
   std::map<std::string, FakeRegKeyData, NoCase> keys;
+  // Keys changed since their last flush, each with what the disk holds of it
+  // (nullopt: the key is not on the disk).
+  std::map<std::string, std::optional<FakeRegKeyData>, NoCase> unflushed;
   int openKeys = 0;
 
  private:
   friend class FakeRegKey;
+  // Keeps what the disk holds of `path` before its first change since a flush.
+  void NoteChange(const std::string& path);
+  // A key of `keys`, or the key of an existing service.
+  bool Exists(const std::string& path) const;
   FakePlatform& p_;
 };
 
@@ -180,12 +203,22 @@ struct FakeServiceEntry {
   ServiceConfig config;
 };
 
+// The service control manager keeps its services in the registry: a
+// creation or deletion reaches the disk when the service's key is flushed.
 class FakeServices : public IServices {
  public:
   explicit FakeServices(FakePlatform& p) : p_(p) {}
   std::unique_ptr<IServiceManager> OpenManager(uint32_t access) override;
 
+  // "SYSTEM\CurrentControlSet\Services\<name>".
+  static std::string KeyPath(const std::string& name);
+  // The service whose key `path` is, or nullopt.
+  static std::optional<std::string> NameOfKey(const std::string& path);
+
   std::map<std::string, FakeServiceEntry, NoCase> services;
+  // Services created or deleted since their key's last flush, each with what
+  // the disk holds of it (nullopt: not on the disk).
+  std::map<std::string, std::optional<FakeServiceEntry>, NoCase> unflushed;
   int openHandles = 0;
   // The access asked for by every OpenSCManagerA and OpenServiceA, in order.
   std::vector<uint32_t> managerAccess;
@@ -194,6 +227,7 @@ class FakeServices : public IServices {
  private:
   friend class FakeServiceManager;
   friend class FakeService;
+  void NoteChange(const std::string& name);
   FakePlatform& p_;
 };
 
@@ -340,6 +374,14 @@ class FakeSleep : public ISleep {
 // a catch-all can absorb it.
 struct PowerCut {};
 
+// The files, registry keys and services of a machine as one picture: as it
+// runs, or as its disk would hold them after a power cut.
+struct MachineView {
+  std::map<std::string, std::vector<uint8_t>, NoCase> files;
+  std::map<std::string, FakeRegKeyData, NoCase> keys;
+  std::map<std::string, FakeServiceEntry, NoCase> services;
+};
+
 // The whole fake system, installed as the current platform while it lives.
 class FakePlatform {
  public:
@@ -359,6 +401,19 @@ class FakePlatform {
 
   // Handles still open across all facilities.
   int OpenHandles() const;
+
+  // The machine as it runs.
+  MachineView Live() const;
+  // The registry keys (service keys by their path) changed since their last
+  // flush, in order.
+  std::vector<std::string> UnflushedKeys() const;
+  // What the disk would hold after a power cut now, at worst: every file
+  // creation, rename, replacement and deletion, each file's bytes as of its
+  // last flush, and of the registry only what was flushed, except that the
+  // keys in `written` had all their changes written by the system on its own.
+  MachineView AfterPowerCut(const std::set<std::string, NoCase>& written = {}) const;
+  // Everything reaches the disk, as when the system shuts down in order.
+  void SettleOnDisk();
 
   // Cuts the power after the `calls`-th recorded call from now on: every
   // later call throws PowerCut before it changes anything, so the state is
