@@ -34,7 +34,7 @@ enum class InstallOutcome { kInstalled, kRefusedUnderWow64, kCopyFailed, kRegist
 
 // What came of removing one driver, kept until the uninstall turns it into
 // its trace line and its boolean.
-enum class RemovalOutcome { kGone, kStillListed, kNoPath, kFileRemains };
+enum class RemovalOutcome { kGone, kStillListed, kListsNotFlushed, kNoPath, kFileRemains };
 
 bool AskRestart(const char* question, const char* caption) {
   return Sys().boxes.Show(question, caption, win::kMbYesNo | win::kMbIconQuestion) == win::kIdYes;
@@ -71,7 +71,9 @@ void RemoveLeftovers(const std::optional<std::string>& imagePath) {
 // Removes one filter driver: gone when its file is gone and no class list
 // names it. The lists are cleared first and read back: while any may still
 // name the driver, its service and file stay, because a listed filter
-// without them keeps the devices of its class from starting.
+// without them keeps the devices of its class from starting. They are also
+// flushed before the service and the file go, which reach the disk at once,
+// while a cleared list not yet flushed would come back after a power cut.
 RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
   std::optional<std::string> path = SystemPath(driver.image.relativePath);
   if (driver.tracesPathOnRemoval) Trace(PathForTrace(path, driver.image.relativePath));
@@ -79,6 +81,7 @@ RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
   if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
     return RemovalOutcome::kStillListed;
   }
+  if (!FlushClassLists(driver.lists)) return RemovalOutcome::kListsNotFlushed;
   bool serviceRemoved = DeleteFilterService(driver);
   if (!path) return RemovalOutcome::kNoPath;
   if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
@@ -91,9 +94,11 @@ bool RemoveFilterDriverHalf(const FilterDriver& driver) {
   return NoThrow(
       [&] {
         RemovalOutcome outcome = RemoveFilterDriver(driver);
-        if (outcome == RemovalOutcome::kStillListed) {
-          Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
-                driver.image.fileName + " kept!");
+        if (outcome == RemovalOutcome::kStillListed || outcome == RemovalOutcome::kListsNotFlushed) {
+          Trace(std::string(driver.serviceName) +
+                (outcome == RemovalOutcome::kStillListed ? " still listed in LowerFilters"
+                                                         : " LowerFilters not on the disk") +
+                ", service and " + driver.image.fileName + " kept!");
         }
         RemoveLeftovers(SystemPath(driver.image.relativePath));
         return outcome == RemovalOutcome::kGone;

@@ -78,6 +78,7 @@ size_t CallCount(const FakePlatform& fp, const std::string& call) {
 void SeedInstalled(FakePlatform& fp) {
   SeedNtMachine(fp);
   ASSERT_TRUE(InstallKestrune(false));
+  fp.SettleOnDisk();  // installed long ago
   fp.calls.clear();
   fp.faults = fake::FaultPlan();
   fp.windows.events.clear();
@@ -661,6 +662,76 @@ TEST(UnInstallKestrune, LoadedDriverFileMakesResultFalse) {
   ExpectSafeState(fp, "loaded driver");
 }
 
+// ---- What reaches the disk first ---------------------------------------------------------
+
+// A flush that fails leaves the order unproven: the install lists no driver
+// whose service may not be on the disk, the uninstall keeps the service and
+// file of a driver whose cleared lists may not be.
+TEST(Durability, AFailedFlushKeepsWhatAPowerCutCouldOrphan) {
+  struct Row {
+    const char* what;
+    bool installed;
+    int failingFlush;  // the n-th RegFlushKey fails
+    std::function<bool()> procedure;
+    Lines lines;  // in the trace, in this order
+  } rows[] = {
+      {"install, Kestrune's service key", false, 1, [] { return InstallKestrune(false); },
+       {"Failed to RegFlushKey SYSTEM\\CurrentControlSet\\Services\\Kestrune",
+        "Failed to install Kestrune service!", "InstallMorvellinNT"}},
+      {"uninstall, Kestrune's second class key", true, 2, [] { return UnInstallKestrune(false); },
+       {"Failed to RegFlushKey " + kIdeClass,
+        "Kestrune LowerFilters not on the disk, service and Kestrune.sys kept!",
+        "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.installed) {
+      SeedInstalled(fp);
+    } else {
+      SeedNtMachine(fp);
+    }
+    fp.faults.Fail("RegFlushKey", 1016, r.failingFlush);
+    TraceCapture trace(fp);
+    EXPECT_FALSE(r.procedure());
+    Lines lines = trace.Lines();
+    auto at = std::search(lines.begin(), lines.end(), r.lines.begin(), r.lines.end());
+    EXPECT_NE(at, lines.end()) << ::testing::PrintToString(lines);
+    EXPECT_EQ(fp.services.services.count("Kestrune"), 1u);
+    EXPECT_TRUE(fp.files.Has(kKestruneFile));
+    ExpectSafeState(fp, r.what);
+    ExpectSafeAfterPowerCut(fp, r.what);
+  }
+}
+
+// The order that makes every disk safe, as the calls show it: a service's key
+// is flushed before a list names the driver, a cleared list before the
+// service and the file go.
+TEST(Durability, FlushesComeBeforeWhatTheyProtect) {
+  auto keyOps = [](FakePlatform& fp, const std::function<bool()>& procedure) {
+    size_t first = fp.calls.size();
+    procedure();
+    Lines ops;
+    for (size_t i = first; i < fp.calls.size(); ++i) {
+      const std::string& c = fp.calls[i];
+      if (c == "RegFlushKey" || c == "RegSetValueExA" || c == "RegDeleteValueA" ||
+          c == "DeleteService" || c == "DeleteFileA" || c == "CreateServiceA") {
+        ops.push_back(c);
+      }
+    }
+    return ops;
+  };
+  FakePlatform fp;
+  SeedNtMachine(fp);
+  EXPECT_EQ(keyOps(fp, [] { return InstallKestrune(false); }),
+            (Lines{"CreateServiceA", "RegFlushKey", "RegSetValueExA", "RegSetValueExA",
+                   "CreateServiceA", "RegFlushKey", "RegSetValueExA"}));
+  EXPECT_EQ(keyOps(fp, [] { return UnInstallKestrune(false); }),
+            (Lines{"RegSetValueExA", "RegSetValueExA", "RegFlushKey", "RegFlushKey",
+                   "DeleteService", "DeleteFileA", "RegSetValueExA", "RegFlushKey",
+                   "DeleteService", "DeleteFileA"}));
+}
+
 // A stopped copy can leave its new image (and on the 9x family the old one
 // set aside) beside the image; the uninstall removes them, read-only or not,
 // and traces one it cannot delete.
@@ -808,6 +879,7 @@ void FailEveryCallInTurn(const Seeder& seed, const Procedure& procedure, const O
     bool result = procedure();
     std::string context = "call " + std::to_string(n) + " " + clean[n - 1] + " failing";
     ExpectSafeState(fp, context);
+    ExpectSafeAfterPowerCut(fp, context);
     outcome(fp, result, context);
   }
 }
@@ -877,11 +949,17 @@ std::string MachineState(const FakePlatform& fp) {
 
 using OlderSeeder = std::function<OlderImages(FakePlatform&)>;
 
+struct StopsChecked {
+  int stops = 0;
+  int disks = 0;  // the disks a power cut at each stop could leave
+};
+
 // Runs `procedure` once to count its calls, then again for every n from 0 to
 // that count with the power cut after its n-th call: nothing after that call
 // happens, not even clean-up. The machine must be in a safe state at every
-// stop, and exactly as the cut left it. Returns the number of stops checked.
-int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& procedure) {
+// stop, exactly as the cut left it, and so must every disk the cut could
+// leave.
+StopsChecked StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& procedure) {
   int total = 0;
   {
     FakePlatform fp;
@@ -891,6 +969,7 @@ int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& 
     total = fp.CountedCalls() - before;
   }
   EXPECT_GT(total, 0);
+  int disks = 0;
   for (int n = 0; n <= total; ++n) {
     FakePlatform fp;
     OlderImages older = seed(fp);
@@ -906,9 +985,11 @@ int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& 
       EXPECT_EQ(MachineState(fp), atCut) << context << ": changed after the cut";
     }
     ExpectSafeState(fp, context, older);
+    disks += ExpectSafeAfterPowerCut(fp, context, older);
   }
-  std::cout << "[ stops    ] " << name << ": " << total + 1 << " stop points checked" << std::endl;
-  return total + 1;
+  std::cout << "[ stops    ] " << name << ": " << total + 1 << " stop points, " << disks
+            << " disks after a power cut checked" << std::endl;
+  return {total + 1, disks};
 }
 
 // A 9x machine; the NT class lists are seeded too, to show they stay untouched.
@@ -951,9 +1032,14 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
       {"9x re-install over an older VxD", SeedNineXOlder, install},
       {"9x uninstall", SeedNineXOlder, uninstall},
   };
-  int stops = 0;
-  for (const Scenario& s : scenarios) stops += StopAtEveryCall(s.name, s.seed, s.procedure);
-  std::cout << "[ stops    ] " << stops << " stop points checked in all" << std::endl;
+  StopsChecked all;
+  for (const Scenario& s : scenarios) {
+    StopsChecked checked = StopAtEveryCall(s.name, s.seed, s.procedure);
+    all.stops += checked.stops;
+    all.disks += checked.disks;
+  }
+  std::cout << "[ stops    ] " << all.stops << " stop points, " << all.disks
+            << " disks after a power cut checked in all" << std::endl;
 }
 
 }  // namespace
