@@ -44,6 +44,7 @@ constexpr uint32_t kServiceErrorNormal = 1;
 
 // Error codes the logic tells apart.
 constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorAlreadyExists = 183;
@@ -52,6 +53,8 @@ constexpr uint32_t kErrorNotAllAssigned = 1300;
 constexpr uint32_t kErrorDuplicateServiceName = 1078;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorBadPathname = 161;
+constexpr uint32_t kErrorNotOwner = 288;
 
 // Message boxes.
 constexpr uint32_t kMbOk = 0;

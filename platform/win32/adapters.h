@@ -94,6 +94,12 @@ class Shutdown final : public IShutdown {
   bool ExitWindows(uint32_t flags, uint32_t reason) override;
 };
 
+class Mutexes final : public IMutexes {
+ public:
+  std::unique_ptr<IMutex> Create(const std::string& name, bool adminsOnly) override;
+  std::unique_ptr<IMutex> Open(const std::string& name) override;
+};
+
 class Sleeper final : public ISleep {
  public:
   void Sleep(uint32_t milliseconds) override;

@@ -36,6 +36,7 @@ static_assert(kServiceErrorIgnore == SERVICE_ERROR_IGNORE);
 static_assert(kServiceErrorNormal == SERVICE_ERROR_NORMAL);
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
@@ -44,6 +45,8 @@ static_assert(kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
 static_assert(kErrorDuplicateServiceName == ERROR_DUPLICATE_SERVICE_NAME);
 static_assert(kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
 static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
+static_assert(kErrorBadPathname == ERROR_BAD_PATHNAME);
+static_assert(kErrorNotOwner == ERROR_NOT_OWNER);
 
 static_assert(kMbOk == MB_OK);
 static_assert(kMbYesNo == MB_YESNO);
