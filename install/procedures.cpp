@@ -9,6 +9,7 @@
 #include "install/deploy.h"
 #include "install/drivers.h"
 #include "install/interaction.h"
+#include "install/machine_lock.h"
 #include "install/reboot.h"
 #include "install/services.h"
 #include "platform/platform.h"
@@ -27,6 +28,12 @@ constexpr const char* kWow64Text = "The Kestrune drivers are for 32-bit Windows 
 constexpr const char* kWow64Line =
     "Failed to install Kestrune: the drivers are for 32-bit Windows only!";
 constexpr uint32_t kPauseBetweenDrivers = 2000;
+constexpr const char* kBusyText =
+    "Another installation or removal of the Kestrune drivers is running.\n"
+    "Nothing was changed; try again when it has ended.";
+constexpr const char* kLockFailedText =
+    "Other installations and removals of the Kestrune drivers cannot be held off now.\n"
+    "Nothing was changed.";
 
 // What came of an installation, kept as such until InstallKestrune turns it
 // into its boolean, its last trace line and the restart question.
@@ -155,11 +162,26 @@ void ReportInstallFailure(InstallOutcome outcome, Interaction interaction) {
   }
 }
 
+// A procedure that did not get the machine to itself changes nothing and
+// says why.
+bool RefuseUnlocked(const MachineLock& lock, Interaction interaction) {
+  bool busy = lock.state() == MachineLock::State::kBusy ||
+              lock.state() == MachineLock::State::kHeldElsewhere;
+  ShowFailure(interaction, busy ? kBusyText : kLockFailedText);
+  return false;
+}
+
 }  // namespace
 
+// The lock is given up before the restart question and before any failure
+// box of the procedure's own: the state is final by then, and a person who
+// leaves a box open must not hold off a deployment agent.
 bool InstallKestrune(bool interactive) {
   const Interaction interaction = InteractionOf(interactive);
+  MachineLock lock = MachineLock::Take(kProcedureLockWaitMs);
+  if (!lock.Held()) return RefuseUnlocked(lock, interaction);
   InstallOutcome outcome = Install(interaction);
+  lock.Release();
   if (outcome != InstallOutcome::kInstalled) {
     ReportInstallFailure(outcome, interaction);
     return false;
@@ -172,7 +194,10 @@ bool InstallKestrune(bool interactive) {
 }
 
 bool UnInstallKestrune(bool interactive) {
+  MachineLock lock = MachineLock::Take(kProcedureLockWaitMs);
+  if (!lock.Held()) return RefuseUnlocked(lock, InteractionOf(interactive));
   bool removed = IsWindowsNT() ? UnInstallKestruneNT() : UnInstallKestrune9X();
+  lock.Release();
   if (removed && interactive && AskRestart(kUninstalledQuestion, kUninstalledCaption)) {
     RebootWindows();
   }

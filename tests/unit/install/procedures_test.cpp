@@ -73,6 +73,9 @@ size_t CallCount(const FakePlatform& fp, const std::string& call) {
   return size_t(std::count(fp.calls.begin(), fp.calls.end(), call));
 }
 
+std::string MachineState(const FakePlatform& fp);
+void ExpectTrueMeansRemoved(const FakePlatform& fp, bool result, const std::string& context);
+
 // An NT machine after a complete first installation, with fresh call
 // records and fault plan.
 void SeedInstalled(FakePlatform& fp) {
@@ -516,6 +519,137 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
   for (const char* call : {"RegOpenKeyA", "OpenSCManagerA"}) EXPECT_EQ(CallCount(fp, call), 0u);
 }
 
+// ---- One run at a time ----------------------------------------------------------------------
+
+const std::string kLockName = "Global\\KestruneInstallTools";
+const std::string kBusy =
+    "Another installation or removal of the Kestrune drivers is running.\n"
+    "Nothing was changed; try again when it has ended.";
+const std::string kLockFailed =
+    "Other installations and removals of the Kestrune drivers cannot be held off now.\n"
+    "Nothing was changed.";
+const Lines kWaitLines{"Another Kestrune installation or removal is running, waiting up to 60 s",
+                       "The other Kestrune installation or removal has ended"};
+
+// The calls that change the machine.
+const std::set<std::string> kChangingCalls = {
+    "CreateFileA",   "WriteFile",   "FlushFileBuffers", "MoveFileExA",   "MoveFileA",
+    "DeleteFileA",   "SetFileAttributesA", "RegSetValueExA", "RegDeleteValueA", "RegFlushKey",
+    "CreateServiceA", "DeleteService"};
+
+// A second run waits for the first, up to 60 s; one killed while holding the
+// machine leaves a safe state, so the wait ends there too. A run that does
+// not get the machine changes nothing.
+TEST(OneRunAtATime, ASecondRunWaitsBoundedly) {
+  struct Row {
+    const char* what;
+    bool uninstall;
+    std::function<void(FakePlatform&)> arrange;
+    bool result;
+    uint32_t waitedMs;
+    Lines firstLines;
+  } rows[] = {
+      {"install, the other run ends after 20 s", false,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 20000); }, true, 20000, kWaitLines},
+      {"uninstall, the other run ends after 20 s", true,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 20000); }, true, 20000 + 2000,
+       kWaitLines},
+      {"install, the other run is killed after 3 s", false,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 3000, true); }, true, 3000,
+       kWaitLines},
+      {"install, the other run outlasts the wait", false,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 90000); }, false, 60000,
+       {kWaitLines[0],
+        "Failed to wait for the other Kestrune installation or removal: still running after 60 s!",
+        kBusy}},
+      {"uninstall, the other run outlasts the wait", true,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName); }, false, 60000,
+       {kWaitLines[0],
+        "Failed to wait for the other Kestrune installation or removal: still running after 60 s!",
+        kBusy}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.uninstall) {
+      SeedInstalled(fp);
+    } else {
+      SeedNtMachine(fp);
+    }
+    r.arrange(fp);
+    std::string before = MachineState(fp);
+    TraceCapture trace(fp);
+    EXPECT_EQ(r.uninstall ? UnInstallKestrune(false) : InstallKestrune(false), r.result);
+    EXPECT_EQ(fp.sleep.ticks, r.waitedMs);
+    Lines lines = trace.Lines();
+    ASSERT_GE(lines.size(), r.firstLines.size());
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + long(r.firstLines.size())), r.firstLines);
+    if (!r.result) {
+      EXPECT_EQ(lines.size(), r.firstLines.size());
+      EXPECT_EQ(MachineState(fp), before);
+      for (const std::string& call : fp.calls) EXPECT_EQ(kChangingCalls.count(call), 0u) << call;
+    } else if (r.uninstall) {
+      ExpectTrueMeansRemoved(fp, true, r.what);
+    } else {
+      ExpectInstalled(fp);
+    }
+    EXPECT_FALSE(fp.mutexes.OwnsAny());
+    ExpectSafeState(fp, r.what);
+  }
+}
+
+// Every change is made while the machine is held, from the window's Execute
+// as from the command line (both reach these two procedures), and the
+// machine is given up before the restart question, which a person may leave
+// open for long.
+TEST(OneRunAtATime, EveryChangeIsMadeHoldingTheMachineAndNoQuestionIsAsked) {
+  struct Row {
+    const char* what;
+    bool nt;
+    bool uninstall;
+  } rows[] = {{"NT install", true, false},
+              {"NT uninstall", true, true},
+              {"9x install", false, false},
+              {"9x uninstall", false, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.nt) {
+      r.uninstall ? SeedInstalled(fp) : SeedNtMachine(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    int changes = 0;
+    fp.beforeCall = [&](const std::string& call) {
+      if (!kChangingCalls.count(call)) return;
+      ++changes;
+      EXPECT_TRUE(fp.mutexes.OwnedByThisProcess(kLockName)) << call;
+    };
+    int questions = 0;
+    fp.boxes.onShow = [&](const fake::ShownBox&) {
+      ++questions;
+      EXPECT_FALSE(fp.mutexes.OwnsAny()) << "held during the restart question";
+    };
+    EXPECT_TRUE(r.uninstall ? UnInstallKestrune(true) : InstallKestrune(true));
+    EXPECT_GT(changes, 0);
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(fp.mutexes.OwnsAny());
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+// A failure raised inside a procedure (an exhausted resource) ends it, and
+// the machine is given up all the same: the window stays open after it.
+TEST(OneRunAtATime, AFailureRaisedInsideGivesTheMachineUp) {
+  FakePlatform fp;
+  SeedNtMachine(fp);
+  fp.beforeCall = [](const std::string& call) {
+    if (call == "CreateServiceA") throw std::runtime_error("exhausted");
+  };
+  EXPECT_THROW(InstallKestrune(true), std::runtime_error);
+  EXPECT_FALSE(fp.mutexes.OwnsAny());
+}
+
 // ---- Quiet mode: no box on any failure path ------------------------------------------------
 
 struct BoxedFailure {
@@ -552,6 +686,9 @@ BoxedRun RunBoxed(const BoxedFailure& f, bool interactive) {
 TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
   const std::string copyFailed = "Faile to copy driver to system directory!";
   auto install = [](bool interactive) { return InstallKestrune(interactive); };
+  auto uninstall = [](bool interactive) { return UnInstallKestrune(interactive); };
+  auto holdForever = [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName); };
+  auto noLock = [](FakePlatform& fp) { fp.faults.Fail("CreateMutexA", 1450); };
   auto nt = [](std::function<void(FakePlatform&)> more) {
     return [more](FakePlatform& fp) {
       SeedNtMachine(fp);
@@ -591,6 +728,11 @@ TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
        install, {copyFailed}},
       {"refused under WOW64", nt([](FakePlatform& fp) { fp.system.wow64 = true; }), install,
        {"The Kestrune drivers are for 32-bit Windows only!"}},
+      {"install while another run holds the machine", nt(holdForever), install, {kBusy}},
+      {"uninstall while another run holds the machine", nt(holdForever), uninstall, {kBusy}},
+      {"9x uninstall while another run holds the machine", nineX(holdForever), uninstall, {kBusy}},
+      {"install without the lock", nt(noLock), install, {kLockFailed}},
+      {"uninstall without the lock", nt(noLock), uninstall, {kLockFailed}},
   };
   for (const BoxedFailure& f : rows) {
     SCOPED_TRACE(f.what);
