@@ -1,15 +1,9 @@
 """KstIns.exe on the command line in a Wine machine: image deployment, the
 kernel services, the class filter lists, uninstall, the 9x family, the
 usage box and the restart request."""
-from pathlib import Path
-
-from lib import pe
 from lib.regfile import REG_MULTI_SZ
+from lib.safe_state import ATA, CDROM, SCSI, embedded, find_file
 
-CLASS = 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\'
-ATA = CLASS + '{4D36E97B-E325-11CE-BFC1-08002BE10318}'
-SCSI = CLASS + '{4D36E96A-E325-11CE-BFC1-08002BE10318}'
-CDROM = CLASS + '{4D36E965-E325-11CE-BFC1-08002BE10318}'
 KEY_TEXT = {ATA: 'SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E97B-E325-11CE-BFC1-08002BE10318}',
             SCSI: 'SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96A-E325-11CE-BFC1-08002BE10318}',
             CDROM: 'SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E965-E325-11CE-BFC1-08002BE10318}'}
@@ -42,25 +36,6 @@ def stored_characters(machine, key):
     """How many characters the stored LowerFilters data holds (Wine keeps
     the A-variant's bytes as UTF-16, one character each)."""
     return len(machine.reg_query(key, 'LowerFilters').raw) // 2
-
-
-def find_file(folder, relative):
-    """The file below folder whose path matches relative without regard to
-    case (Wine keeps the case a file was created with), or None."""
-    here = Path(folder)
-    for part in relative.strip('\\').split('\\'):
-        if not here.is_dir():
-            return None
-        match = [p for p in here.iterdir() if p.name.lower() == part.lower()]
-        if not match:
-            return None
-        here = match[0]
-    return here
-
-
-def embedded(build, resource_id):
-    image = (build.folder / 'KstIns.exe').read_bytes()
-    return pe.resource(image, 'DRIVER', resource_id)
 
 
 def copy_lines(path):
