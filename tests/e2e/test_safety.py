@@ -6,6 +6,7 @@ drivers' entries are where they were (lib/safe_state.py)."""
 import time
 
 from lib.safe_state import assert_safe, images_of, installed, read_state, uninstalled
+from test_check import run_check
 from test_install import KESTRUNE_SYS, SEEDED, seed_class_keys
 from test_window import install_with_devices
 
@@ -62,6 +63,45 @@ def test_two_runs_at_once_change_the_machine_one_after_the_other(machine, build)
         assert installed(state, images) or uninstalled(state), (context, state)
     print('  %d of %d rounds had a run wait for the other' % (waits, len(ROUNDS)), flush=True)
     assert waits > 0, 'the runs never met: nothing was tested'
+
+
+LOCK = 'Global\\KestruneInstallTools'
+
+
+def hold_machine(machine, seconds):
+    """Another run holding the machine for `seconds` (KstProbe hold-mutex);
+    returns once it holds it."""
+    holder = machine.spawn(machine.build.kstprobe, 'hold-mutex', LOCK, int(seconds * 1000))
+    deadline = time.monotonic() + 20
+    while 'HELD' not in holder.output():
+        assert holder.running() and time.monotonic() < deadline, holder.output()
+        time.sleep(0.02)
+    return holder
+
+
+def test_a_run_waits_for_the_machine_and_the_check_reads_anyway(machine, build):
+    seed_class_keys(machine)
+    images = images_of(build)
+    trace = machine.start_trace(channels='W')
+    holder = hold_machine(machine, 3)
+    started = time.monotonic()
+    assert machine.run(build.kstins, '/I', '/Q', timeout=90).rc == 0
+    waited = time.monotonic() - started
+    lines = trace.texts('W')
+    assert lines[:3] == ['QuietMode', WAITING, ENDED], lines
+    assert 2 < waited < 30, waited
+    assert holder.wait(10) == 0
+    assert installed(read_state(machine), images)
+
+    # Held past the check's ten seconds: it reads all the same, and says so.
+    holder = hold_machine(machine, 14)
+    started = time.monotonic()
+    checked = run_check(machine)
+    assert 9 < time.monotonic() - started < 14
+    assert ('WARNING another installation or removal is running; this state may be changing'
+            in checked.lines), checked.lines
+    assert checked.code == 3010, checked
+    holder.kill()
 
 
 # When each run is killed, in seconds after its first trace line; the
