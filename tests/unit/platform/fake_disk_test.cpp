@@ -24,6 +24,18 @@ std::unique_ptr<IFile> CreateAlways(FakePlatform& fp, const std::string& path) {
   return fp.files.Create(path, win::kGenericWrite, 0, win::kCreateAlways, 0);
 }
 
+// A class key whose list now names Kestrune, the change not yet flushed.
+std::unique_ptr<IRegKey> ListKestrune(FakePlatform& fp) {
+  fp.registry.keys[kClass];
+  std::unique_ptr<IRegKey> key;
+  const Bytes list = fake::MultiSzBytes({"Kestrune"});
+  if (fp.registry.OpenLocalMachineKey(kClass, key) != 0 ||
+      key->SetValue("LowerFilters", win::kRegMultiSz, list.data(), uint32_t(list.size())) != 0) {
+    return nullptr;
+  }
+  return key;
+}
+
 TEST(FakeDisk, FileDataIsOnTheDiskFromItsFlushOn) {
   FakePlatform fp;
   auto file = CreateAlways(fp, kFile);
@@ -97,11 +109,8 @@ TEST(FakeDisk, ServicesAreOnTheDiskFromTheirKeysFlushOn) {
 
 TEST(FakeDisk, AFailedFlushKeepsNothing) {
   FakePlatform fp;
-  fp.registry.keys[kClass];
-  std::unique_ptr<IRegKey> key;
-  ASSERT_EQ(fp.registry.OpenLocalMachineKey(kClass, key), 0);
-  const Bytes list = fake::MultiSzBytes({"Kestrune"});
-  ASSERT_EQ(key->SetValue("LowerFilters", win::kRegMultiSz, list.data(), uint32_t(list.size())), 0);
+  std::unique_ptr<IRegKey> key = ListKestrune(fp);
+  ASSERT_TRUE(key);
   fp.faults.Fail("RegFlushKey", 1016);
   EXPECT_EQ(key->Flush(), 1016);
   EXPECT_FALSE(fake::MultiSzOf(fp.AfterPowerCut().keys, kClass, "LowerFilters"));
@@ -114,11 +123,8 @@ TEST(FakeDisk, AFailedFlushKeepsNothing) {
 
 TEST(FakeDisk, SettlingPutsEverythingOnTheDisk) {
   FakePlatform fp;
-  fp.registry.keys[kClass];
-  std::unique_ptr<IRegKey> key;
-  ASSERT_EQ(fp.registry.OpenLocalMachineKey(kClass, key), 0);
-  const Bytes list = fake::MultiSzBytes({"Kestrune"});
-  ASSERT_EQ(key->SetValue("LowerFilters", win::kRegMultiSz, list.data(), uint32_t(list.size())), 0);
+  std::unique_ptr<IRegKey> key = ListKestrune(fp);
+  ASSERT_TRUE(key);
   auto file = CreateAlways(fp, kFile);
   Write(*file, {1});
   fp.SettleOnDisk();
