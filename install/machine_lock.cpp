@@ -5,6 +5,7 @@
 #include "diag/error_text.h"
 #include "diag/no_throw.h"
 #include "diag/trace.h"
+#include "install/deploy.h"
 
 namespace kst {
 namespace {
@@ -20,10 +21,15 @@ bool PrefixRefused(ErrorCode code) {
 
 // Creates or opens the lock's mutex, at the machine-wide name or, where the
 // system refuses that, at the plain name; with the administrators-only
-// descriptor, or without one where the system has no security. Null, with
-// the last error code, when it cannot be had.
+// descriptor, or without one where the system has no security. The 9x
+// family has one namespace, no security, and takes no backslash in a name.
+// Null, with the last error code, when it cannot be had.
 std::unique_ptr<IMutex> CreateLockMutex(std::string& name) {
   IMutexes& mutexes = Sys().mutexes;
+  if (!IsWindowsNT()) {
+    name = kMachineLockPlainName;
+    return mutexes.Create(name, false);
+  }
   for (const char* candidate : {kMachineLockName, kMachineLockPlainName}) {
     name = candidate;
     std::unique_ptr<IMutex> mutex = mutexes.Create(name, true);

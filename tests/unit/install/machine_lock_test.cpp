@@ -91,6 +91,15 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  State::kHeld, 0, {},
                  Creations{{kGlobal, true}, {kGlobal, false}, {kPlain, true}, {kPlain, false}}},
+        LockCase{"NineXFamily",
+                 [](FakePlatform& fp) { fp.system.platformId = win::kVerPlatformWin32Windows; },
+                 State::kHeld, 0, {}, Creations{{kPlain, false}}},
+        LockCase{"NineXFamilyHeldByAnother",
+                 [](FakePlatform& fp) {
+                   fp.system.platformId = win::kVerPlatformWin32Windows;
+                   fp.mutexes.HeldByAnother(kPlain, 1000, false, false);
+                 },
+                 State::kHeld, 1000, {kWaiting, kEnded}, Creations{{kPlain, false}}},
         // An unprivileged process (the console check, run by a user).
         LockCase{"UnprivilegedNobodyRunning",
                  [](FakePlatform& fp) { fp.mutexes.privileged = false; }, State::kUnavailable, 0, {},

@@ -522,6 +522,7 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
 // ---- One run at a time ----------------------------------------------------------------------
 
 const std::string kLockName = "Global\\KestruneInstallTools";
+const std::string kPlainLockName = "KestruneInstallTools";  // the 9x family's
 const std::string kBusy =
     "Another installation or removal of the Kestrune drivers is running.\n"
     "Nothing was changed; try again when it has ended.";
@@ -623,7 +624,7 @@ TEST(OneRunAtATime, EveryChangeIsMadeHoldingTheMachineAndNoQuestionIsAsked) {
     fp.beforeCall = [&](const std::string& call) {
       if (!kChangingCalls.count(call)) return;
       ++changes;
-      EXPECT_TRUE(fp.mutexes.OwnedByThisProcess(kLockName)) << call;
+      EXPECT_TRUE(fp.mutexes.OwnedByThisProcess(r.nt ? kLockName : kPlainLockName)) << call;
     };
     int questions = 0;
     fp.boxes.onShow = [&](const fake::ShownBox&) {
@@ -687,7 +688,10 @@ TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
   const std::string copyFailed = "Faile to copy driver to system directory!";
   auto install = [](bool interactive) { return InstallKestrune(interactive); };
   auto uninstall = [](bool interactive) { return UnInstallKestrune(interactive); };
-  auto holdForever = [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName); };
+  auto holdForever = [](FakePlatform& fp) {
+    fp.mutexes.HeldByAnother(fp.system.platformId == win::kVerPlatformWin32Nt ? kLockName
+                                                                             : kPlainLockName);
+  };
   auto noLock = [](FakePlatform& fp) { fp.faults.Fail("CreateMutexA", 1450); };
   auto nt = [](std::function<void(FakePlatform&)> more) {
     return [more](FakePlatform& fp) {
