@@ -173,9 +173,11 @@ bool RefuseUnlocked(const MachineLock& lock, Interaction interaction) {
 
 }  // namespace
 
-// The lock is given up before the restart question and before any failure
-// box of the procedure's own: the state is final by then, and a person who
-// leaves a box open must not hold off a deployment agent.
+// The machine is held from the start through the last change and given up
+// before the restart question and the closing failure box: the state is
+// final by then, and a person who leaves a box open must not hold off a
+// deployment agent. (A failed copy tells of itself where it fails, still
+// holding the machine; a run waiting meanwhile gives up after its bound.)
 bool InstallKestrune(bool interactive) {
   const Interaction interaction = InteractionOf(interactive);
   MachineLock lock = MachineLock::Take(kProcedureLockWaitMs);
