@@ -3,6 +3,7 @@
 #include "device/driver_status.h"
 #include "install/deploy.h"
 #include "install/filter_list.h"
+#include "install/machine_lock.h"
 #include "platform/platform.h"
 
 namespace kst {
@@ -101,7 +102,9 @@ ImageState ImageOf(const ImageStatus& found) {
 
 }  // namespace
 
-MachineInspection InspectMachine() {
+namespace {
+
+MachineInspection ReadMachine() {
   DriverStatus status = QueryDriverStatus();
   MachineInspection inspection;
   InstallationState& state = inspection.state;
@@ -117,6 +120,16 @@ MachineInspection InspectMachine() {
   state.filterAnswers = status.filterRunning;
   // The status window lists devices on the NT family only.
   if (state.nt && ListsDevices(status.devices)) inspection.devices = status.devices.records;
+  return inspection;
+}
+
+}  // namespace
+
+MachineInspection InspectMachine() {
+  MachineLock lock = MachineLock::Take(kCheckLockWaitMs);
+  MachineInspection inspection = ReadMachine();
+  inspection.anotherRunActive = lock.state() == MachineLock::State::kBusy ||
+                                lock.state() == MachineLock::State::kHeldElsewhere;
   return inspection;
 }
 
@@ -162,6 +175,9 @@ std::vector<std::string> ReportLines(const MachineInspection& inspection,
                                             : "CONTROL unasked");
   for (const DeviceRecord& record : inspection.devices) {
     lines.push_back("DEVICE " + DeviceListLine(record));
+  }
+  if (inspection.anotherRunActive) {
+    lines.push_back("WARNING another installation or removal is running; this state may be changing");
   }
   for (const std::string& warning : judgement.warnings) lines.push_back("WARNING " + warning);
   for (const std::string& problem : judgement.problems) lines.push_back("PROBLEM " + problem);

@@ -16,11 +16,16 @@ struct MachineInspection {
   // The control device is asked only when the family's files are current,
   // as the status window asks it.
   bool controlAsked = false;
+  // Another install or uninstall held the machine all the while the check
+  // waited for it (kCheckLockWaitMs), so what was read may be changing.
+  bool anotherRunActive = false;
 };
 
 // Reads the machine: the family's images, on the NT family the services and
 // the three class keys' filter lists, and the filter's control device as the
-// status display asks it. Writes nothing to the registry or the disk.
+// status display asks it. Writes nothing to the registry or the disk. It
+// holds the machine against installs and uninstalls while it reads, and
+// reads anyway when it cannot have it.
 MachineInspection InspectMachine();
 
 // The printed lines, in order:
@@ -31,6 +36,7 @@ MachineInspection InspectMachine();
 //   LOWERFILTERS <key> <n> ours|other <entry>, or LOWERFILTERS <key> nokey|novalue|unreadable|empty
 //   CONTROL answers|silent|unasked
 //   DEVICE <line of the status window's device list>
+//   WARNING another installation or removal is running; this state may be changing
 //   WARNING <text>, PROBLEM <text>
 //   VERDICT <exit code> <text>
 // Control characters of any text read from the machine are shown as \xNN,

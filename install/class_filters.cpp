@@ -106,6 +106,24 @@ bool AnyLowerFilterMayName(const std::string& name, std::span<const ClassList> l
   return false;
 }
 
+RegStatus FlushLocalMachineKey(const std::string& path) {
+  std::unique_ptr<IRegKey> key;
+  RegStatus status = Sys().registry.OpenLocalMachineKey(path, key);
+  if (status != win::kErrorSuccess || !key) return status;
+  return key->Flush();
+}
+
+bool FlushClassLists(std::span<const ClassList> lists) {
+  bool all = true;
+  for (const ClassList& list : lists) {
+    RegStatus status = FlushLocalMachineKey(list.key);
+    if (status == win::kErrorSuccess || status == kRegNotFound) continue;
+    Trace(std::string("Failed to RegFlushKey ") + list.key);
+    all = false;
+  }
+  return all;
+}
+
 bool LowerFilterMayName(const std::string& name, const std::string& classKey) {
   std::unique_ptr<IRegKey> key;
   RegStatus status = Sys().registry.OpenLocalMachineKey(classKey, key);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "install/drivers.h"
+#include "platform/platform.h"
 
 namespace kst {
 
@@ -21,6 +22,15 @@ bool LowerFilterMayName(const std::string& name, const std::string& classKey);
 
 // LowerFilterMayName over several class lists: true when any may name it.
 bool AnyLowerFilterMayName(const std::string& name, std::span<const ClassList> lists);
+
+// Opens the key below HKEY_LOCAL_MACHINE and flushes it (RegFlushKey), so
+// that its changes survive a power cut. The status of the open or the flush.
+RegStatus FlushLocalMachineKey(const std::string& path);
+
+// Flushes the class key of every list; true when each one's changes are on
+// the disk (a key that does not exist has none). A key that cannot be
+// flushed is traced.
+bool FlushClassLists(std::span<const ClassList> lists);
 
 inline constexpr const char* kLowerFiltersValue = "LowerFilters";
 inline constexpr const char* kUpperFiltersValue = "UpperFilters";

@@ -1,6 +1,7 @@
 #include "install/deploy.h"
 
 #include <memory>
+#include <vector>
 
 #include "diag/error_text.h"
 #include "diag/trace.h"
@@ -24,7 +25,7 @@ std::unique_ptr<IFile> CreateTarget(IFileSystem& files, const std::string& path)
   };
   std::unique_ptr<IFile> file = create(win::kGenericRead | win::kGenericWrite);
   if (file) return file;
-  files.Delete(path);
+  DeleteOwnFile(path);
   return create(win::kGenericWrite);
 }
 
@@ -82,14 +83,16 @@ bool FlushImage(IFile& file) {
 bool SwapIn(const std::string& temp, const std::string& path) {
   IFileSystem& files = Sys().files;
   std::string backup = SiblingPath(path, kOldImageExtension);
-  files.Delete(backup);  // left by a run that was stopped between the moves
+  DeleteOwnFile(backup);  // left by a run that was stopped between the moves
   bool hadOld = files.Move(path, backup);
   if (!hadOld && Sys().system.GetLastError() != win::kErrorFileNotFound) return false;
   if (!files.Move(temp, path)) {
     if (hadOld) files.Move(backup, path);
     return false;
   }
-  if (hadOld) files.Delete(backup);
+  // The old image keeps its attributes under the backup name: a read-only
+  // one is made writable here, or it would block every later installation.
+  if (hadOld) DeleteOwnFile(backup);
   return true;
 }
 
@@ -97,6 +100,7 @@ bool SwapIn(const std::string& temp, const std::string& path) {
 // step; the image at `path` stays as it was when that cannot be done (for
 // example while the loaded driver holds it).
 bool PutInPlace(const std::string& temp, const std::string& path) {
+  MakeWritable(path);  // a read-only image cannot be replaced
   bool replaced = Sys().files.MoveReplacing(temp, path) ||
                   (Sys().system.GetLastError() == win::kErrorCallNotImplemented &&
                    SwapIn(temp, path));
@@ -112,14 +116,14 @@ bool CopyTo(const std::string& path, int resourceId) {
   std::string temp = SiblingPath(path, kNewImageExtension);
   std::unique_ptr<IFile> file = CreateTarget(Sys().files, temp);
   if (!file) {
-    Trace("Copyfile: CreateFile failed!" + path);
+    Trace("Copyfile: CreateFile failed!" + temp);  // the file that could not be created
     return false;
   }
   Trace("Copyfile: CreateFile success!");
   bool complete = WriteImage(*file, resourceId) && FlushImage(*file);
   file.reset();  // closed before it is moved or deleted
   if (!complete || !PutInPlace(temp, path)) {
-    Sys().files.Delete(temp);
+    DeleteOwnFile(temp);
     return false;
   }
   Trace("Copyfile: " + path);
@@ -145,7 +149,7 @@ std::string PathForTrace(const std::optional<std::string>& path, const std::stri
   return path ? *path : Sys().files.SystemDirectory() + relativePath;
 }
 
-bool Copyfile(const std::string& relativePath, int resourceId) {
+bool Copyfile(const std::string& relativePath, int resourceId, Interaction interaction) {
   std::string directory = Sys().files.SystemDirectory();
   std::optional<std::string> path = PathIn(directory, relativePath);
   bool copied = false;
@@ -159,18 +163,41 @@ bool Copyfile(const std::string& relativePath, int resourceId) {
                             : "Copyfile: Failed to build path, too long: " + directory + relativePath);
   }
   Trace("===== Copyfile ===========");
-  if (!copied) {
-    Sys().boxes.Show(kCopyFailedText, kFiltersCaption, win::kMbOk | win::kMbIconError);
-  }
+  if (!copied) ShowFailure(interaction, kCopyFailedText);
   return copied;
 }
 
-bool Copyfile(const DriverImage& image) { return Copyfile(image.relativePath, image.resourceId); }
+void MakeWritable(const std::string& path) {
+  IFileSystem& files = Sys().files;
+  uint32_t attributes = files.Attributes(path);
+  if (attributes == win::kInvalidFileAttributes || !(attributes & win::kFileAttributeReadOnly)) {
+    return;
+  }
+  attributes &= ~win::kFileAttributeReadOnly;
+  files.SetAttributes(path, attributes != 0 ? attributes : win::kFileAttributeNormal);
+}
 
-bool DeployDriverImages() {
-  if (!IsWindowsNT()) return Copyfile(kKestruneVxd);
+bool DeleteOwnFile(const std::string& path) {
+  MakeWritable(path);
+  if (Sys().files.Delete(path) || Sys().system.GetLastError() == win::kErrorFileNotFound) {
+    return true;
+  }
+  Trace("Failed to DeleteFile " + path + "\n" + LastErrorText());
+  return false;
+}
+
+std::vector<std::string> OwnFilesBeside(const std::string& imagePath) {
+  return {SiblingPath(imagePath, kNewImageExtension), SiblingPath(imagePath, kOldImageExtension)};
+}
+
+bool Copyfile(const DriverImage& image, Interaction interaction) {
+  return Copyfile(image.relativePath, image.resourceId, interaction);
+}
+
+bool DeployDriverImages(Interaction interaction) {
+  if (!IsWindowsNT()) return Copyfile(kKestruneVxd, interaction);
   for (const FilterDriver* driver : kNtDrivers) {
-    if (!Copyfile(driver->image)) return false;
+    if (!Copyfile(driver->image, interaction)) return false;
   }
   return true;
 }

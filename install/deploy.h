@@ -1,8 +1,10 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "install/drivers.h"
+#include "install/interaction.h"
 
 namespace kst {
 
@@ -21,12 +23,26 @@ std::string PathForTrace(const std::optional<std::string>& path, const std::stri
 // Writes one embedded image to its path below the system directory. True
 // when the whole image is in place; a file already there is replaced only by
 // the complete new image and otherwise stays as it was. Every failure has
-// been traced and shown in the copy failure box.
-bool Copyfile(const std::string& relativePath, int resourceId);
-bool Copyfile(const DriverImage& image);
+// been traced and told with the copy failure text (ShowFailure).
+bool Copyfile(const std::string& relativePath, int resourceId, Interaction interaction);
+bool Copyfile(const DriverImage& image, Interaction interaction);
 
 // Writes the running family's images in their fixed order, stopping at the
 // first that fails. True when all were written.
-bool DeployDriverImages();
+bool DeployDriverImages(Interaction interaction);
+
+// Clears the read-only attribute of a file of our own, which would keep it
+// from being deleted or replaced. A file that is not there, or whose
+// attributes cannot be read, is left to the step that follows.
+void MakeWritable(const std::string& path);
+
+// Deletes a file of our own, read-only or not. True when it is gone (also
+// when it was not there); any other failure is traced.
+bool DeleteOwnFile(const std::string& path);
+
+// The files of our own that a copy puts beside the image at `imagePath`:
+// the new image while it is written and, on the 9x family, the old one
+// while the two are swapped. A run that was stopped may leave them behind.
+std::vector<std::string> OwnFilesBeside(const std::string& imagePath);
 
 }  // namespace kst

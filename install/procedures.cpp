@@ -8,6 +8,8 @@
 #include "install/class_filters.h"
 #include "install/deploy.h"
 #include "install/drivers.h"
+#include "install/interaction.h"
+#include "install/machine_lock.h"
 #include "install/reboot.h"
 #include "install/services.h"
 #include "platform/platform.h"
@@ -26,6 +28,12 @@ constexpr const char* kWow64Text = "The Kestrune drivers are for 32-bit Windows 
 constexpr const char* kWow64Line =
     "Failed to install Kestrune: the drivers are for 32-bit Windows only!";
 constexpr uint32_t kPauseBetweenDrivers = 2000;
+constexpr const char* kBusyText =
+    "Another installation or removal of the Kestrune drivers is running.\n"
+    "Nothing was changed; try again when it has ended.";
+constexpr const char* kLockFailedText =
+    "Other installations and removals of the Kestrune drivers cannot be held off now.\n"
+    "Nothing was changed.";
 
 // What came of an installation, kept as such until InstallKestrune turns it
 // into its boolean, its last trace line and the restart question.
@@ -33,7 +41,7 @@ enum class InstallOutcome { kInstalled, kRefusedUnderWow64, kCopyFailed, kRegist
 
 // What came of removing one driver, kept until the uninstall turns it into
 // its trace line and its boolean.
-enum class RemovalOutcome { kGone, kStillListed, kNoPath, kFileRemains };
+enum class RemovalOutcome { kGone, kStillListed, kListsNotFlushed, kNoPath, kFileRemains };
 
 bool AskRestart(const char* question, const char* caption) {
   return Sys().boxes.Show(question, caption, win::kMbYesNo | win::kMbIconQuestion) == win::kIdYes;
@@ -51,14 +59,28 @@ bool TakeOutOfLists(const FilterDriver& driver) {
 }
 
 void DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
+  MakeWritable(path);
   bool deleted = Sys().files.Delete(path);
   Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
+}
+
+// Deletes the files of our own that a stopped copy left beside an image.
+// Each is looked for first, so that an uninstall of nothing deletes nothing.
+void RemoveLeftovers(const std::optional<std::string>& imagePath) {
+  if (!imagePath) return;
+  for (const std::string& leftover : OwnFilesBeside(*imagePath)) {
+    if (Sys().files.Exists(leftover) && DeleteOwnFile(leftover)) {
+      Trace("DeleteFile: " + leftover.substr(leftover.find_last_of('\\') + 1) + " success!");
+    }
+  }
 }
 
 // Removes one filter driver: gone when its file is gone and no class list
 // names it. The lists are cleared first and read back: while any may still
 // name the driver, its service and file stay, because a listed filter
-// without them keeps the devices of its class from starting.
+// without them keeps the devices of its class from starting. They are also
+// flushed before the service and the file go, which reach the disk at once,
+// while a cleared list not yet flushed would come back after a power cut.
 RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
   std::optional<std::string> path = SystemPath(driver.image.relativePath);
   if (driver.tracesPathOnRemoval) Trace(PathForTrace(path, driver.image.relativePath));
@@ -66,6 +88,7 @@ RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
   if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
     return RemovalOutcome::kStillListed;
   }
+  if (!FlushClassLists(driver.lists)) return RemovalOutcome::kListsNotFlushed;
   bool serviceRemoved = DeleteFilterService(driver);
   if (!path) return RemovalOutcome::kNoPath;
   if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
@@ -78,10 +101,13 @@ bool RemoveFilterDriverHalf(const FilterDriver& driver) {
   return NoThrow(
       [&] {
         RemovalOutcome outcome = RemoveFilterDriver(driver);
-        if (outcome == RemovalOutcome::kStillListed) {
-          Trace(std::string(driver.serviceName) + " still listed in LowerFilters, service and " +
-                driver.image.fileName + " kept!");
+        if (outcome == RemovalOutcome::kStillListed || outcome == RemovalOutcome::kListsNotFlushed) {
+          Trace(std::string(driver.serviceName) +
+                (outcome == RemovalOutcome::kStillListed ? " still listed in LowerFilters"
+                                                         : " LowerFilters not on the disk") +
+                ", service and " + driver.image.fileName + " kept!");
         }
+        RemoveLeftovers(SystemPath(driver.image.relativePath));
         return outcome == RemovalOutcome::kGone;
       },
       false);
@@ -91,7 +117,9 @@ RemovalOutcome RemoveVxd() {
   std::optional<std::string> path = SystemPath(kKestruneVxd.relativePath);
   Trace("Delete driver to: " + PathForTrace(path, kKestruneVxd.relativePath));
   if (!path) return RemovalOutcome::kNoPath;
+  MakeWritable(*path);
   Sys().files.Delete(*path);  // its outcome is judged by the file test below
+  RemoveLeftovers(path);
   return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
 }
 
@@ -106,23 +134,23 @@ bool RegisterNT() {
   return all;
 }
 
-InstallOutcome Install() {
+InstallOutcome Install(Interaction interaction) {
   // Under WOW64 the images would land in the redirected directory and a
   // boot-start filter that can never load would be listed.
   if (Sys().system.IsWow64Process()) return InstallOutcome::kRefusedUnderWow64;
   // A failed copy leaves every earlier image whole, so the lists that name
   // them stay as they are.
-  if (!DeployDriverImages()) return InstallOutcome::kCopyFailed;
+  if (!DeployDriverImages(interaction)) return InstallOutcome::kCopyFailed;
   if (IsWindowsNT() && !RegisterNT()) return InstallOutcome::kRegistrationFailed;
   return InstallOutcome::kInstalled;
 }
 
-// The box and line a failed installation ends with; a failed copy has shown
-// its own box already.
-void ReportInstallFailure(InstallOutcome outcome) {
+// The box and line a failed installation ends with; a failed copy has told
+// of itself already.
+void ReportInstallFailure(InstallOutcome outcome, Interaction interaction) {
   switch (outcome) {
     case InstallOutcome::kRefusedUnderWow64:
-      Sys().boxes.Show(kWow64Text, kFiltersCaption, win::kMbOk | win::kMbIconError);
+      ShowFailure(interaction, kWow64Text);
       Trace(kWow64Line);
       break;
     case InstallOutcome::kRegistrationFailed:
@@ -134,12 +162,30 @@ void ReportInstallFailure(InstallOutcome outcome) {
   }
 }
 
+// A procedure that did not get the machine to itself changes nothing and
+// says why.
+bool RefuseUnlocked(const MachineLock& lock, Interaction interaction) {
+  bool busy = lock.state() == MachineLock::State::kBusy ||
+              lock.state() == MachineLock::State::kHeldElsewhere;
+  ShowFailure(interaction, busy ? kBusyText : kLockFailedText);
+  return false;
+}
+
 }  // namespace
 
+// The machine is held from the start through the last change and given up
+// before the restart question and the closing failure box: the state is
+// final by then, and a person who leaves a box open must not hold off a
+// deployment agent. (A failed copy tells of itself where it fails, still
+// holding the machine; a run waiting meanwhile gives up after its bound.)
 bool InstallKestrune(bool interactive) {
-  InstallOutcome outcome = Install();
+  const Interaction interaction = InteractionOf(interactive);
+  MachineLock lock = MachineLock::Take(kProcedureLockWaitMs);
+  if (!lock.Held()) return RefuseUnlocked(lock, interaction);
+  InstallOutcome outcome = Install(interaction);
+  lock.Release();
   if (outcome != InstallOutcome::kInstalled) {
-    ReportInstallFailure(outcome);
+    ReportInstallFailure(outcome, interaction);
     return false;
   }
   if (interactive && AskRestart(kInstalledQuestion, kInstalledCaption)) {
@@ -150,7 +196,10 @@ bool InstallKestrune(bool interactive) {
 }
 
 bool UnInstallKestrune(bool interactive) {
+  MachineLock lock = MachineLock::Take(kProcedureLockWaitMs);
+  if (!lock.Held()) return RefuseUnlocked(lock, InteractionOf(interactive));
   bool removed = IsWindowsNT() ? UnInstallKestruneNT() : UnInstallKestrune9X();
+  lock.Release();
   if (removed && interactive && AskRestart(kUninstalledQuestion, kUninstalledCaption)) {
     RebootWindows();
   }

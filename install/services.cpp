@@ -12,6 +12,10 @@
 
 namespace kst {
 
+std::string ServiceKeyPath(const FilterDriver& driver) {
+  return std::string("SYSTEM\\CurrentControlSet\\Services\\") + driver.serviceName;
+}
+
 ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& path) {
   ServiceConfig config;
   config.name = driver.serviceName;
@@ -61,15 +65,29 @@ bool EnsureService(const FilterDriver& driver, const std::string& path) {
 
 // The failure mark's end of a step: the freshly written driver file goes,
 // unless a class list (of an earlier installation) still names the driver.
+// The lists are flushed first: a removal an earlier run made but did not
+// flush could otherwise come back after a power cut, naming a deleted file.
 bool Abandon(const FilterDriver& driver, const std::optional<std::string>& path) {
   if (path) {
     if (AnyLowerFilterMayName(driver.serviceName, driver.lists)) {
       Trace(std::string(driver.serviceName) + " still listed in LowerFilters, " +
             driver.image.fileName + " kept!");
-    } else {
+    } else if (FlushClassLists(driver.lists)) {
       Sys().files.Delete(*path);
     }
   }
+  Trace(driver.texts.installFailed);
+  return false;
+}
+
+// Puts the service on the disk before any list names it: after a power cut
+// a list entry that reached the disk without its service would keep the
+// devices of the class from starting. A service whose creation was refused
+// as a tolerated duplicate has no key of its own to flush.
+bool FlushService(const FilterDriver& driver) {
+  RegStatus status = FlushLocalMachineKey(ServiceKeyPath(driver));
+  if (status == win::kErrorSuccess || status == RegStatus(win::kErrorFileNotFound)) return true;
+  Trace("Failed to RegFlushKey " + ServiceKeyPath(driver));
   Trace(driver.texts.installFailed);
   return false;
 }
@@ -90,7 +108,7 @@ bool RegisterLists(const FilterDriver& driver) {
 bool RegisterFilterDriver(const FilterDriver& driver) {
   std::optional<std::string> path = SystemPath(driver.image.relativePath);
   if (!path || !EnsureService(driver, *path)) return Abandon(driver, path);
-  return RegisterLists(driver);
+  return FlushService(driver) && RegisterLists(driver);
 }
 
 bool InstallKestruneNT() { return RegisterFilterDriver(kKestrune); }

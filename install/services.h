@@ -6,6 +6,10 @@
 
 namespace kst {
 
+// The service's key, where the service control manager keeps it:
+// "SYSTEM\CurrentControlSet\Services\<name>" below HKEY_LOCAL_MACHINE.
+std::string ServiceKeyPath(const FilterDriver& driver);
+
 // The service as registration creates it, its driver file at `path`.
 ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& path);
 

@@ -67,6 +67,11 @@ class IFileSystem {
   virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
   // MoveFileA: renames `from` to `to`, failing when `to` exists.
   virtual bool Move(const std::string& from, const std::string& to) = 0;
+  // GetFileAttributesA: the file's attributes, or kInvalidFileAttributes with
+  // the last error code set when it cannot be found.
+  virtual uint32_t Attributes(const std::string& path) = 0;
+  // SetFileAttributesA: true when the file has these attributes now.
+  virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
 };
 
 // ---- The executable's own resources --------------------------------------
@@ -96,12 +101,16 @@ class IRegKey {
   virtual RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
                              uint32_t size) = 0;
   virtual RegStatus DeleteValue(const char* name) = 0;
+  // RegFlushKey: returns once the key's changes are on the disk. Until then a
+  // power cut may lose them, while file operations made after them survive.
+  virtual RegStatus Flush() = 0;
 };
 
 class IRegistry {
  public:
   virtual ~IRegistry() = default;
-  // RegOpenKeyA(HKEY_LOCAL_MACHINE, path). On success `key` owns the key.
+  // RegOpenKeyA(HKEY_LOCAL_MACHINE, path). On success `key` owns the key. A
+  // service's key is "SYSTEM\CurrentControlSet\Services\<name>".
   virtual RegStatus OpenLocalMachineKey(const std::string& path,
                                         std::unique_ptr<IRegKey>& key) = 0;
   // RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ): a key that can be
@@ -247,6 +256,39 @@ class ISleep {
   virtual uint32_t TickCount() = 0;
 };
 
+// ---- Named mutexes ----------------------------------------------------------
+// What a wait on a mutex came to. Abandoned: this thread owns it now, from
+// an owner that ended without releasing it.
+enum class WaitResult { kAcquired, kAbandoned, kTimedOut, kFailed };
+
+class IMutex {
+ public:
+  // Closes the handle (CloseHandle). Closing does not release a mutex this
+  // thread owns: it stays owned until the thread ends, then is abandoned.
+  virtual ~IMutex() = default;
+  // WaitForSingleObject(mutex, timeoutMs); kFailed with the last error code set.
+  virtual WaitResult Wait(uint32_t timeoutMs) = 0;
+  // ReleaseMutex: true when this thread owned it and has given it up.
+  virtual bool Release() = 0;
+};
+
+class IMutexes {
+ public:
+  virtual ~IMutexes() = default;
+  // CreateMutexA(attributes, FALSE, name): creates the mutex, or opens the
+  // existing one asking MUTEX_ALL_ACCESS. With `adminsOnly`, a new mutex gets
+  // a security descriptor whose DACL grants access to SYSTEM and the
+  // Administrators group only (InitializeSecurityDescriptor,
+  // AllocateAndInitializeSid, InitializeAcl, AddAccessAllowedAce,
+  // SetSecurityDescriptorDacl; the 9x family answers those with
+  // ERROR_CALL_NOT_IMPLEMENTED). Null on failure, the reason in the last
+  // error code.
+  virtual std::unique_ptr<IMutex> Create(const std::string& name, bool adminsOnly) = 0;
+  // OpenMutexA(SYNCHRONIZE, FALSE, name): null when there is no such mutex
+  // (ERROR_FILE_NOT_FOUND) or it may not be opened (ERROR_ACCESS_DENIED).
+  virtual std::unique_ptr<IMutex> Open(const std::string& name) = 0;
+};
+
 // The facilities of one running system. The program installs the Win32 set
 // at start; unit tests install a fake set for the span of a test.
 struct Platform {
@@ -261,6 +303,7 @@ struct Platform {
   IMessageBoxes& boxes;
   IShutdown& shutdown;
   ISleep& sleep;
+  IMutexes& mutexes;
 };
 
 // The installed platform. Calling it with none installed is a programming error.

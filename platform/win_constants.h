@@ -18,9 +18,12 @@ constexpr uint32_t kGenericRead = 0x80000000u;
 constexpr uint32_t kGenericWrite = 0x40000000u;
 constexpr uint32_t kFileShareRead = 1;
 constexpr uint32_t kFileShareWrite = 2;
+constexpr uint32_t kFileShareDelete = 4;
 constexpr uint32_t kCreateAlways = 2;
 constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kFileAttributeReadOnly = 1;
 constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
 // Registry.
 constexpr uint32_t kRegMultiSz = 7;
@@ -41,13 +44,17 @@ constexpr uint32_t kServiceErrorNormal = 1;
 
 // Error codes the logic tells apart.
 constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorCallNotImplemented = 120;
 constexpr uint32_t kErrorNotAllAssigned = 1300;
 constexpr uint32_t kErrorDuplicateServiceName = 1078;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorBadPathname = 161;
+constexpr uint32_t kErrorNotOwner = 288;
 
 // Message boxes.
 constexpr uint32_t kMbOk = 0;

@@ -14,6 +14,9 @@
  *                                        press a button of a message box
  *   sleep <ms>                           do nothing for that long (keeps a
  *                                        Wine session from winding down)
+ *   hold-mutex <name> <ms>               own the named mutex (waiting for it
+ *                                        first if need be), print HELD, keep
+ *                                        it that long, then release it
  *
  * Window choice: a top-level window whose title equals <caption> exactly.
  * Message boxes (class "#32770") are skipped unless --class names a class,
@@ -28,6 +31,7 @@
  *   WINDOW <class> <visible> <title>            list
  *   # <column names>, then one line per window  dump
  *   TEXT <text> / BUTTONS <names> / PRESSED <name>   answer
+ *   HELD                                        hold-mutex, once it owns it
  *   NOTFOUND, TIMEOUT, HIDDEN, DISABLED, NOBUTTON     failures
  * Exit code 0 on success, 1 when something was not found or a wait timed
  * out, 2 on bad arguments.
@@ -463,6 +467,24 @@ static DWORD parse_ms(const char *text)
     return (DWORD)strtoul(text, NULL, 10);
 }
 
+/* Stands for another run that holds a named mutex for a while. */
+static int verb_hold_mutex(const char *name, DWORD ms)
+{
+    HANDLE mutex = CreateMutexA(NULL, FALSE, name);
+    DWORD got;
+    if (!mutex)
+        return puts("NOTFOUND"), 1;
+    got = WaitForSingleObject(mutex, INFINITE);
+    if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED)
+        return puts("TIMEOUT"), 1;
+    puts("HELD");
+    fflush(stdout);
+    Sleep(ms);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return 0;
+}
+
 static int dispatch(int argc, char **argv)
 {
     const char *verb = argv[0];
@@ -482,6 +504,8 @@ static int dispatch(int argc, char **argv)
         return verb_foreground();
     if (!strcmp(verb, "sleep") && argc == 2)
         return Sleep(parse_ms(argv[1])), 0;
+    if (!strcmp(verb, "hold-mutex") && argc == 3)
+        return verb_hold_mutex(argv[1], parse_ms(argv[2]));
     if (!strcmp(verb, "answer") && argc == 5)
         return verb_answer(argv[1], argv[2], argv[3], parse_ms(argv[4]));
     return 2;
@@ -499,7 +523,8 @@ int main(int argc, char **argv)
     if (rc == 2)
         fputs("usage: KstProbe.exe [--class NAME] list | wait-window CAPTION MS |"
               " wait-gone CAPTION MS | dump CAPTION | click CAPTION BUTTON |"
-              " close CAPTION | foreground | answer CAPTION TEXT yes|no|ok|cancel MS | sleep MS\n", stderr);
+              " close CAPTION | foreground | answer CAPTION TEXT yes|no|ok|cancel MS | sleep MS |"
+              " hold-mutex NAME MS\n", stderr);
     fflush(stdout);
     return rc;
 }

@@ -103,6 +103,14 @@ static void emit_debug_text(void)
     write_line(prefix, text, bounded_length(text, DBWIN_SIZE - sizeof(DWORD)));
 }
 
+/* A writer that takes DBWIN_BUFFER_READY and dies before it sets
+ * DBWIN_DATA_READY (a process killed inside OutputDebugString) would leave
+ * the buffer taken for good, and every later writer would wait for it until
+ * its own timeout, line after line. So the reader offers the buffer again
+ * whenever no text has come for a while: writers take turns under the
+ * system's DBWinMutex, so a second offer never lets two write at once. */
+#define REOFFER_MILLISECONDS 250
+
 static DWORD WINAPI reader_thread(LPVOID unused)
 {
     HANDLE waits[2];
@@ -111,7 +119,11 @@ static DWORD WINAPI reader_thread(LPVOID unused)
     waits[1] = g_data_ready;
     SetEvent(g_buffer_ready);
     for (;;) {
-        DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        DWORD r = WaitForMultipleObjects(2, waits, FALSE, REOFFER_MILLISECONDS);
+        if (r == WAIT_TIMEOUT) {
+            SetEvent(g_buffer_ready);
+            continue;
+        }
         if (r != WAIT_OBJECT_0 + 1)
             return 0;
         emit_debug_text();

@@ -30,6 +30,13 @@ bool NoCase::operator()(const std::string& a, const std::string& b) const {
                                       });
 }
 
+namespace {
+
+// Windows compares paths without regard to case.
+bool SamePath(const std::string& a, const std::string& b) { return !NoCase()(a, b) && !NoCase()(b, a); }
+
+}  // namespace
+
 // ---- FaultPlan ------------------------------------------------------------
 
 void FaultPlan::Fail(const std::string& call, uint32_t error, int occurrence) {
@@ -90,8 +97,43 @@ std::optional<uint32_t> FakePlatform::Call(const std::string& name) {
 }
 
 int FakePlatform::OpenHandles() const {
-  return files.openFiles + registry.openKeys + services.openHandles + devices.openHandles +
-         shutdown.openTokens;
+  return int(files.open.size()) + registry.openKeys + services.openHandles + devices.openHandles +
+         shutdown.openTokens + mutexes.openHandles;
+}
+
+MachineView FakePlatform::Live() const {
+  MachineView view{{}, registry.keys, services.services};
+  for (const auto& [path, file] : files.files) view.files[path] = file.bytes;
+  return view;
+}
+
+std::vector<std::string> FakePlatform::UnflushedKeys() const {
+  std::vector<std::string> keys;
+  for (const auto& [path, disk] : registry.unflushed) keys.push_back(path);
+  for (const auto& [name, disk] : services.unflushed) keys.push_back(FakeServices::KeyPath(name));
+  return keys;
+}
+
+MachineView FakePlatform::AfterPowerCut(const std::set<std::string, NoCase>& written) const {
+  MachineView view = Live();
+  for (const auto& [path, file] : files.files) view.files[path] = file.OnDisk();
+  for (const auto& [path, disk] : registry.unflushed) {
+    if (written.count(path)) continue;
+    view.keys.erase(path);
+    if (disk) view.keys[path] = *disk;
+  }
+  for (const auto& [name, disk] : services.unflushed) {
+    if (written.count(FakeServices::KeyPath(name))) continue;
+    view.services.erase(name);
+    if (disk) view.services[name] = *disk;
+  }
+  return view;
+}
+
+void FakePlatform::SettleOnDisk() {
+  registry.unflushed.clear();
+  services.unflushed.clear();
+  for (auto& [path, file] : files.files) file.unflushed.reset();
 }
 
 // ---- FakeSystem -------------------------------------------------------------
@@ -116,40 +158,85 @@ std::string FakeSystem::FormatSystemMessage(ErrorCode code) {
 
 class FakeFile : public IFile {
  public:
-  FakeFile(FakeFileSystem& fs, FakePlatform& p, std::string path)
-      : fs_(fs), p_(p), path_(std::move(path)) {
-    ++fs_.openFiles;
+  FakeFile(FakeFileSystem& fs, FakePlatform& p, int handle) : fs_(fs), p_(p), handle_(handle) {}
+  ~FakeFile() override {
+    p_.RecordClose("CloseHandle");
+    fs_.open.erase(handle_);
   }
-  ~FakeFile() override { --fs_.openFiles; }
 
+  // Writes reach the file the handle is open on, wherever it has moved; a
+  // file deleted under the handle takes nothing more.
   bool Write(const void* data, uint32_t size, uint32_t& written) override {
     written = 0;
     if (p_.Call("WriteFile")) return false;
     uint32_t n = fs_.writeLimit ? std::min(size, *fs_.writeLimit) : size;
-    auto& bytes = fs_.files[path_].bytes;
-    const auto* b = static_cast<const uint8_t*>(data);
-    bytes.insert(bytes.end(), b, b + n);
+    const std::string& path = fs_.open.at(handle_).path;
+    if (!path.empty()) {
+      FakeFileData& file = fs_.files[path];
+      if (!file.unflushed) file.unflushed = file.bytes;
+      const auto* b = static_cast<const uint8_t*>(data);
+      file.bytes.insert(file.bytes.end(), b, b + n);
+    }
     written = n;
     return true;
   }
 
-  bool Flush() override { return !p_.Call("FlushFileBuffers"); }
+  bool Flush() override {
+    if (p_.Call("FlushFileBuffers")) return false;
+    const std::string& path = fs_.open.at(handle_).path;
+    if (fs_.Has(path)) fs_.files[path].unflushed.reset();
+    return true;
+  }
 
  private:
   FakeFileSystem& fs_;
   FakePlatform& p_;
-  std::string path_;
+  int handle_;
 };
 
-std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t, uint32_t,
-                                              uint32_t disposition, uint32_t) {
+bool FakeFileSystem::MayOpen(const std::string& path, uint32_t access, uint32_t share) const {
+  auto covers = [](uint32_t access, uint32_t share) {
+    return (!(access & win::kGenericRead) || (share & win::kFileShareRead)) &&
+           (!(access & win::kGenericWrite) || (share & win::kFileShareWrite));
+  };
+  for (const auto& [number, handle] : open) {
+    if (handle.path.empty() || !SamePath(handle.path, path)) continue;
+    if (!covers(access, handle.share) || !covers(handle.access, share)) return false;
+  }
+  return true;
+}
+
+bool FakeFileSystem::MayDeleteOrMove(const std::string& path) {
+  for (const auto& [number, handle] : open) {
+    if (SamePath(handle.path, path) && !(handle.share & win::kFileShareDelete)) {
+      p_.system.lastError = win::kErrorSharingViolation;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t access,
+                                              uint32_t share, uint32_t disposition, uint32_t) {
   if (p_.Call("CreateFileA")) return nullptr;
   if (disposition == win::kOpenExisting && !Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return nullptr;
   }
-  if (disposition == win::kCreateAlways) files[path].bytes.clear();
-  return std::make_unique<FakeFile>(*this, p_, path);
+  if (!MayOpen(path, access, share)) {
+    p_.system.lastError = win::kErrorSharingViolation;
+    return nullptr;
+  }
+  bool writes = (access & win::kGenericWrite) || disposition == win::kCreateAlways;
+  if (Has(path) && files[path].ReadOnly() && writes) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return nullptr;
+  }
+  // Truncation, like creation, is on the disk at once.
+  if (disposition == win::kCreateAlways) files[path] = FakeFileData{{}, win::kFileAttributeNormal, {}};
+  int handle = nextHandle_++;
+  open[handle] = OpenHandle{path, access, share};
+  return std::make_unique<FakeFile>(*this, p_, handle);
 }
 
 bool FakeFileSystem::Delete(const std::string& path) {
@@ -158,18 +245,30 @@ bool FakeFileSystem::Delete(const std::string& path) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
-  if (files.erase(path) == 0) {
+  if (!Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
+  }
+  if (files[path].ReadOnly()) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return false;
+  }
+  if (!MayDeleteOrMove(path)) return false;
+  files.erase(path);
+  for (auto& [number, handle] : open) {
+    if (SamePath(handle.path, path)) handle.path.clear();
   }
   p_.versions.records.erase(path);
   return true;
 }
 
-// The file and its version resource take the new name.
+// The file, its open handles and its version resource take the new name.
 void FakeFileSystem::MoveEntry(const std::string& from, const std::string& to) {
   files[to] = std::move(files[from]);
   files.erase(from);
+  for (auto& [number, handle] : open) {
+    if (SamePath(handle.path, from)) handle.path = to;
+  }
   auto& records = p_.versions.records;
   auto record = records.find(from);
   if (record == records.end()) {
@@ -190,10 +289,11 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
   }
-  if (locked.count(from) || locked.count(to)) {
+  if (locked.count(from) || locked.count(to) || (Has(to) && files[to].ReadOnly())) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
+  if (!MayDeleteOrMove(from) || (Has(to) && !MayDeleteOrMove(to))) return false;
   MoveEntry(from, to);
   return true;
 }
@@ -212,7 +312,27 @@ bool FakeFileSystem::Move(const std::string& from, const std::string& to) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
   }
+  if (!MayDeleteOrMove(from)) return false;
   MoveEntry(from, to);
+  return true;
+}
+
+uint32_t FakeFileSystem::Attributes(const std::string& path) {
+  if (p_.Call("GetFileAttributesA")) return win::kInvalidFileAttributes;
+  if (!Has(path)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return win::kInvalidFileAttributes;
+  }
+  return files[path].attributes;
+}
+
+bool FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
+  if (p_.Call("SetFileAttributesA")) return false;
+  if (!Has(path)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return false;
+  }
+  files[path].attributes = attributes;
   return true;
 }
 
@@ -270,10 +390,13 @@ uint32_t FakeResources::Size(ResourceRef resource) {
 
 // ---- Registry -------------------------------------------------------------------
 
+// A key of the registry, or a service's key, which stands for the service:
+// it holds no values here, and flushing it makes the service durable.
 class FakeRegKey : public IRegKey {
  public:
   FakeRegKey(FakeRegistry& reg, FakePlatform& p, std::string path, bool readOnly = false)
-      : reg_(reg), p_(p), path_(std::move(path)), readOnly_(readOnly) {
+      : reg_(reg), p_(p), path_(std::move(path)), readOnly_(readOnly),
+        service_(FakeServices::NameOfKey(path_)) {
     ++reg_.openKeys;
   }
   ~FakeRegKey() override {
@@ -284,6 +407,7 @@ class FakeRegKey : public IRegKey {
   RegStatus QueryValue(const char* name, uint32_t* type, uint8_t* data,
                        uint32_t* size) override {
     if (auto f = p_.Call("RegQueryValueExA")) return RegStatus(*f);
+    if (service_) return kRegFileNotFound;
     FakeRegKeyData& key = reg_.keys[path_];
     auto it = key.find(name);
     if (it == key.end()) return kRegFileNotFound;
@@ -306,15 +430,26 @@ class FakeRegKey : public IRegKey {
   RegStatus SetValue(const char* name, uint32_t type, const uint8_t* data,
                      uint32_t size) override {
     if (auto f = p_.Call("RegSetValueExA")) return RegStatus(*f);
-    if (readOnly_) return RegStatus(win::kErrorAccessDenied);
+    if (readOnly_ || service_) return RegStatus(win::kErrorAccessDenied);
+    reg_.NoteChange(path_);
     reg_.keys[path_][name] = FakeRegValue{type, std::vector<uint8_t>(data, data + size)};
     return 0;
   }
 
   RegStatus DeleteValue(const char* name) override {
     if (auto f = p_.Call("RegDeleteValueA")) return RegStatus(*f);
-    if (readOnly_) return RegStatus(win::kErrorAccessDenied);
-    return reg_.keys[path_].erase(name) ? 0 : kRegFileNotFound;
+    if (readOnly_ || service_) return RegStatus(win::kErrorAccessDenied);
+    if (reg_.keys[path_].count(name) == 0) return kRegFileNotFound;
+    reg_.NoteChange(path_);
+    reg_.keys[path_].erase(name);
+    return 0;
+  }
+
+  RegStatus Flush() override {
+    if (auto f = p_.Call("RegFlushKey")) return RegStatus(*f);
+    reg_.unflushed.erase(path_);
+    if (service_) p_.services.unflushed.erase(*service_);
+    return 0;
   }
 
  private:
@@ -322,12 +457,49 @@ class FakeRegKey : public IRegKey {
   FakePlatform& p_;
   std::string path_;
   bool readOnly_;
+  std::optional<std::string> service_;
 };
+
+void FakeRegistry::NoteChange(const std::string& path) {
+  if (unflushed.count(path)) return;
+  auto key = keys.find(path);
+  unflushed[path] = key == keys.end() ? std::nullopt : std::optional<FakeRegKeyData>(key->second);
+}
+
+namespace {
+
+const std::string kServicesKey = "SYSTEM\\CurrentControlSet\\Services\\";
+
+}  // namespace
+
+std::string FakeServices::KeyPath(const std::string& name) { return kServicesKey + name; }
+
+std::optional<std::string> FakeServices::NameOfKey(const std::string& path) {
+  if (path.size() <= kServicesKey.size() ||
+      !SamePath(path.substr(0, kServicesKey.size()), kServicesKey)) {
+    return std::nullopt;
+  }
+  std::string name = path.substr(kServicesKey.size());
+  if (name.find('\\') != std::string::npos) return std::nullopt;
+  return name;
+}
+
+void FakeServices::NoteChange(const std::string& name) {
+  if (unflushed.count(name)) return;
+  auto service = services.find(name);
+  unflushed[name] =
+      service == services.end() ? std::nullopt : std::optional<FakeServiceEntry>(service->second);
+}
+
+bool FakeRegistry::Exists(const std::string& path) const {
+  std::optional<std::string> service = FakeServices::NameOfKey(path);
+  return service ? p_.services.services.count(*service) != 0 : keys.count(path) != 0;
+}
 
 RegStatus FakeRegistry::OpenLocalMachineKeyToRead(const std::string& path,
                                                   std::unique_ptr<IRegKey>& key) {
   if (auto f = p_.Call("RegOpenKeyExA")) return RegStatus(*f);
-  if (keys.count(path) == 0) return kRegFileNotFound;
+  if (!Exists(path)) return kRegFileNotFound;
   key = std::make_unique<FakeRegKey>(*this, p_, path, true);
   return 0;
 }
@@ -335,7 +507,7 @@ RegStatus FakeRegistry::OpenLocalMachineKeyToRead(const std::string& path,
 RegStatus FakeRegistry::OpenLocalMachineKey(const std::string& path,
                                             std::unique_ptr<IRegKey>& key) {
   if (auto f = p_.Call("RegOpenKeyA")) return RegStatus(*f);
-  if (keys.count(path) == 0) return kRegFileNotFound;
+  if (!Exists(path)) return kRegFileNotFound;
   key = std::make_unique<FakeRegKey>(*this, p_, path);
   return 0;
 }
@@ -357,6 +529,12 @@ void FakeRegistry::SetMultiSz(const std::string& key, const std::string& value,
 
 std::optional<std::vector<std::string>> FakeRegistry::MultiSz(const std::string& key,
                                                               const std::string& value) const {
+  return MultiSzOf(keys, key, value);
+}
+
+std::optional<std::vector<std::string>> MultiSzOf(
+    const std::map<std::string, FakeRegKeyData, NoCase>& keys, const std::string& key,
+    const std::string& value) {
   auto k = keys.find(key);
   if (k == keys.end()) return std::nullopt;
   auto v = k->second.find(value);
@@ -387,6 +565,7 @@ class FakeService : public IService {
   }
   bool Delete() override {
     if (p_.Call("DeleteService")) return false;
+    s_.NoteChange(name_);
     s_.services.erase(name_);
     return true;
   }
@@ -434,6 +613,7 @@ class FakeServiceManager : public IServiceManager {
       p_.system.lastError = 1073;  // ERROR_SERVICE_EXISTS
       return nullptr;
     }
+    s_.NoteChange(config.name);
     s_.services[config.name] = FakeServiceEntry{config};
     return std::make_unique<FakeService>(s_, p_, config.name);
   }
@@ -655,6 +835,149 @@ void FakeSleep::Sleep(uint32_t milliseconds) {
 uint32_t FakeSleep::TickCount() {
   p_.Record("GetTickCount");
   return ticks;
+}
+
+}  // namespace kst::fake
+
+namespace kst::fake {
+
+// ---- Mutexes --------------------------------------------------------------------------------
+
+class FakeMutex : public IMutex {
+ public:
+  FakeMutex(FakeMutexes& m, FakePlatform& p, std::string name) : m_(m), p_(p), name_(std::move(name)) {
+    ++m_.openHandles;
+    ++m_.named[name_].handles;
+  }
+  // The object goes with its last handle unless another process keeps it;
+  // an owned one stays owned, as the owning thread has not ended.
+  ~FakeMutex() override {
+    p_.RecordClose("CloseHandle");
+    --m_.openHandles;
+    FakeMutexes::Named& n = m_.named[name_];
+    --n.handles;
+    if (n.handles == 0 && n.owner == FakeMutexes::Named::Owner::kNone && !n.keptByAnother) {
+      m_.named.erase(name_);
+    }
+  }
+
+  // A wait on a mutex another process owns moves the clock on by what it
+  // waited, so that the bounds of a wait show without waiting.
+  WaitResult Wait(uint32_t timeoutMs) override {
+    using Owner = FakeMutexes::Named::Owner;
+    if (p_.Call("WaitForSingleObject")) return WaitResult::kFailed;
+    FakeMutexes::Named& n = m_.named[name_];
+    switch (n.owner) {
+      case Owner::kNone:
+      case Owner::kThisProcess:
+        return Take(n, WaitResult::kAcquired);
+      case Owner::kAbandoned:
+        return Take(n, WaitResult::kAbandoned);
+      case Owner::kAnother:
+        break;
+    }
+    if (n.anotherReleasesAfterMs && *n.anotherReleasesAfterMs <= timeoutMs) {
+      p_.sleep.ticks += *n.anotherReleasesAfterMs;
+      n.anotherReleasesAfterMs.reset();
+      n.keptByAnother = false;
+      n.owner = Owner::kNone;
+      return Take(n, n.anotherEndsHoldingIt ? WaitResult::kAbandoned : WaitResult::kAcquired);
+    }
+    p_.sleep.ticks += timeoutMs;
+    if (n.anotherReleasesAfterMs) *n.anotherReleasesAfterMs -= timeoutMs;
+    return WaitResult::kTimedOut;
+  }
+
+  bool Release() override {
+    if (p_.Call("ReleaseMutex")) return false;
+    FakeMutexes::Named& n = m_.named[name_];
+    if (n.owner != FakeMutexes::Named::Owner::kThisProcess) {
+      p_.system.lastError = win::kErrorNotOwner;
+      return false;
+    }
+    if (--n.ownedCount == 0) n.owner = FakeMutexes::Named::Owner::kNone;
+    return true;
+  }
+
+ private:
+  static WaitResult Take(FakeMutexes::Named& n, WaitResult result) {
+    n.owner = FakeMutexes::Named::Owner::kThisProcess;
+    ++n.ownedCount;
+    return result;
+  }
+
+  FakeMutexes& m_;
+  FakePlatform& p_;
+  std::string name_;
+};
+
+void FakeMutexes::HeldByAnother(const std::string& name, std::optional<uint32_t> releasesAfterMs,
+                                bool endsHoldingIt, bool adminsOnly) {
+  Named& n = named[name];
+  n.owner = Named::Owner::kAnother;
+  n.keptByAnother = true;
+  n.adminsOnly = adminsOnly;
+  n.anotherReleasesAfterMs = releasesAfterMs;
+  n.anotherEndsHoldingIt = endsHoldingIt;
+}
+
+bool FakeMutexes::Exists(const std::string& name) const { return named.count(name) != 0; }
+
+bool FakeMutexes::OwnedByThisProcess(const std::string& name) const {
+  auto it = named.find(name);
+  return it != named.end() && it->second.owner == Named::Owner::kThisProcess;
+}
+
+bool FakeMutexes::OwnsAny() const {
+  for (const auto& [name, n] : named) {
+    if (n.owner == Named::Owner::kThisProcess) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<IMutex> FakeMutexes::HandleTo(const std::string& name) {
+  return std::make_unique<FakeMutex>(*this, p_, name);
+}
+
+std::unique_ptr<IMutex> FakeMutexes::Create(const std::string& name, bool adminsOnly) {
+  if (p_.Call("CreateMutexA")) return nullptr;
+  creations.emplace_back(name, adminsOnly);
+  if (adminsOnly && !descriptorsImplemented) {
+    p_.system.lastError = win::kErrorCallNotImplemented;
+    return nullptr;
+  }
+  if (prefixRefused && name.find('\\') != std::string::npos) {
+    p_.system.lastError = win::kErrorPathNotFound;
+    return nullptr;
+  }
+  if (Exists(name)) {
+    if (named[name].adminsOnly && !privileged) {
+      p_.system.lastError = win::kErrorAccessDenied;
+      return nullptr;
+    }
+    p_.system.lastError = win::kErrorAlreadyExists;
+    return HandleTo(name);
+  }
+  if (!privileged && name.rfind("Global\\", 0) == 0) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return nullptr;
+  }
+  named[name].adminsOnly = adminsOnly;
+  p_.system.lastError = 0;
+  return HandleTo(name);
+}
+
+std::unique_ptr<IMutex> FakeMutexes::Open(const std::string& name) {
+  if (p_.Call("OpenMutexA")) return nullptr;
+  if (!Exists(name)) {
+    p_.system.lastError = win::kErrorFileNotFound;
+    return nullptr;
+  }
+  if (named[name].adminsOnly && !privileged) {
+    p_.system.lastError = win::kErrorAccessDenied;
+    return nullptr;
+  }
+  return HandleTo(name);
 }
 
 }  // namespace kst::fake

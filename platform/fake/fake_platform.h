@@ -71,6 +71,14 @@ class FakeSystem : public ISystem {
 
 struct FakeFileData {
   std::vector<uint8_t> bytes;
+  uint32_t attributes = win::kFileAttributeNormal;
+  // The bytes the disk holds, while they differ from `bytes`: set by the
+  // first write after a flush, cleared by FlushFileBuffers. Seeded data
+  // counts as on the disk.
+  std::optional<std::vector<uint8_t>> unflushed;
+
+  bool ReadOnly() const { return (attributes & win::kFileAttributeReadOnly) != 0; }
+  const std::vector<uint8_t>& OnDisk() const { return unflushed ? *unflushed : bytes; }
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -84,19 +92,40 @@ class FakeFileSystem : public IFileSystem {
   // On the 9x family (the system's platform id) it fails with
   // ERROR_CALL_NOT_IMPLEMENTED, as its stub does.
   bool MoveReplacing(const std::string& from, const std::string& to) override;
+  // A read-only file, as on Windows, can be renamed (keeping the attribute)
+  // but neither deleted, replaced nor opened for writing.
   bool Move(const std::string& from, const std::string& to) override;
+  uint32_t Attributes(const std::string& path) override;
+  bool SetAttributes(const std::string& path, uint32_t attributes) override;
 
   bool Has(const std::string& path) const { return files.count(path) != 0; }
+
+  // A handle CreateFileA gave out: the file it is open on (empty once that
+  // file was deleted under it), its access, and what it lets other openers do.
+  struct OpenHandle {
+    std::string path;
+    uint32_t access = 0;
+    uint32_t share = 0;
+  };
 
   std::string systemDirectory = "C:\\WINDOWS\\system32";
   std::map<std::string, FakeFileData, NoCase> files;
   // In use by a loaded driver: cannot be deleted, moved away or replaced.
   std::set<std::string, NoCase> locked;
   std::optional<uint32_t> writeLimit;    // a write stores at most this many bytes
-  int openFiles = 0;
+  // The handles open now, by number. As on Windows, a file open without
+  // FILE_SHARE_DELETE can be neither deleted, moved nor replaced, and one
+  // open without the sharing another opener needs cannot be opened again.
+  std::map<int, OpenHandle> open;
 
  private:
   void MoveEntry(const std::string& from, const std::string& to);
+  // False, with ERROR_SHARING_VIOLATION, when a handle open on `path` does
+  // not share deletion (which a move or a replacement needs too).
+  bool MayDeleteOrMove(const std::string& path);
+  bool MayOpen(const std::string& path, uint32_t access, uint32_t share) const;
+
+  int nextHandle_ = 1;
 
   friend class FakeFile;
   FakePlatform& p_;
@@ -129,6 +158,16 @@ struct FakeRegValue {
 };
 using FakeRegKeyData = std::map<std::string, FakeRegValue, NoCase>;
 
+// The entries of a REG_MULTI_SZ value of `keys`, read up to the first empty
+// string (or the end of the bytes); nullopt when the key or value is missing.
+std::optional<std::vector<std::string>> MultiSzOf(
+    const std::map<std::string, FakeRegKeyData, NoCase>& keys, const std::string& key,
+    const std::string& value);
+
+// Durability: a change reaches the disk when its key is flushed (RegFlushKey);
+// until then a power cut may lose it. Seeded keys count as on the disk. A
+// service's key (opened by its path) stands for the service itself: flushing
+// it makes the service's creation or deletion durable.
 class FakeRegistry : public IRegistry {
  public:
   explicit FakeRegistry(FakePlatform& p) : p_(p) {}
@@ -146,10 +185,17 @@ class FakeRegistry : public IRegistry {
                                                   const std::string& value) const;
 
   std::map<std::string, FakeRegKeyData, NoCase> keys;
+  // Keys changed since their last flush, each with what the disk holds of it
+  // (nullopt: the key is not on the disk).
+  std::map<std::string, std::optional<FakeRegKeyData>, NoCase> unflushed;
   int openKeys = 0;
 
  private:
   friend class FakeRegKey;
+  // Keeps what the disk holds of `path` before its first change since a flush.
+  void NoteChange(const std::string& path);
+  // A key of `keys`, or the key of an existing service.
+  bool Exists(const std::string& path) const;
   FakePlatform& p_;
 };
 
@@ -157,12 +203,22 @@ struct FakeServiceEntry {
   ServiceConfig config;
 };
 
+// The service control manager keeps its services in the registry: a
+// creation or deletion reaches the disk when the service's key is flushed.
 class FakeServices : public IServices {
  public:
   explicit FakeServices(FakePlatform& p) : p_(p) {}
   std::unique_ptr<IServiceManager> OpenManager(uint32_t access) override;
 
+  // "SYSTEM\CurrentControlSet\Services\<name>".
+  static std::string KeyPath(const std::string& name);
+  // The service whose key `path` is, or nullopt.
+  static std::optional<std::string> NameOfKey(const std::string& path);
+
   std::map<std::string, FakeServiceEntry, NoCase> services;
+  // Services created or deleted since their key's last flush, each with what
+  // the disk holds of it (nullopt: not on the disk).
+  std::map<std::string, std::optional<FakeServiceEntry>, NoCase> unflushed;
   int openHandles = 0;
   // The access asked for by every OpenSCManagerA and OpenServiceA, in order.
   std::vector<uint32_t> managerAccess;
@@ -171,6 +227,7 @@ class FakeServices : public IServices {
  private:
   friend class FakeServiceManager;
   friend class FakeService;
+  void NoteChange(const std::string& name);
   FakePlatform& p_;
 };
 
@@ -324,9 +381,68 @@ class FakeSleep : public ISleep {
   FakePlatform& p_;
 };
 
+// Named mutexes, shared with other processes that a test stands for. Names
+// are compared with regard to case, as Windows compares them.
+class FakeMutexes : public IMutexes {
+ public:
+  explicit FakeMutexes(FakePlatform& p) : p_(p) {}
+  std::unique_ptr<IMutex> Create(const std::string& name, bool adminsOnly) override;
+  std::unique_ptr<IMutex> Open(const std::string& name) override;
+
+  struct Named {
+    enum class Owner { kNone, kThisProcess, kAnother, kAbandoned };
+    Owner owner = Owner::kNone;
+    int ownedCount = 0;   // this process's recursive ownership
+    bool adminsOnly = false;  // created with the administrators-only descriptor
+    int handles = 0;      // this process's open handles
+    bool keptByAnother = false;  // another process has it open
+    // While another process owns it: it gives it up once a wait has lasted
+    // this long (never when unset), releasing it or ending without doing so.
+    std::optional<uint32_t> anotherReleasesAfterMs;
+    bool anotherEndsHoldingIt = false;
+  };
+
+  // Another run of the program holds `name` (created as the program creates
+  // it), and gives it up after `releasesAfterMs` of waiting, if ever.
+  void HeldByAnother(const std::string& name, std::optional<uint32_t> releasesAfterMs = {},
+                     bool endsHoldingIt = false, bool adminsOnly = true);
+  bool Exists(const std::string& name) const;
+  bool OwnedByThisProcess(const std::string& name) const;
+  // True when this process owns any mutex now.
+  bool OwnsAny() const;
+
+  std::map<std::string, Named> named;
+  // Names with a backslash are refused with ERROR_PATH_NOT_FOUND, as on NT 4
+  // without Terminal Services, which has no "Global\" namespace.
+  bool prefixRefused = false;
+  // False on a system without security (the 9x family): a descriptor cannot
+  // be built, with ERROR_CALL_NOT_IMPLEMENTED.
+  bool descriptorsImplemented = true;
+  // False for an unprivileged process: it may not create a "Global\" name
+  // nor open an administrators-only mutex (ERROR_ACCESS_DENIED).
+  bool privileged = true;
+  // Every name created (or opened through creation) and whether it was asked
+  // with the administrators-only descriptor, in order.
+  std::vector<std::pair<std::string, bool>> creations;
+  int openHandles = 0;
+
+ private:
+  friend class FakeMutex;
+  std::unique_ptr<IMutex> HandleTo(const std::string& name);
+  FakePlatform& p_;
+};
+
 // Thrown by every call after a power cut; of no standard kind, so that only
 // a catch-all can absorb it.
 struct PowerCut {};
+
+// The files, registry keys and services of a machine as one picture: as it
+// runs, or as its disk would hold them after a power cut.
+struct MachineView {
+  std::map<std::string, std::vector<uint8_t>, NoCase> files;
+  std::map<std::string, FakeRegKeyData, NoCase> keys;
+  std::map<std::string, FakeServiceEntry, NoCase> services;
+};
 
 // The whole fake system, installed as the current platform while it lives.
 class FakePlatform {
@@ -347,6 +463,19 @@ class FakePlatform {
 
   // Handles still open across all facilities.
   int OpenHandles() const;
+
+  // The machine as it runs.
+  MachineView Live() const;
+  // The registry keys (service keys by their path) changed since their last
+  // flush, in order.
+  std::vector<std::string> UnflushedKeys() const;
+  // What the disk would hold after a power cut now, at worst: every file
+  // creation, rename, replacement and deletion, each file's bytes as of its
+  // last flush, and of the registry only what was flushed, except that the
+  // keys in `written` had all their changes written by the system on its own.
+  MachineView AfterPowerCut(const std::set<std::string, NoCase>& written = {}) const;
+  // Everything reaches the disk, as when the system shuts down in order.
+  void SettleOnDisk();
 
   // Cuts the power after the `calls`-th recorded call from now on: every
   // later call throws PowerCut before it changes anything, so the state is
@@ -373,9 +502,10 @@ class FakePlatform {
   FakeMessageBoxes boxes{*this};
   FakeShutdown shutdown{*this};
   FakeSleep sleep{*this};
+  FakeMutexes mutexes{*this};
 
-  Platform platform{system, files, resources, registry, services, devices,
-                    versions, windows, boxes, shutdown, sleep};
+  Platform platform{system,  files, resources, registry, services, devices, versions,
+                    windows, boxes, shutdown,  sleep,    mutexes};
 
  private:
   void CountTowardsCut();

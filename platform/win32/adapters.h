@@ -26,6 +26,8 @@ class FileSystem final : public IFileSystem {
   bool Exists(const std::string& path) override;
   bool MoveReplacing(const std::string& from, const std::string& to) override;
   bool Move(const std::string& from, const std::string& to) override;
+  uint32_t Attributes(const std::string& path) override;
+  bool SetAttributes(const std::string& path, uint32_t attributes) override;
 };
 
 class Resources final : public IResources {
@@ -90,6 +92,12 @@ class Shutdown final : public IShutdown {
   std::unique_ptr<IToken> OpenProcessToken(uint32_t access) override;
   bool LookupPrivilegeValue(const char* name, Luid& luid) override;
   bool ExitWindows(uint32_t flags, uint32_t reason) override;
+};
+
+class Mutexes final : public IMutexes {
+ public:
+  std::unique_ptr<IMutex> Create(const std::string& name, bool adminsOnly) override;
+  std::unique_ptr<IMutex> Open(const std::string& name) override;
 };
 
 class Sleeper final : public ISleep {

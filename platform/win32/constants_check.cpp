@@ -13,9 +13,12 @@ static_assert(kGenericRead == GENERIC_READ);
 static_assert(kGenericWrite == GENERIC_WRITE);
 static_assert(kFileShareRead == FILE_SHARE_READ);
 static_assert(kFileShareWrite == FILE_SHARE_WRITE);
+static_assert(kFileShareDelete == FILE_SHARE_DELETE);
 static_assert(kCreateAlways == CREATE_ALWAYS);
 static_assert(kOpenExisting == OPEN_EXISTING);
+static_assert(kFileAttributeReadOnly == FILE_ATTRIBUTE_READONLY);
 static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL);
+static_assert(kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES);
 
 static_assert(kRegMultiSz == REG_MULTI_SZ);
 static_assert(kKeyRead == KEY_READ);
@@ -33,13 +36,17 @@ static_assert(kServiceErrorIgnore == SERVICE_ERROR_IGNORE);
 static_assert(kServiceErrorNormal == SERVICE_ERROR_NORMAL);
 
 static_assert(kErrorFileNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kErrorPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION);
 static_assert(kErrorAlreadyExists == ERROR_ALREADY_EXISTS);
 static_assert(kErrorCallNotImplemented == ERROR_CALL_NOT_IMPLEMENTED);
 static_assert(kErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
 static_assert(kErrorDuplicateServiceName == ERROR_DUPLICATE_SERVICE_NAME);
 static_assert(kErrorServiceDoesNotExist == ERROR_SERVICE_DOES_NOT_EXIST);
 static_assert(kErrorInvalidName == ERROR_INVALID_NAME);
+static_assert(kErrorBadPathname == ERROR_BAD_PATHNAME);
+static_assert(kErrorNotOwner == ERROR_NOT_OWNER);
 
 static_assert(kMbOk == MB_OK);
 static_assert(kMbYesNo == MB_YESNO);

@@ -67,4 +67,12 @@ bool FileSystem::Move(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
+uint32_t FileSystem::Attributes(const std::string& path) {
+  return ::GetFileAttributesA(path.c_str());
+}
+
+bool FileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
+  return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+}
+
 }  // namespace kst::win32

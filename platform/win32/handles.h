@@ -74,10 +74,18 @@ struct TokenHandleTraits {
   static void Close(Type h) { ::CloseHandle(h); }
 };
 
+// Mutexes (CreateMutexA, OpenMutexA); null when there is none.
+struct MutexHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::CloseHandle(h); }
+};
+
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueTokenHandle = UniqueHandle<TokenHandleTraits>;
+using UniqueMutexHandle = UniqueHandle<MutexHandleTraits>;
 
 }  // namespace kst::win32

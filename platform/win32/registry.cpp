@@ -32,6 +32,8 @@ class RegKey final : public IRegKey {
     return ::RegDeleteValueA(key_.Get(), name);
   }
 
+  RegStatus Flush() override { return ::RegFlushKey(key_.Get()); }
+
  private:
   UniqueRegKey key_;
 };

@@ -16,8 +16,9 @@ Platform& Win32Platform() {
   static win32::MessageBoxes boxes;
   static win32::Shutdown shutdown;
   static win32::Sleeper sleep;
-  static Platform platform{system,   files,   resources, registry, services, devices,
-                           versions, windows, boxes,     shutdown, sleep};
+  static win32::Mutexes mutexes;
+  static Platform platform{system,  files, resources, registry, services, devices, versions,
+                           windows, boxes, shutdown,  sleep,    mutexes};
   return platform;
 }
 

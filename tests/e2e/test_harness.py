@@ -1,5 +1,7 @@
 """The harness's own checks: KstTrace, KstProbe and the Wine machine work
 before any test of the installer relies on them."""
+import time
+
 from lib.escape import escape
 from lib.probe import find
 from lib.regfile import REG_BINARY, REG_MULTI_SZ
@@ -27,6 +29,19 @@ def test_trace_receives_both_channels_in_order(machine):
     assert [m[:3] for m in copies] == [(0, 0, 255)] * len(texts)
     assert [m[3] for m in copies] == [min(len(t), 254) for t in texts]
     assert trace.stop() == 0
+
+
+def test_trace_debug_stream_outlives_a_writer_killed_while_writing(machine):
+    trace = machine.start_trace(channels='D')
+    # The buffer taken and never filled, as by a process killed inside
+    # OutputDebugStringA: the next writer must not wait for it.
+    assert machine.run(machine.build.sendtrace, '--take-buffer').rc == 0
+    started = time.monotonic()
+    send(machine, 'after the killed writer')
+    seconds = time.monotonic() - started
+    lines = trace.wait_lines(1, 'D', timeout=5)
+    assert [l.text for l in lines] == ['after the killed writer'], (lines, seconds)
+    assert seconds < 5, 'the next line waited %.1f s' % seconds
 
 
 def test_trace_windows_follow_channels_and_decoys(machine):

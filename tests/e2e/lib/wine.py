@@ -315,8 +315,12 @@ class TraceViewer:
         if not _wait_for(lambda: self.ready.exists() or not self.process.running(), timeout) \
                 or not self.ready.exists():
             self.process.kill()
-            raise HarnessError('KstTrace did not start: rc=%s %s' % (
-                self.process.proc.poll(), self.process.errors()[-500:]))
+            code, errors = self.process.proc.poll(), self.process.errors()[-500:]
+            # KstTrace ends only with 0, 2, 3 or 4, each time with a message;
+            # a silent end with another code is Wine's (seen once, right after
+            # a restart, under load).
+            error = WineToolError if code not in (0, 2, 3, 4) and not errors.strip() else HarnessError
+            raise error('KstTrace did not start: rc=%s %s' % (code, errors))
 
     def _parse(self, line):
         channel, _, rest = line.partition(b'|')

@@ -3,12 +3,17 @@
  * the way the installer's trace channel does, for the harness's own tests.
  *
  *   sendtrace.exe [--escaped] TEXT...
+ *   sendtrace.exe --take-buffer
  *
  * Per argument, in order: OutputDebugStringA(TEXT), then, if a window of
  * class "TMainFrame" titled "TRACE Window" exists, WM_COPYDATA with dwData 0,
  * cbData 255 and a 256-byte buffer holding TEXT (cut to 254 bytes) and a
  * zero. With --escaped, \r \n \t \\ and \xHH in the arguments are decoded
  * first, so tests can send any byte but zero.
+ *
+ * --take-buffer takes the debug stream's buffer (DBWIN_BUFFER_READY) and
+ * ends without writing to it, as a writer killed inside OutputDebugStringA
+ * does; exit code 1 when the buffer was not offered within 5 seconds.
  */
 #include <windows.h>
 #include <stdlib.h>
@@ -65,9 +70,17 @@ static void send_copydata(const char *text)
     SendMessageA(viewer, WM_COPYDATA, 0, (LPARAM)&cds);
 }
 
+static int take_buffer(void)
+{
+    HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
+    return ready && WaitForSingleObject(ready, 5000) == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
     int i = 1, escaped = 0;
+    if (argc == 2 && strcmp(argv[1], "--take-buffer") == 0)
+        return take_buffer();
     if (argc > 1 && strcmp(argv[1], "--escaped") == 0) {
         escaped = 1;
         ++i;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -167,6 +168,62 @@ TEST(InspectMachine, InvalidServiceNamesCountAsNoService) {
                       "WARNING UpperFilters of " + kScsi + " lists \"bad\\name\", which names no existing service"),
             r.lines.end())
       << ::testing::PrintToString(r.lines);
+}
+
+// The check holds the machine while it reads, waits at most 10 s for an
+// install or uninstall to end, and reads anyway when it cannot have it,
+// saying so when another run is known to be on. An unprivileged check can
+// neither create the machine-wide name nor open the administrators' mutex.
+TEST(InspectMachine, ReadsUnderTheMachineLockOrWarnsThatAnotherRunIsOn) {
+  const std::string lockName = "Global\\KestruneInstallTools";
+  const std::string warning =
+      "WARNING another installation or removal is running; this state may be changing";
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+    bool warns;
+    uint32_t waitedMs;
+    bool heldWhileReading;
+  } rows[] = {
+      {"nobody else", [](FakePlatform&) {}, false, 0, true},
+      {"an install ends after 4 s",
+       [&](FakePlatform& fp) { fp.mutexes.HeldByAnother(lockName, 4000); }, false, 4000, true},
+      {"an install outlasts 10 s", [&](FakePlatform& fp) { fp.mutexes.HeldByAnother(lockName); },
+       true, 10000, false},
+      {"unprivileged, nobody else", [](FakePlatform& fp) { fp.mutexes.privileged = false; }, false,
+       0, false},
+      {"unprivileged, an administrator's install on",
+       [&](FakePlatform& fp) {
+         fp.mutexes.privileged = false;
+         fp.mutexes.HeldByAnother(lockName);
+       },
+       true, 0, false},
+      {"the mutex cannot be had", [](FakePlatform& fp) { fp.faults.Fail("CreateMutexA", 1450); },
+       false, 0, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    Installed(fp);
+    r.arrange(fp);
+    fp.sleep.ticks = 0;
+    bool heldWhileReading = true;
+    fp.beforeCall = [&](const std::string& call) {
+      if (call == "RegQueryValueExA" && !fp.mutexes.OwnedByThisProcess(lockName)) {
+        heldWhileReading = false;
+      }
+    };
+    Inspected checked = Inspect(fp);
+    EXPECT_EQ(checked.inspection.anotherRunActive, r.warns);
+    EXPECT_EQ(std::count(checked.lines.begin(), checked.lines.end(), warning), r.warns ? 1 : 0)
+        << ::testing::PrintToString(checked.lines);
+    EXPECT_EQ(int(checked.judgement.verdict), int(Verdict::kRestartPending)) << "read all the same";
+    EXPECT_EQ(checked.lines.back(), "VERDICT 3010 installed, restart pending");
+    EXPECT_EQ(fp.sleep.ticks, r.waitedMs);
+    EXPECT_EQ(heldWhileReading, r.heldWhileReading);
+    EXPECT_FALSE(fp.mutexes.OwnsAny()) << "given up once read";
+    ExpectOnlyReads(fp);
+  }
 }
 
 // The printed lines of an installed machine whose filter has not loaded yet.

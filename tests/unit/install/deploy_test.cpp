@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/support/trace_capture.h"
 
@@ -79,7 +81,7 @@ TEST(DeployDriverImages, NtWritesBothImagesByteIdenticalInOrder) {
   FakePlatform fp;
   SeedImages(fp);
   TraceCapture trace(fp);
-  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
   EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
   EXPECT_FALSE(fp.files.Has(kVxd));
@@ -95,7 +97,7 @@ TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
   FakePlatform fp;
   fp.system.platformId = win::kVerPlatformWin32Windows;
   SeedImages(fp);
-  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kVxd].bytes, fp.resources.images[106]);
   EXPECT_EQ(fp.files.files.size(), 1u);
 }
@@ -104,7 +106,7 @@ TEST(DeployDriverImages, ExistingFileIsReplacedWhole) {
   FakePlatform fp;
   SeedImages(fp);
   fp.files.files[kKestruneFile].bytes = Image(40000, 9);
-  EXPECT_TRUE(DeployDriverImages());
+  EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
   EXPECT_EQ(fp.files.files.size(), 2u);
 }
@@ -113,7 +115,7 @@ TEST(DeployDriverImages, NewImageIsFlushedBeforeItReplacesTheOldInOneStep) {
   FakePlatform fp;
   SeedImages(fp);
   fp.files.files[kKestruneFile].bytes = Image(40000, 9);
-  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive));
   std::vector<std::string> steps;
   for (const auto& c : fp.calls) {
     if (c == "CreateFileA" || c == "WriteFile" || c == "FlushFileBuffers" ||
@@ -129,11 +131,11 @@ TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
   SeedImages(fp);
   fp.faults.Fail("CreateFileA", 5, 0);  // nothing can be created
   TraceCapture trace(fp);
-  EXPECT_FALSE(DeployDriverImages());
+  EXPECT_FALSE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_FALSE(fp.files.Has(kMorvellinFile));
   ExpectBoxes(fp, 1);
   EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
-                                  "Copyfile: CreateFile failed!" + kKestruneFile,
+                                  "Copyfile: CreateFile failed!" + kSys + "\\Drivers\\Kestrune.~nw",
                                   "===== Copyfile ==========="}));
   // No resource is looked up once the file cannot be created.
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindResourceA"), 0);
@@ -143,7 +145,7 @@ TEST(DeployDriverImages, SecondImageFailingLeavesTheFirstOnDisk) {
   FakePlatform fp;
   SeedImages(fp);
   fp.resources.images.erase(105);
-  EXPECT_FALSE(DeployDriverImages());
+  EXPECT_FALSE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_FALSE(fp.files.Has(kMorvellinFile)) << "never a partial image";
   EXPECT_EQ(fp.files.files.size(), 1u) << "no file of our own is left";
@@ -168,7 +170,7 @@ TEST_P(CopyfileCases, TracesBoxesAndResult) {
   SeedImages(fp);
   c.arrange(fp);
   TraceCapture trace(fp);
-  EXPECT_EQ(Copyfile("\\Drivers\\Kestrune.sys", 104), c.ok);
+  EXPECT_EQ(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive), c.ok);
   Lines expected{"Copy driver to: " + kKestruneFile};
   expected.insert(expected.end(), c.middle.begin(), c.middle.end());
   expected.push_back("===== Copyfile ===========");
@@ -193,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Copyfile: CreateFile success!", "Copyfile: " + kKestruneFile}, true},
         CopyCase{"both creations fail",
                  [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5, 0); }, false,
-                 {"Copyfile: CreateFile failed!" + kKestruneFile}, false},
+                 {"Copyfile: CreateFile failed!" + kSys + "\\Drivers\\Kestrune.~nw"}, false},
         CopyCase{"image missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
                  false, {"Copyfile: CreateFile success!", "Copyfile: Failed to FindResource!"},
                  false},
@@ -228,11 +230,89 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// The copy relies on Windows refusing to move, replace or delete a file that
+// is still open without delete sharing: the fake must refuse it too, or a
+// copy that moves its temporary image before closing it would pass here.
+TEST(FakeFiles, AnOpenFileIsMovedReplacedOrDeletedOnlyWithDeleteSharing) {
+  const std::string open = kSys + "\\Drivers\\Kestrune.~nw";
+  const std::string other = kKestruneFile;
+  struct Row {
+    const char* what;
+    std::function<bool(FakePlatform&)> operation;
+  } rows[] = {
+      {"delete", [&](FakePlatform& fp) { return fp.files.Delete(open); }},
+      {"rename", [&](FakePlatform& fp) { return fp.files.Move(open, kSys + "\\x"); }},
+      {"replace another with it",
+       [&](FakePlatform& fp) { return fp.files.MoveReplacing(open, other); }},
+      {"replace it with another",
+       [&](FakePlatform& fp) { return fp.files.MoveReplacing(other, open); }},
+  };
+  for (const Row& r : rows) {
+    for (uint32_t share : {0u, win::kFileShareRead | win::kFileShareWrite, win::kFileShareDelete}) {
+      SCOPED_TRACE(std::string(r.what) + ", share " + std::to_string(share));
+      FakePlatform fp;
+      fp.files.files[other].bytes = {7};
+      auto file = fp.files.Create(open, win::kGenericWrite, share, win::kCreateAlways, 0);
+      ASSERT_TRUE(file);
+      bool shared = share & win::kFileShareDelete;
+      EXPECT_EQ(r.operation(fp), shared);
+      if (!shared) EXPECT_EQ(fp.system.lastError, win::kErrorSharingViolation);
+      file.reset();
+      EXPECT_TRUE(fp.files.open.empty());
+      if (!shared) EXPECT_TRUE(r.operation(fp)) << "closed, the file can go";
+    }
+  }
+}
+
+TEST(FakeFiles, AFileOpenWithoutSharingCannotBeOpenedAgain) {
+  FakePlatform fp;
+  const std::string path = kKestruneFile;
+  auto first = fp.files.Create(path, win::kGenericRead | win::kGenericWrite, 0, win::kCreateAlways, 0);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(fp.files.Create(path, win::kGenericWrite, 0, win::kCreateAlways, 0));
+  EXPECT_EQ(fp.system.lastError, win::kErrorSharingViolation);
+  first.reset();
+  EXPECT_TRUE(fp.files.Create(path, win::kGenericWrite, 0, win::kCreateAlways, 0));
+}
+
+TEST(FakeFiles, WritesFollowAFileMovedWhileOpenWithDeleteSharing) {
+  FakePlatform fp;
+  const std::string from = kKestruneFile, to = kMorvellinFile;
+  auto file = fp.files.Create(from, win::kGenericWrite, win::kFileShareDelete, win::kCreateAlways, 0);
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(fp.files.Move(from, to));
+  uint32_t written = 0;
+  const uint8_t byte = 9;
+  ASSERT_TRUE(file->Write(&byte, 1, written));
+  EXPECT_EQ(fp.files.files[to].bytes, std::vector<uint8_t>{9});
+  EXPECT_FALSE(fp.files.Has(from));
+}
+
+// A read-only file, as Windows treats it: renamed with its attribute, never
+// deleted, replaced or written over until the attribute is cleared.
+TEST(FakeFiles, ReadOnlyFileCanOnlyBeRenamed) {
+  const std::string ro = kKestruneFile, other = kMorvellinFile, moved = kSys + "\\moved";
+  FakePlatform fp;
+  fp.files.files[ro].attributes = win::kFileAttributeReadOnly;
+  fp.files.files[other].bytes = {1};
+  EXPECT_FALSE(fp.files.Delete(ro));
+  EXPECT_EQ(fp.system.lastError, win::kErrorAccessDenied);
+  EXPECT_FALSE(fp.files.MoveReplacing(other, ro));
+  EXPECT_FALSE(fp.files.Create(ro, win::kGenericWrite, 0, win::kCreateAlways, 0));
+  EXPECT_EQ(fp.files.Attributes(ro), win::kFileAttributeReadOnly);
+  ASSERT_TRUE(fp.files.Move(ro, moved));
+  EXPECT_EQ(fp.files.Attributes(moved), win::kFileAttributeReadOnly);
+  EXPECT_FALSE(fp.files.Delete(moved));
+  ASSERT_TRUE(fp.files.SetAttributes(moved, win::kFileAttributeNormal));
+  EXPECT_TRUE(fp.files.Delete(moved));
+  EXPECT_EQ(fp.files.Attributes(moved), win::kInvalidFileAttributes);
+}
+
 TEST(Copyfile, SecondCreationIsWriteOnlyAfterDeletingTheFile) {
   FakePlatform fp;
   SeedImages(fp);
   fp.faults.Fail("CreateFileA", 32, 1);
-  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_TRUE(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive));
   std::vector<std::string> fileCalls;
   for (const auto& c : fp.calls)
     if (c == "CreateFileA" || c == "DeleteFileA") fileCalls.push_back(c);
@@ -251,7 +331,7 @@ TEST(Copyfile, OverlongSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
     SeedImages(fp);
     fp.files.systemDirectory = "C:\\" + std::string(r.pathLength - rel.size() - 3, 'd');
     TraceCapture trace(fp);
-    EXPECT_EQ(Copyfile(rel, 104), r.ok) << r.pathLength;
+    EXPECT_EQ(Copyfile(rel, 104, Interaction::kInteractive), r.ok) << r.pathLength;
     EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "CreateFileA"), r.ok ? 1 : 0);
     ExpectBoxes(fp, r.ok ? 0 : 1);
     EXPECT_EQ(trace.Lines().back(), "===== Copyfile ===========");
@@ -264,7 +344,7 @@ TEST(Copyfile, MissingSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
   SeedImages(fp);
   fp.files.systemDirectory = "";
   TraceCapture trace(fp);
-  EXPECT_FALSE(Copyfile("\\Drivers\\Kestrune.sys", 104));
+  EXPECT_FALSE(Copyfile("\\Drivers\\Kestrune.sys", 104, Interaction::kInteractive));
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "CreateFileA"), 0);
   ExpectBoxes(fp, 1);
   EXPECT_EQ(trace.Lines(), (Lines{"Copyfile: Failed to get system directory!",

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,26 +72,30 @@ inline int Count(const Entries& entries, const std::string& name) {
 // Images an earlier installation left, by file path: a listed driver's file
 // may still hold one of these instead of the carried image.
 using OlderImages = std::map<std::string, std::vector<uint8_t>>;
+using CarriedImages = std::map<int, std::vector<uint8_t>>;
 
 // True when the file holds a complete image: the carried one, or the older
 // one seeded for it.
-inline bool HoldsCompleteImage(const fake::FakePlatform& fp, const std::string& file,
-                               int resource, const OlderImages& older) {
-  auto at = fp.files.files.find(file);
-  if (at == fp.files.files.end()) return false;
-  auto carried = fp.resources.images.find(resource);
-  if (carried != fp.resources.images.end() && at->second.bytes == carried->second) return true;
+inline bool HoldsCompleteImage(const fake::MachineView& machine, const CarriedImages& carried,
+                               const std::string& file, int resource, const OlderImages& older) {
+  auto at = machine.files.find(file);
+  if (at == machine.files.end()) return false;
+  auto image = carried.find(resource);
+  if (image != carried.end() && at->second == image->second) return true;
   auto old = older.find(file);
-  return old != older.end() && at->second.bytes == old->second;
+  return old != older.end() && at->second == old->second;
 }
 
-// The state that must hold after any run, however it failed or wherever it
-// stopped: every other driver's entry is still there in its order, each of
-// our names is listed at most once, a listed driver has its service and a
-// complete image, a VxD that is there is complete, and no handle is left
-// open.
-inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& context,
-                            const OlderImages& older = {}) {
+// The state that must hold of a machine however a run failed or wherever it
+// stopped, as it runs and as its disk holds it after a power cut: every
+// other driver's entry is still there in its order, each of our names is
+// listed at most once, a listed driver has its service and a complete
+// image, and a VxD that is there is complete.
+inline void ExpectSafeMachine(const fake::MachineView& machine, const CarriedImages& carried,
+                              const std::string& context, const OlderImages& older = {}) {
+  auto listOf = [&](const std::string& key) {
+    return fake::MultiSzOf(machine.keys, key, "LowerFilters").value_or(Entries{});
+  };
   auto ours = [](const std::string& entry) {
     for (const FilterDriver* d : kNtDrivers) {
       if (SameName(entry, d->serviceName)) return true;
@@ -99,7 +104,7 @@ inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& con
   };
   for (const auto& [key, others] : OtherEntries()) {
     Entries kept;
-    for (const std::string& e : ListOf(fp, key)) {
+    for (const std::string& e : listOf(key)) {
       if (!ours(e)) kept.push_back(e);
     }
     EXPECT_EQ(kept, others) << context << ": " << key;
@@ -107,22 +112,56 @@ inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& con
   for (const FilterDriver* d : kNtDrivers) {
     const std::string name = d->serviceName;
     for (const ClassList& list : d->lists) {
-      int listed = Count(ListOf(fp, list.key), name);
+      int listed = Count(listOf(list.key), name);
       EXPECT_LE(listed, 1) << context << ": " << name << " in " << list.key;
       if (listed == 0) continue;
-      EXPECT_EQ(fp.services.services.count(name), 1u)
+      EXPECT_EQ(machine.services.count(name), 1u)
           << context << ": " << name << " listed in " << list.key << " without its service";
       const std::string file = kSysDir + d->image.relativePath;
-      EXPECT_TRUE(HoldsCompleteImage(fp, file, d->image.resourceId, older))
+      EXPECT_TRUE(HoldsCompleteImage(machine, carried, file, d->image.resourceId, older))
           << context << ": " << name << " listed in " << list.key
-          << (fp.files.Has(file) ? " with an incomplete image" : " without its file");
+          << (machine.files.count(file) ? " with an incomplete image" : " without its file");
     }
   }
-  if (fp.files.Has(kVxdFile)) {
-    EXPECT_TRUE(HoldsCompleteImage(fp, kVxdFile, kKestruneVxd.resourceId, older))
+  if (machine.files.count(kVxdFile)) {
+    EXPECT_TRUE(HoldsCompleteImage(machine, carried, kVxdFile, kKestruneVxd.resourceId, older))
         << context << ": Kestrune.vxd incomplete";
   }
+}
+
+// The running machine is safe, and no handle is left open.
+inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& context,
+                            const OlderImages& older = {}) {
+  ExpectSafeMachine(fp.Live(), fp.resources.images, context, older);
   EXPECT_EQ(fp.OpenHandles(), 0) << context;
+}
+
+// Every disk a power cut now could leave is safe: each registry key changed
+// since its last flush either lost its changes or had them all written by
+// the system on its own, in any combination; every file operation is kept,
+// each file's bytes as of its last flush. Returns the number of disks judged.
+inline int ExpectSafeAfterPowerCut(const fake::FakePlatform& fp, const std::string& context,
+                                   const OlderImages& older = {}) {
+  const std::vector<std::string> keys = fp.UnflushedKeys();
+  if (keys.size() > 12) {
+    ADD_FAILURE() << context << ": " << keys.size() << " keys not flushed";
+    return 0;
+  }
+  const uint32_t combinations = 1u << keys.size();
+  for (uint32_t written = 0; written < combinations; ++written) {
+    std::set<std::string, fake::NoCase> writtenKeys;
+    std::string which;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (!(written & (1u << i))) continue;
+      writtenKeys.insert(keys[i]);
+      which += " " + keys[i];
+    }
+    ExpectSafeMachine(fp.AfterPowerCut(writtenKeys), fp.resources.images,
+                      context + ", on the disk after a power cut" +
+                          (which.empty() ? "" : " (written by the system:" + which + ")"),
+                      older);
+  }
+  return int(combinations);
 }
 
 // The files other than the driver images: files of our own left behind.

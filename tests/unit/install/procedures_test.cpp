@@ -73,11 +73,15 @@ size_t CallCount(const FakePlatform& fp, const std::string& call) {
   return size_t(std::count(fp.calls.begin(), fp.calls.end(), call));
 }
 
+std::string MachineState(const FakePlatform& fp);
+void ExpectTrueMeansRemoved(const FakePlatform& fp, bool result, const std::string& context);
+
 // An NT machine after a complete first installation, with fresh call
 // records and fault plan.
 void SeedInstalled(FakePlatform& fp) {
   SeedNtMachine(fp);
   ASSERT_TRUE(InstallKestrune(false));
+  fp.SettleOnDisk();  // installed long ago
   fp.calls.clear();
   fp.faults = fake::FaultPlan();
   fp.windows.events.clear();
@@ -301,6 +305,9 @@ TEST(InstallKestrune, FailedDeploymentEndsBeforeRegistration) {
 
 // ---- Re-installing over an existing image ----------------------------------------------
 
+OlderImages SeedNineX(FakePlatform& fp);
+OlderImages SeedNineXOlder(FakePlatform& fp);
+
 std::vector<uint8_t> OlderImage(size_t size, uint8_t fill) { return std::vector<uint8_t>(size, fill); }
 
 // An NT machine installed by an earlier version: listed, with images that
@@ -321,7 +328,7 @@ struct ReplaceFailure {
 TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
   const ReplaceFailure rows[] = {
       {"creation refused", [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5); },
-       "Copyfile: CreateFile failed!" + kKestruneFile},
+       "Copyfile: CreateFile failed!" + kSysDir + "\\Drivers\\Kestrune.~nw"},
       {"short write", [](FakePlatform& fp) { fp.files.writeLimit = 1000; },
        "Copyfile: Failed to write file!2475 / 1000"},
       {"write refused", [](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112); },
@@ -416,7 +423,57 @@ TEST(InstallKestrune, NineXReplacementKeepsAWholeVxdOrNone) {
       EXPECT_FALSE(fp.files.Has(kVxdFile));
     }
     EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
-    EXPECT_EQ(fp.boxes.shown.size(), r.ok ? 0u : 1u);
+    EXPECT_TRUE(fp.boxes.shown.empty()) << "a quiet run shows no box";
+    EXPECT_EQ(trace.Lines().back() == "Faile to copy driver to system directory!", !r.ok);
+  }
+}
+
+// Our own files may have been made read-only (by a copy from a CD, say).
+// Windows keeps the attribute when it renames a file and refuses to delete or
+// replace it, so each is made writable before it is replaced or deleted; a
+// backup left behind would otherwise take the backup name from every later
+// installation.
+TEST(InstallKestrune, ReadOnlyFilesOfOurOwnAreReplacedAndLeaveNothingBehind) {
+  struct Row {
+    const char* what;
+    bool nt;
+    std::vector<std::string> readOnly;
+  } rows[] = {
+      {"9x, read-only older VxD", false, {kVxdFile}},
+      {"9x, read-only older VxD and a read-only stale backup", false,
+       {kVxdFile, kSysDir + "\\Iosubsys\\Kestrune.~ol"}},
+      {"9x, read-only stale new image", false, {kSysDir + "\\Iosubsys\\Kestrune.~nw"}},
+      {"NT, read-only older images", true, {kKestruneFile, kMorvellinFile}},
+      {"NT, read-only stale new image", true, {kSysDir + "\\Drivers\\Kestrune.~nw"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.nt) {
+      SeedOlderInstalled(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    for (const std::string& file : r.readOnly) {
+      fp.files.files[file].attributes = win::kFileAttributeReadOnly | 0x20;
+    }
+    TraceCapture trace(fp);
+    for (int run = 1; run <= 2; ++run) {
+      SCOPED_TRACE(run);
+      trace.Clear();
+      EXPECT_TRUE(InstallKestrune(false));
+      EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+      Lines lines = trace.Lines();
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                              [](const std::string& l) { return l.rfind("Failed", 0) == 0; }),
+                0);
+    }
+    if (r.nt) {
+      EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+      ExpectInstalled(fp);
+    } else {
+      EXPECT_EQ(fp.files.files[kVxdFile].bytes, fp.resources.images[106]);
+    }
   }
 }
 
@@ -460,6 +517,248 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
   ASSERT_EQ(fp.files.files.size(), 1u);
   EXPECT_TRUE(fp.files.Has(kVxdFile));
   for (const char* call : {"RegOpenKeyA", "OpenSCManagerA"}) EXPECT_EQ(CallCount(fp, call), 0u);
+}
+
+// ---- One run at a time ----------------------------------------------------------------------
+
+const std::string kLockName = "Global\\KestruneInstallTools";
+const std::string kPlainLockName = "KestruneInstallTools";  // the 9x family's
+const std::string kBusy =
+    "Another installation or removal of the Kestrune drivers is running.\n"
+    "Nothing was changed; try again when it has ended.";
+const std::string kLockFailed =
+    "Other installations and removals of the Kestrune drivers cannot be held off now.\n"
+    "Nothing was changed.";
+const Lines kWaitLines{"Another Kestrune installation or removal is running, waiting up to 60 s",
+                       "The other Kestrune installation or removal has ended"};
+
+// The calls that change the machine.
+const std::set<std::string> kChangingCalls = {
+    "CreateFileA",   "WriteFile",   "FlushFileBuffers", "MoveFileExA",   "MoveFileA",
+    "DeleteFileA",   "SetFileAttributesA", "RegSetValueExA", "RegDeleteValueA", "RegFlushKey",
+    "CreateServiceA", "DeleteService"};
+
+// A second run waits for the first, up to 60 s; one killed while holding the
+// machine leaves a safe state, so the wait ends there too. A run that does
+// not get the machine changes nothing.
+TEST(OneRunAtATime, ASecondRunWaitsBoundedly) {
+  struct Row {
+    const char* what;
+    bool uninstall;
+    std::function<void(FakePlatform&)> arrange;
+    bool result;
+    uint32_t waitedMs;
+    Lines firstLines;
+  } rows[] = {
+      {"install, the other run ends after 20 s", false,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 20000); }, true, 20000, kWaitLines},
+      {"uninstall, the other run ends after 20 s", true,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 20000); }, true, 20000 + 2000,
+       kWaitLines},
+      {"install, the other run is killed after 3 s", false,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 3000, true); }, true, 3000,
+       kWaitLines},
+      {"install, the other run outlasts the wait", false,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName, 90000); }, false, 60000,
+       {kWaitLines[0],
+        "Failed to wait for the other Kestrune installation or removal: still running after 60 s!",
+        kBusy}},
+      {"uninstall, the other run outlasts the wait", true,
+       [](FakePlatform& fp) { fp.mutexes.HeldByAnother(kLockName); }, false, 60000,
+       {kWaitLines[0],
+        "Failed to wait for the other Kestrune installation or removal: still running after 60 s!",
+        kBusy}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.uninstall) {
+      SeedInstalled(fp);
+    } else {
+      SeedNtMachine(fp);
+    }
+    r.arrange(fp);
+    std::string before = MachineState(fp);
+    TraceCapture trace(fp);
+    EXPECT_EQ(r.uninstall ? UnInstallKestrune(false) : InstallKestrune(false), r.result);
+    EXPECT_EQ(fp.sleep.ticks, r.waitedMs);
+    Lines lines = trace.Lines();
+    ASSERT_GE(lines.size(), r.firstLines.size());
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + long(r.firstLines.size())), r.firstLines);
+    if (!r.result) {
+      EXPECT_EQ(lines.size(), r.firstLines.size());
+      EXPECT_EQ(MachineState(fp), before);
+      for (const std::string& call : fp.calls) EXPECT_EQ(kChangingCalls.count(call), 0u) << call;
+    } else if (r.uninstall) {
+      ExpectTrueMeansRemoved(fp, true, r.what);
+    } else {
+      ExpectInstalled(fp);
+    }
+    EXPECT_FALSE(fp.mutexes.OwnsAny());
+    ExpectSafeState(fp, r.what);
+  }
+}
+
+// Every change is made while the machine is held, from the window's Execute
+// as from the command line (both reach these two procedures), and the
+// machine is given up before the restart question, which a person may leave
+// open for long.
+TEST(OneRunAtATime, EveryChangeIsMadeHoldingTheMachineAndNoQuestionIsAsked) {
+  struct Row {
+    const char* what;
+    bool nt;
+    bool uninstall;
+  } rows[] = {{"NT install", true, false},
+              {"NT uninstall", true, true},
+              {"9x install", false, false},
+              {"9x uninstall", false, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.nt) {
+      r.uninstall ? SeedInstalled(fp) : SeedNtMachine(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    int changes = 0;
+    fp.beforeCall = [&](const std::string& call) {
+      if (!kChangingCalls.count(call)) return;
+      ++changes;
+      EXPECT_TRUE(fp.mutexes.OwnedByThisProcess(r.nt ? kLockName : kPlainLockName)) << call;
+    };
+    int questions = 0;
+    fp.boxes.onShow = [&](const fake::ShownBox&) {
+      ++questions;
+      EXPECT_FALSE(fp.mutexes.OwnsAny()) << "held during the restart question";
+    };
+    EXPECT_TRUE(r.uninstall ? UnInstallKestrune(true) : InstallKestrune(true));
+    EXPECT_GT(changes, 0);
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(fp.mutexes.OwnsAny());
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+// A failure raised inside a procedure (an exhausted resource) ends it, and
+// the machine is given up all the same: the window stays open after it.
+TEST(OneRunAtATime, AFailureRaisedInsideGivesTheMachineUp) {
+  FakePlatform fp;
+  SeedNtMachine(fp);
+  fp.beforeCall = [](const std::string& call) {
+    if (call == "CreateServiceA") throw std::runtime_error("exhausted");
+  };
+  EXPECT_THROW(InstallKestrune(true), std::runtime_error);
+  EXPECT_FALSE(fp.mutexes.OwnsAny());
+}
+
+// ---- Quiet mode: no box on any failure path ------------------------------------------------
+
+struct BoxedFailure {
+  const char* what;
+  std::function<void(FakePlatform&)> arrange;
+  std::function<bool(bool interactive)> procedure;
+  Lines boxTexts;  // the failure boxes an interactive run shows, in order
+};
+
+// Runs the procedure and returns its result, its trace lines and, for each
+// box shown, the number of trace lines written before it.
+struct BoxedRun {
+  bool result = false;
+  Lines lines;
+  std::vector<size_t> boxedAfter;
+  std::vector<fake::ShownBox> boxes;
+};
+
+BoxedRun RunBoxed(const BoxedFailure& f, bool interactive) {
+  FakePlatform fp;
+  f.arrange(fp);
+  TraceCapture trace(fp);
+  BoxedRun run;
+  fp.boxes.onShow = [&](const fake::ShownBox&) { run.boxedAfter.push_back(trace.Lines().size()); };
+  run.result = f.procedure(interactive);
+  run.lines = trace.Lines();
+  run.boxes = fp.boxes.shown;
+  return run;
+}
+
+// A quiet run (a deployment agent, a service account) shows no box at all:
+// each failure box of an interactive run becomes a trace line of the same
+// text at the same place, and the result does not change.
+TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
+  const std::string copyFailed = "Faile to copy driver to system directory!";
+  auto install = [](bool interactive) { return InstallKestrune(interactive); };
+  auto uninstall = [](bool interactive) { return UnInstallKestrune(interactive); };
+  auto holdForever = [](FakePlatform& fp) {
+    fp.mutexes.HeldByAnother(fp.system.platformId == win::kVerPlatformWin32Nt ? kLockName
+                                                                             : kPlainLockName);
+  };
+  auto noLock = [](FakePlatform& fp) { fp.faults.Fail("CreateMutexA", 1450); };
+  auto nt = [](std::function<void(FakePlatform&)> more) {
+    return [more](FakePlatform& fp) {
+      SeedNtMachine(fp);
+      more(fp);
+    };
+  };
+  auto nineX = [](std::function<void(FakePlatform&)> more) {
+    return [more](FakePlatform& fp) {
+      SeedNineXOlder(fp);
+      more(fp);
+    };
+  };
+  const BoxedFailure rows[] = {
+      {"temporary file cannot be created", nt([](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5); }),
+       install, {copyFailed}},
+      {"image resource missing", nt([](FakePlatform& fp) { fp.resources.images.erase(105); }),
+       install, {copyFailed}},
+      {"image resource cannot be locked", nt([](FakePlatform& fp) { fp.faults.Fail("LockResource", 8); }),
+       install, {copyFailed}},
+      {"short write", nt([](FakePlatform& fp) { fp.files.writeLimit = 100; }), install, {copyFailed}},
+      {"write refused", nt([](FakePlatform& fp) { fp.faults.Fail("WriteFile", 112); }), install,
+       {copyFailed}},
+      {"flush refused", nt([](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); }),
+       install, {copyFailed}},
+      {"image held by the loaded filter",
+       nt([](FakePlatform& fp) {
+         fp.files.files[kKestruneFile].bytes = {1};
+         fp.files.locked.insert(kKestruneFile);
+       }),
+       install, {copyFailed}},
+      {"no system directory", nt([](FakePlatform& fp) { fp.files.systemDirectory.clear(); }),
+       install, {copyFailed}},
+      {"system directory too long",
+       nt([](FakePlatform& fp) { fp.files.systemDirectory = "C:\\" + std::string(250, 'd'); }),
+       install, {copyFailed}},
+      {"9x, old VxD in use", nineX([](FakePlatform& fp) { fp.files.locked.insert(kVxdFile); }),
+       install, {copyFailed}},
+      {"refused under WOW64", nt([](FakePlatform& fp) { fp.system.wow64 = true; }), install,
+       {"The Kestrune drivers are for 32-bit Windows only!"}},
+      {"install while another run holds the machine", nt(holdForever), install, {kBusy}},
+      {"uninstall while another run holds the machine", nt(holdForever), uninstall, {kBusy}},
+      {"9x uninstall while another run holds the machine", nineX(holdForever), uninstall, {kBusy}},
+      {"install without the lock", nt(noLock), install, {kLockFailed}},
+      {"uninstall without the lock", nt(noLock), uninstall, {kLockFailed}},
+  };
+  for (const BoxedFailure& f : rows) {
+    SCOPED_TRACE(f.what);
+    BoxedRun shown = RunBoxed(f, true);
+    BoxedRun quiet = RunBoxed(f, false);
+    EXPECT_TRUE(quiet.boxes.empty());
+    EXPECT_EQ(quiet.result, shown.result);
+    EXPECT_FALSE(quiet.result);
+    ASSERT_EQ(shown.boxes.size(), f.boxTexts.size());
+    Lines expected = shown.lines;
+    for (size_t i = shown.boxes.size(); i-- > 0;) {
+      EXPECT_EQ(shown.boxes[i].text, f.boxTexts[i]);
+      EXPECT_EQ(shown.boxes[i].caption, "SCSI SRB Command Filters");
+      EXPECT_EQ(shown.boxes[i].flags, 16u);
+      expected.insert(expected.begin() + long(shown.boxedAfter[i]), f.boxTexts[i]);
+    }
+    EXPECT_EQ(quiet.lines, expected);
+    for (const std::string& text : f.boxTexts) {
+      EXPECT_EQ(std::count(shown.lines.begin(), shown.lines.end(), text), 0)
+          << "an interactive run traces what it traced before";
+    }
+  }
 }
 
 // ---- Uninstall failures ----------------------------------------------------------------
@@ -507,6 +806,150 @@ TEST(UnInstallKestrune, LoadedDriverFileMakesResultFalse) {
             lines.end());
   EXPECT_EQ(fp.sleep.sleeps, (std::vector<uint32_t>{2000}));
   ExpectSafeState(fp, "loaded driver");
+}
+
+// ---- What reaches the disk first ---------------------------------------------------------
+
+// A flush that fails leaves the order unproven: the install lists no driver
+// whose service may not be on the disk, the uninstall keeps the service and
+// file of a driver whose cleared lists may not be.
+TEST(Durability, AFailedFlushKeepsWhatAPowerCutCouldOrphan) {
+  struct Row {
+    const char* what;
+    bool installed;
+    int failingFlush;  // the n-th RegFlushKey fails
+    std::function<bool()> procedure;
+    Lines lines;  // in the trace, in this order
+  } rows[] = {
+      {"install, Kestrune's service key", false, 1, [] { return InstallKestrune(false); },
+       {"Failed to RegFlushKey SYSTEM\\CurrentControlSet\\Services\\Kestrune",
+        "Failed to install Kestrune service!", "InstallMorvellinNT"}},
+      {"uninstall, Kestrune's second class key", true, 2, [] { return UnInstallKestrune(false); },
+       {"Failed to RegFlushKey " + kIdeClass,
+        "Kestrune LowerFilters not on the disk, service and Kestrune.sys kept!",
+        "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.installed) {
+      SeedInstalled(fp);
+    } else {
+      SeedNtMachine(fp);
+    }
+    fp.faults.Fail("RegFlushKey", 1016, r.failingFlush);
+    TraceCapture trace(fp);
+    EXPECT_FALSE(r.procedure());
+    Lines lines = trace.Lines();
+    auto at = std::search(lines.begin(), lines.end(), r.lines.begin(), r.lines.end());
+    EXPECT_NE(at, lines.end()) << ::testing::PrintToString(lines);
+    EXPECT_EQ(fp.services.services.count("Kestrune"), 1u);
+    EXPECT_TRUE(fp.files.Has(kKestruneFile));
+    ExpectSafeState(fp, r.what);
+    ExpectSafeAfterPowerCut(fp, r.what);
+  }
+}
+
+// The order that makes every disk safe, as the calls show it: a service's key
+// is flushed before a list names the driver, a cleared list before the
+// service and the file go.
+TEST(Durability, FlushesComeBeforeWhatTheyProtect) {
+  auto keyOps = [](FakePlatform& fp, const std::function<bool()>& procedure) {
+    size_t first = fp.calls.size();
+    procedure();
+    Lines ops;
+    for (size_t i = first; i < fp.calls.size(); ++i) {
+      const std::string& c = fp.calls[i];
+      if (c == "RegFlushKey" || c == "RegSetValueExA" || c == "RegDeleteValueA" ||
+          c == "DeleteService" || c == "DeleteFileA" || c == "CreateServiceA") {
+        ops.push_back(c);
+      }
+    }
+    return ops;
+  };
+  FakePlatform fp;
+  SeedNtMachine(fp);
+  EXPECT_EQ(keyOps(fp, [] { return InstallKestrune(false); }),
+            (Lines{"CreateServiceA", "RegFlushKey", "RegSetValueExA", "RegSetValueExA",
+                   "CreateServiceA", "RegFlushKey", "RegSetValueExA"}));
+  EXPECT_EQ(keyOps(fp, [] { return UnInstallKestrune(false); }),
+            (Lines{"RegSetValueExA", "RegSetValueExA", "RegFlushKey", "RegFlushKey",
+                   "DeleteService", "DeleteFileA", "RegSetValueExA", "RegFlushKey",
+                   "DeleteService", "DeleteFileA"}));
+}
+
+// A stopped copy can leave its new image (and on the 9x family the old one
+// set aside) beside the image; the uninstall removes them, read-only or not,
+// and traces one it cannot delete.
+TEST(UnInstallKestrune, RemovesFilesOfOurOwnLeftByAStoppedCopy) {
+  const std::string ntNew = kSysDir + "\\Drivers\\Kestrune.~nw";
+  const std::string ntOld = kSysDir + "\\Drivers\\Morvellin.~ol";
+  const std::string vxdNew = kSysDir + "\\Iosubsys\\Kestrune.~nw";
+  const std::string vxdOld = kSysDir + "\\Iosubsys\\Kestrune.~ol";
+  struct Row {
+    const char* what;
+    bool nt;
+    std::vector<std::string> leftovers;
+    std::function<void(FakePlatform&)> arrange;
+    bool result;
+    Lines expectedLines;  // in the trace, in this order
+  } rows[] = {
+      {"NT, both kinds", true, {ntNew, ntOld}, [](FakePlatform&) {}, true,
+       {"DeleteFile: Kestrune.~nw success!", "DeleteFile: Morvellin.~ol success!"}},
+      {"NT, read-only", true, {ntNew}, [&](FakePlatform& fp) {
+         fp.files.files[ntNew].attributes = win::kFileAttributeReadOnly;
+       }, true, {"DeleteFile: Kestrune.~nw success!"}},
+      {"NT, one that cannot be deleted", true, {ntNew},
+       [&](FakePlatform& fp) { fp.files.locked.insert(ntNew); }, true,
+       {"Failed to DeleteFile " + ntNew + "\nError Code: 5 Message 5.\r\n"}},
+      {"9x, both kinds", false, {vxdNew, vxdOld}, [](FakePlatform&) {}, true,
+       {"DeleteFile: Kestrune.~nw success!", "DeleteFile: Kestrune.~ol success!"}},
+      {"9x, read-only old VxD set aside, no VxD", false, {vxdOld}, [&](FakePlatform& fp) {
+         fp.files.files.erase(kVxdFile);
+         fp.files.files[vxdOld].attributes = win::kFileAttributeReadOnly;
+       }, true, {"DeleteFile: Kestrune.~ol success!"}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    if (r.nt) {
+      SeedInstalled(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    for (const std::string& file : r.leftovers) fp.files.files[file].bytes = {1, 2};
+    r.arrange(fp);
+    TraceCapture trace(fp);
+    EXPECT_EQ(UnInstallKestrune(false), r.result);
+    Lines lines = trace.Lines();
+    Lines found;
+    for (const std::string& l : lines) {
+      if (std::find(r.expectedLines.begin(), r.expectedLines.end(), l) != r.expectedLines.end()) {
+        found.push_back(l);
+      }
+    }
+    EXPECT_EQ(found, r.expectedLines);
+    for (const std::string& file : r.leftovers) {
+      EXPECT_EQ(fp.files.Has(file), fp.files.locked.count(file) == 1) << file;
+    }
+    EXPECT_TRUE(fp.shutdown.exitRequests.empty());
+  }
+}
+
+TEST(UnInstallKestrune, ReadOnlyImagesAreDeleted) {
+  for (bool nt : {true, false}) {
+    SCOPED_TRACE(nt);
+    FakePlatform fp;
+    if (nt) {
+      SeedInstalled(fp);
+    } else {
+      SeedNineXOlder(fp);
+    }
+    for (auto& [path, data] : fp.files.files) data.attributes |= win::kFileAttributeReadOnly;
+    EXPECT_TRUE(UnInstallKestrune(false));
+    EXPECT_TRUE(fp.files.files.empty());
+    EXPECT_TRUE(fp.shutdown.exitRequests.empty()) << "no restart for a VxD that stays";
+  }
 }
 
 // A failure raised inside one half is absorbed; the pause and the other half run.
@@ -582,6 +1025,7 @@ void FailEveryCallInTurn(const Seeder& seed, const Procedure& procedure, const O
     bool result = procedure();
     std::string context = "call " + std::to_string(n) + " " + clean[n - 1] + " failing";
     ExpectSafeState(fp, context);
+    ExpectSafeAfterPowerCut(fp, context);
     outcome(fp, result, context);
   }
 }
@@ -651,11 +1095,17 @@ std::string MachineState(const FakePlatform& fp) {
 
 using OlderSeeder = std::function<OlderImages(FakePlatform&)>;
 
+struct StopsChecked {
+  int stops = 0;
+  int disks = 0;  // the disks a power cut at each stop could leave
+};
+
 // Runs `procedure` once to count its calls, then again for every n from 0 to
 // that count with the power cut after its n-th call: nothing after that call
 // happens, not even clean-up. The machine must be in a safe state at every
-// stop, and exactly as the cut left it. Returns the number of stops checked.
-int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& procedure) {
+// stop, exactly as the cut left it, and so must every disk the cut could
+// leave.
+StopsChecked StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& procedure) {
   int total = 0;
   {
     FakePlatform fp;
@@ -665,6 +1115,7 @@ int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& 
     total = fp.CountedCalls() - before;
   }
   EXPECT_GT(total, 0);
+  int disks = 0;
   for (int n = 0; n <= total; ++n) {
     FakePlatform fp;
     OlderImages older = seed(fp);
@@ -680,9 +1131,11 @@ int StopAtEveryCall(const char* name, const OlderSeeder& seed, const Procedure& 
       EXPECT_EQ(MachineState(fp), atCut) << context << ": changed after the cut";
     }
     ExpectSafeState(fp, context, older);
+    disks += ExpectSafeAfterPowerCut(fp, context, older);
   }
-  std::cout << "[ stops    ] " << name << ": " << total + 1 << " stop points checked" << std::endl;
-  return total + 1;
+  std::cout << "[ stops    ] " << name << ": " << total + 1 << " stop points, " << disks
+            << " disks after a power cut checked" << std::endl;
+  return {total + 1, disks};
 }
 
 // A 9x machine; the NT class lists are seeded too, to show they stay untouched.
@@ -725,9 +1178,14 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
       {"9x re-install over an older VxD", SeedNineXOlder, install},
       {"9x uninstall", SeedNineXOlder, uninstall},
   };
-  int stops = 0;
-  for (const Scenario& s : scenarios) stops += StopAtEveryCall(s.name, s.seed, s.procedure);
-  std::cout << "[ stops    ] " << stops << " stop points checked in all" << std::endl;
+  StopsChecked all;
+  for (const Scenario& s : scenarios) {
+    StopsChecked checked = StopAtEveryCall(s.name, s.seed, s.procedure);
+    all.stops += checked.stops;
+    all.disks += checked.disks;
+  }
+  std::cout << "[ stops    ] " << all.stops << " stop points, " << all.disks
+            << " disks after a power cut checked in all" << std::endl;
 }
 
 }  // namespace
