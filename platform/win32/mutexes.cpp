@@ -29,11 +29,51 @@ class Mutex final : public IMutex {
   UniqueMutexHandle handle_;
 };
 
+// The security calls of advapi32, bound at run time: the 9x family's
+// advapi32 may lack them, and a program that imported them would not start
+// there at all. Null members when the system does not have one.
+struct SecurityCalls {
+  decltype(&::AllocateAndInitializeSid) allocateSid = nullptr;
+  decltype(&::FreeSid) freeSid = nullptr;
+  decltype(&::InitializeAcl) initializeAcl = nullptr;
+  decltype(&::AddAccessAllowedAce) addAllowedAce = nullptr;
+  decltype(&::InitializeSecurityDescriptor) initializeDescriptor = nullptr;
+  decltype(&::SetSecurityDescriptorDacl) setDacl = nullptr;
+
+  bool Complete() const {
+    return allocateSid && freeSid && initializeAcl && addAllowedAce && initializeDescriptor &&
+           setDacl;
+  }
+};
+
+template <typename Fn>
+Fn Bind(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// advapi32 is loaded already: the program imports it for the registry.
+const SecurityCalls& Security() {
+  static const SecurityCalls calls = [] {
+    SecurityCalls c;
+    HMODULE advapi = ::GetModuleHandleA("advapi32.dll");
+    if (advapi == nullptr) return c;
+    c.allocateSid = Bind<decltype(c.allocateSid)>(advapi, "AllocateAndInitializeSid");
+    c.freeSid = Bind<decltype(c.freeSid)>(advapi, "FreeSid");
+    c.initializeAcl = Bind<decltype(c.initializeAcl)>(advapi, "InitializeAcl");
+    c.addAllowedAce = Bind<decltype(c.addAllowedAce)>(advapi, "AddAccessAllowedAce");
+    c.initializeDescriptor =
+        Bind<decltype(c.initializeDescriptor)>(advapi, "InitializeSecurityDescriptor");
+    c.setDacl = Bind<decltype(c.setDacl)>(advapi, "SetSecurityDescriptorDacl");
+    return c;
+  }();
+  return calls;
+}
+
 // Frees the SIDs AllocateAndInitializeSid gave out.
 struct SidTraits {
   using Type = PSID;
   static Type Invalid() { return nullptr; }
-  static void Close(Type sid) { ::FreeSid(sid); }
+  static void Close(Type sid) { Security().freeSid(sid); }
 };
 using UniqueSid = UniqueHandle<SidTraits>;
 
@@ -43,20 +83,26 @@ using UniqueSid = UniqueHandle<SidTraits>;
 class AdminsOnlyDescriptor {
  public:
   // False, with the last error code of the call that failed, when the
-  // system cannot build it (the 9x family has no security).
+  // system cannot build it (the 9x family has no security: then
+  // ERROR_CALL_NOT_IMPLEMENTED).
   bool Build() {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    if (!::AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
-                                    system_.Receive()) ||
-        !::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, admins_.Receive())) {
+    const SecurityCalls& calls = Security();
+    if (!calls.Complete()) {
+      ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
       return false;
     }
-    return ::InitializeAcl(Acl(), sizeof acl_, ACL_REVISION) &&
-           ::AddAccessAllowedAce(Acl(), ACL_REVISION, MUTEX_ALL_ACCESS, system_.Get()) &&
-           ::AddAccessAllowedAce(Acl(), ACL_REVISION, MUTEX_ALL_ACCESS, admins_.Get()) &&
-           ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-           ::SetSecurityDescriptorDacl(&descriptor_, TRUE, Acl(), FALSE);
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    if (!calls.allocateSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                           system_.Receive()) ||
+        !calls.allocateSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                           0, 0, 0, 0, admins_.Receive())) {
+      return false;
+    }
+    return calls.initializeAcl(Acl(), sizeof acl_, ACL_REVISION) &&
+           calls.addAllowedAce(Acl(), ACL_REVISION, MUTEX_ALL_ACCESS, system_.Get()) &&
+           calls.addAllowedAce(Acl(), ACL_REVISION, MUTEX_ALL_ACCESS, admins_.Get()) &&
+           calls.initializeDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+           calls.setDacl(&descriptor_, TRUE, Acl(), FALSE);
   }
   SECURITY_DESCRIPTOR* Get() { return &descriptor_; }
 

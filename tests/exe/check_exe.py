@@ -19,6 +19,14 @@ KNOWN_DLLS = {
     "kernel32.dll", "user32.dll", "advapi32.dll", "gdi32.dll", "msvcrt.dll",
     "shell32.dll", "ole32.dll",
 }
+# Functions that the 9x family's system DLLs lack, or that only later NT
+# versions have. A program that imports one of them does not start there at
+# all, so each is bound at run time where it exists (GetProcAddress).
+LATE_FUNCTIONS = {
+    "AllocateAndInitializeSid", "FreeSid", "InitializeAcl", "AddAccessAllowedAce",
+    "InitializeSecurityDescriptor", "SetSecurityDescriptorDacl",
+    "SetDllDirectoryA", "IsWow64Process", "GetTickCount64",
+}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 SIZE_BUDGET = 256 * 1024
 
@@ -60,6 +68,25 @@ class Pe:
             if name == 0:
                 return names
             names.append(self.cstr(name).lower())
+            o += 20
+
+    def imported_functions(self):
+        """Names of the functions imported by name, from every DLL."""
+        rva, _ = self.dirs[1]
+        names, o = set(), self.off(rva)
+        thunk, high = (4, 1 << 31) if self.magic == 0x10B else (8, 1 << 63)
+        while True:
+            ilt, _, _, name, iat = struct.unpack_from("<IIIII", self.data, o)
+            if name == 0:
+                return names
+            t = self.off(ilt or iat)
+            while True:
+                entry = int.from_bytes(self.data[t:t + thunk], "little")
+                if entry == 0:
+                    break
+                if not entry & high:
+                    names.add(self.cstr(entry + 2))
+                t += thunk
             o += 20
 
     def resources(self):
@@ -123,6 +150,9 @@ def check_console_program(path, check):
     check(name + " imports only DLLs the system takes from its own directory",
           set(imports) <= KNOWN_DLLS,
           "unexpected: %s" % sorted(set(imports) - KNOWN_DLLS))
+    late = pe.imported_functions() & LATE_FUNCTIONS
+    check(name + " binds the functions older systems lack at run time", not late,
+          "imported: %s" % sorted(late))
 
 
 def main(path, console_path=None):
@@ -141,6 +171,9 @@ def main(path, console_path=None):
     imports = pe.imports()
     check("imports only DLLs the system takes from its own directory", set(imports) <= KNOWN_DLLS,
           "unexpected: %s" % sorted(set(imports) - KNOWN_DLLS))
+    late = pe.imported_functions() & LATE_FUNCTIONS
+    check("binds the functions older systems lack at run time", not late,
+          "imported: %s" % sorted(late))
     res = pe.resources()
     for rid in (104, 105, 106):
         img = res.get(("DRIVER", rid))
