@@ -1,0 +1,94 @@
+// The custom action DLL's entry points, named by DllEntry in KstIns.wxs.
+//
+//   KstInstall, KstUninstall  deferred, not impersonated: the filter's
+//                             install and removal (msi/package_action.h).
+//                             Their data (CustomActionData) is the folder
+//                             of the installed programs.
+//   KstRestartCheck           immediate, after InstallFinalize: asks for the
+//                             restart that a deferred action found needed.
+//
+// Windows Installer refuses MsiSetMode in deferred actions, so a deferred
+// action that ends with a restart pending leaves a global atom behind, and
+// the immediate action after InstallFinalize turns it into
+// MSIRUNMODE_REBOOTATEND: msiexec then ends with 3010 and schedules the
+// restart (or only reports it under REBOOT=ReallySuppress).
+#include "platform/win32/windows_api.h"
+
+#include <msiquery.h>
+
+#include <exception>
+#include <string>
+
+#include "msi/package_action.h"
+#include "msi/win32/program_runner.h"
+
+namespace {
+
+const char kRestartAtom[] = "Kestrune package: restart required";
+
+// Every reference to the atom, however many runs added one.
+void ClearRestartAtom() {
+  for (int i = 0; i < 256; ++i) {
+    ATOM atom = ::GlobalFindAtomA(kRestartAtom);
+    if (atom == 0) return;
+    ::GlobalDeleteAtom(atom);
+  }
+}
+
+std::string ActionData(MSIHANDLE install) {
+  char empty[1] = "";
+  DWORD size = 0;
+  if (::MsiGetPropertyA(install, "CustomActionData", empty, &size) != ERROR_MORE_DATA) return "";
+  std::string data(size + 1, '\0');
+  size = DWORD(data.size());
+  if (::MsiGetPropertyA(install, "CustomActionData", &data[0], &size) != ERROR_SUCCESS) return "";
+  data.resize(size);
+  return data;
+}
+
+using Procedure = kst::PackageOutcome (*)(kst::ActionHost&, const std::string&);
+
+UINT RunDeferred(MSIHANDLE install, Procedure procedure) {
+  kst::win32::InstallerActionHost host(install);
+  try {
+    ClearRestartAtom();
+    std::string data = ActionData(install);
+    std::string folder = kst::ProgramFolderOf(data);
+    if (folder.empty()) {
+      host.Log("Kestrune: the programs' folder \"" + data + "\" cannot be used");
+      return kst::ActionReturnOf(kst::PackageOutcome::kFailure);
+    }
+    kst::PackageOutcome outcome = procedure(host, folder);
+    if (outcome == kst::PackageOutcome::kRestartRequired) ::GlobalAddAtomA(kRestartAtom);
+    return kst::ActionReturnOf(outcome);
+  } catch (const std::exception& e) {
+    host.Log(std::string("Kestrune: the action failed: ") + e.what());
+    return kst::ActionReturnOf(kst::PackageOutcome::kFailure);
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) UINT __stdcall KstInstall(MSIHANDLE install) {
+  return RunDeferred(install, kst::InstallFilter);
+}
+
+__declspec(dllexport) UINT __stdcall KstUninstall(MSIHANDLE install) {
+  return RunDeferred(install, kst::UninstallFilter);
+}
+
+__declspec(dllexport) UINT __stdcall KstRestartCheck(MSIHANDLE install) {
+  if (::GlobalFindAtomA(kRestartAtom) == 0) return ERROR_SUCCESS;
+  ClearRestartAtom();
+  kst::win32::InstallerActionHost host(install);
+  UINT result = ::MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
+  host.Log(result == ERROR_SUCCESS
+               ? "Kestrune: Windows must restart to finish; the restart is scheduled"
+               : "Kestrune: Windows must restart to finish, but the restart could not be "
+                 "scheduled (error " + std::to_string(result) + ")");
+  return ERROR_SUCCESS;
+}
+
+}  // extern "C"
