@@ -6,6 +6,19 @@
 //                             of the installed programs.
 //   KstRestartCheck           immediate, after InstallFinalize: asks for the
 //                             restart that a deferred action found needed.
+//   KstUpgradeHandover        immediate, just before RemoveExistingProducts
+//                             when an older version is installed: marks the
+//                             removal that follows as part of an upgrade.
+//
+// An upgrade keeps the filter installed: the older version's removal must
+// not run KstIns.exe /U, since the newer version's install upgrades the
+// filter in place. Windows Installer tells that removal by
+// UPGRADINGPRODUCTCODE, which the package's condition reads; an installer
+// that removes the older version without setting it (Wine's does) is caught
+// by the handover: a named file mapping that lives exactly as long as the
+// upgrading session's action server. In the global namespace, creating it
+// from outside session 0 takes SeCreateGlobalPrivilege, so an ordinary user
+// cannot plant it to make a later removal keep the filter.
 //
 // Windows Installer refuses MsiSetMode in deferred actions, so a deferred
 // action that ends with a restart pending leaves a global atom behind, and
@@ -25,6 +38,24 @@
 namespace {
 
 const char kRestartAtom[] = "Kestrune package: restart required";
+const char kHandoverName[] = "Kestrune package upgrade";
+
+// The handover's name in the global namespace, or the plain name where the
+// system knows no namespaces (NT 4 without Terminal Services, the 9x family).
+std::string HandoverName(bool global) {
+  return std::string(global ? "Global\\" : "") + kHandoverName;
+}
+
+bool UpgradeUnderway() {
+  for (bool global : {true, false}) {
+    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_READ, FALSE, HandoverName(global).c_str());
+    if (mapping) {
+      ::CloseHandle(mapping);
+      return true;
+    }
+  }
+  return false;
+}
 
 // Every reference to the atom, however many runs added one.
 void ClearRestartAtom() {
@@ -76,7 +107,30 @@ __declspec(dllexport) UINT __stdcall KstInstall(MSIHANDLE install) {
 }
 
 __declspec(dllexport) UINT __stdcall KstUninstall(MSIHANDLE install) {
+  if (UpgradeUnderway()) {
+    kst::win32::InstallerActionHost host(install);
+    host.Log("Kestrune: a newer version of the package replaces this one; the filter stays "
+             "installed for its install");
+    return ERROR_SUCCESS;
+  }
   return RunDeferred(install, kst::UninstallFilter);
+}
+
+// The mapping's handle is left open on purpose: the object lasts as long as
+// this session's action server, and ends with it however the session ends.
+__declspec(dllexport) UINT __stdcall KstUpgradeHandover(MSIHANDLE install) {
+  kst::win32::InstallerActionHost host(install);
+  for (bool global : {true, false}) {
+    HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1,
+                                          HandoverName(global).c_str());
+    if (mapping) {
+      host.Log("Kestrune: upgrading; the older version's removal keeps the filter installed");
+      return ERROR_SUCCESS;
+    }
+  }
+  host.Log("Kestrune: the upgrade could not be marked (error " +
+           std::to_string(::GetLastError()) + ")");
+  return ERROR_SUCCESS;
 }
 
 __declspec(dllexport) UINT __stdcall KstRestartCheck(MSIHANDLE install) {
