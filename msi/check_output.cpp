@@ -5,6 +5,18 @@
 namespace kst {
 namespace {
 
+const std::string kGapOpen = "(";
+const std::string kGapClose = " bytes not shown)";
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+bool IsGap(const std::string& line) {
+  return StartsWith(line, kGapOpen) && line.size() > kGapClose.size() &&
+         line.compare(line.size() - kGapClose.size(), kGapClose.size(), kGapClose) == 0;
+}
+
 // Control bytes as \xNN, so that each line stays one line in the log.
 void AppendEscaped(std::string& out, const char* data, size_t size) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -85,14 +97,14 @@ std::vector<std::string> OutputLines(const BoundedOutput& output) {
   tailStart = tailStart == std::string::npos ? tail.size() : tailStart + 1;
   AddLines(lines, head, 0, headEnd);
   uint64_t hidden = output.skipped() + (head.size() - headEnd) + tailStart;
-  lines.push_back("(" + std::to_string(hidden) + " bytes not shown)");
+  lines.push_back(kGapOpen + std::to_string(hidden) + kGapClose);
   AddLines(lines, tail, tailStart, tail.size());
   return lines;
 }
 
 std::optional<int64_t> VerdictCodeOf(const std::vector<std::string>& lines) {
   static const std::string kWord = "VERDICT ";
-  if (lines.empty() || lines.back().compare(0, kWord.size(), kWord) != 0) return std::nullopt;
+  if (lines.empty() || !StartsWith(lines.back(), kWord)) return std::nullopt;
   const std::string& line = lines.back();
   size_t at = kWord.size();
   int64_t code = 0;
@@ -105,6 +117,38 @@ std::optional<int64_t> VerdictCodeOf(const std::vector<std::string>& lines) {
   }
   if (digits == 0 || (at < line.size() && line[at] != ' ')) return std::nullopt;
   return code;
+}
+
+namespace {
+
+// "LOWERFILTERS <key> <n> ours <entry>": the fourth word is "ours" after a number.
+bool ListsOurEntry(const std::string& line) {
+  if (!StartsWith(line, "LOWERFILTERS ")) return false;
+  size_t key = line.find(' ') + 1;
+  size_t number = line.find(' ', key);
+  if (number == std::string::npos || number == key) return false;
+  size_t kind = line.find(' ', number + 1);
+  if (kind == std::string::npos || kind == number + 1) return false;
+  for (size_t i = number + 1; i < kind; ++i) {
+    if (line[i] < '0' || line[i] > '9') return false;
+  }
+  return line.compare(kind + 1, 5, "ours ") == 0;
+}
+
+}  // namespace
+
+PendingRestart PendingRestartOf(const std::vector<std::string>& lines) {
+  bool nt = false;
+  bool listed = false;
+  for (const std::string& line : lines) {
+    if (IsGap(line)) return PendingRestart::kUnknown;
+    if (line == "FAMILY 9x") return PendingRestart::kInstalled;
+    if (line == "FAMILY NT") nt = true;
+    listed = listed || ListsOurEntry(line);
+    if (StartsWith(line, "CONTROL ")) break;
+  }
+  if (!nt) return PendingRestart::kUnknown;
+  return listed ? PendingRestart::kInstalled : PendingRestart::kRemoved;
 }
 
 }  // namespace kst

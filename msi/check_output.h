@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "msi/package_outcome.h"
+
 namespace kst {
 
 // A program's output within a fixed amount of memory: its first `headLimit`
@@ -54,5 +56,14 @@ std::vector<std::string> OutputLines(const BoundedOutput& output);
 // The code of a last line "VERDICT <code> <text>": KstCheck's own statement
 // of its exit code. Nothing when the last line is not such a line.
 std::optional<int64_t> VerdictCodeOf(const std::vector<std::string>& lines);
+
+// What a restart pending in the report waits for, from the lines before
+// its CONTROL line. On the NT family a filter that a class key's LowerFilters
+// still lists ("LOWERFILTERS <key> <n> ours <entry>") is installed; none
+// listed, the restart finishes a removal. On the 9x family only the image
+// counts, so a pending restart is always an installed one. Unknown without
+// the FAMILY line, or when output was not kept before the CONTROL line: a
+// line that would decide may be missing.
+PendingRestart PendingRestartOf(const std::vector<std::string>& lines);
 
 }  // namespace kst

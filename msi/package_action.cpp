@@ -37,27 +37,34 @@ void RunProcedure(ActionHost& host, const std::string& folder, const char* switc
   Log(host, EndText(kInstaller, end, kProcedureTimeoutMs));
 }
 
-// Runs KstCheck.exe and logs each line it printed. Its verdict, or nothing
-// when it did not end by itself, or when its last line states another code
-// than its exit code: then nothing about the machine is confirmed.
-std::optional<int64_t> RunCheck(ActionHost& host, const std::string& folder) {
+// KstCheck's answer: its exit code, and what a pending restart waits for.
+struct CheckAnswer {
+  std::optional<int64_t> code;  // nothing when the answer confirms nothing
+  PendingRestart pending = PendingRestart::kUnknown;
+};
+
+// Runs KstCheck.exe and logs each line it printed. No code when it did not
+// end by itself, or when its last line states another code than its exit
+// code: then nothing about the machine is confirmed.
+CheckAnswer RunCheck(ActionHost& host, const std::string& folder) {
   std::string program = folder + kCheck;
   BoundedOutput output(kCheckOutputHead, kCheckOutputTail);
   ProgramEnd end = host.Run(program, "", kCheckTimeoutMs, &output);
   std::vector<std::string> lines = OutputLines(output);
   for (const std::string& line : lines) Log(host, std::string(kCheck) + ": " + line);
   Log(host, EndText(kCheck, end, kCheckTimeoutMs));
-  if (end.how != ProgramEnd::How::kExited) return std::nullopt;
+  if (end.how != ProgramEnd::How::kExited) return {};
   std::optional<int64_t> stated = VerdictCodeOf(lines);
   if (stated && *stated != int64_t(end.code)) {
     Log(host, std::string(kCheck) + "'s exit code differs from its VERDICT line");
-    return std::nullopt;
+    return {};
   }
-  return int64_t(end.code);
+  return {int64_t(end.code), PendingRestartOf(lines)};
 }
 
-PackageOutcome Judge(ActionHost& host, PackageProcedure procedure, std::optional<int64_t> verdict) {
-  PackageOutcome outcome = verdict ? OutcomeOfCheck(procedure, *verdict) : PackageOutcome::kFailure;
+PackageOutcome Judge(ActionHost& host, PackageProcedure procedure, const CheckAnswer& answer) {
+  PackageOutcome outcome = answer.code ? OutcomeOfCheck(procedure, *answer.code, answer.pending)
+                                       : PackageOutcome::kFailure;
   const char* what = procedure == PackageProcedure::kInstall ? "install" : "removal";
   switch (outcome) {
     case PackageOutcome::kSuccess:
@@ -67,6 +74,9 @@ PackageOutcome Judge(ActionHost& host, PackageProcedure procedure, std::optional
       Log(host, std::string("the ") + what + " succeeded; Windows must restart to finish it");
       break;
     case PackageOutcome::kFailure:
+      if (answer.code == 3010) {
+        Log(host, std::string("the restart KstCheck.exe waits for does not finish the ") + what);
+      }
       Log(host, std::string("the ") + what + " failed");
       break;
   }

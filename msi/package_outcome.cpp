@@ -11,9 +11,14 @@ constexpr uint32_t kErrorInstallFailure = 1603;
 
 }  // namespace
 
-PackageOutcome OutcomeOfCheck(PackageProcedure procedure, int64_t checkExitCode) {
-  if (checkExitCode == kCheckRestartPending) return PackageOutcome::kRestartRequired;
-  int64_t done = procedure == PackageProcedure::kInstall ? kCheckRunning : kCheckNotInstalled;
+PackageOutcome OutcomeOfCheck(PackageProcedure procedure, int64_t checkExitCode,
+                              PendingRestart pending) {
+  bool install = procedure == PackageProcedure::kInstall;
+  if (checkExitCode == kCheckRestartPending) {
+    PendingRestart wanted = install ? PendingRestart::kInstalled : PendingRestart::kRemoved;
+    return pending == wanted ? PackageOutcome::kRestartRequired : PackageOutcome::kFailure;
+  }
+  int64_t done = install ? kCheckRunning : kCheckNotInstalled;
   return checkExitCode == done ? PackageOutcome::kSuccess : PackageOutcome::kFailure;
 }
 
