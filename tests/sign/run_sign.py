@@ -20,6 +20,7 @@ Prints one PASS/FAIL line per check and a closing 'N passed, N failed' line;
 exits non-zero on any failure."""
 import argparse
 import os
+import re
 import secrets
 import shutil
 import struct
@@ -254,8 +255,8 @@ def check_package(r, build, root, other_root, scratch):
     package = os.path.join(build, PACKAGE)
     ok, out = verify(package, root)
     r.check("%s signed and valid against the throwaway root" % PACKAGE, ok, out[-1500:])
-    r.check("%s signed with SHA-256" % PACKAGE, "Message digest algorithm  : SHA256" in out,
-            out[-800:])
+    r.check("%s signed with SHA-256" % PACKAGE,
+            re.search(r"Message digest algorithm\s*:\s*SHA256", out), out[-800:])
     r.check("%s not valid against another root" % PACKAGE, not verify(package, other_root)[0],
             "verified")
     inside = os.path.join(scratch, "package-contents")
