@@ -119,29 +119,37 @@ __declspec(dllexport) UINT __stdcall KstUninstall(MSIHANDLE install) {
 // The mapping's handle is left open on purpose: the object lasts as long as
 // this session's action server, and ends with it however the session ends.
 __declspec(dllexport) UINT __stdcall KstUpgradeHandover(MSIHANDLE install) {
-  kst::win32::InstallerActionHost host(install);
-  for (bool global : {true, false}) {
-    HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1,
-                                          HandoverName(global).c_str());
-    if (mapping) {
-      host.Log("Kestrune: upgrading; the older version's removal keeps the filter installed");
-      return ERROR_SUCCESS;
+  try {
+    kst::win32::InstallerActionHost host(install);
+    for (bool global : {true, false}) {
+      HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1,
+                                            HandoverName(global).c_str());
+      if (mapping) {
+        host.Log("Kestrune: upgrading; the older version's removal keeps the filter installed");
+        return ERROR_SUCCESS;
+      }
     }
+    host.Log("Kestrune: the upgrade could not be marked (error " +
+             std::to_string(::GetLastError()) + ")");
+  } catch (const std::exception&) {
+    // Windows Installer's UPGRADINGPRODUCTCODE still guards the removal.
   }
-  host.Log("Kestrune: the upgrade could not be marked (error " +
-           std::to_string(::GetLastError()) + ")");
   return ERROR_SUCCESS;
 }
 
 __declspec(dllexport) UINT __stdcall KstRestartCheck(MSIHANDLE install) {
   if (::GlobalFindAtomA(kRestartAtom) == 0) return ERROR_SUCCESS;
   ClearRestartAtom();
-  kst::win32::InstallerActionHost host(install);
   UINT result = ::MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
-  host.Log(result == ERROR_SUCCESS
-               ? "Kestrune: Windows must restart to finish; the restart is scheduled"
-               : "Kestrune: Windows must restart to finish, but the restart could not be "
-                 "scheduled (error " + std::to_string(result) + ")");
+  try {
+    kst::win32::InstallerActionHost host(install);
+    host.Log(result == ERROR_SUCCESS
+                 ? "Kestrune: Windows must restart to finish; the restart is scheduled"
+                 : "Kestrune: Windows must restart to finish, but the restart could not be "
+                   "scheduled (error " + std::to_string(result) + ")");
+  } catch (const std::exception&) {
+    // The line is lost; the restart is asked for all the same.
+  }
   return ERROR_SUCCESS;
 }
 

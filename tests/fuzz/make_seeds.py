@@ -171,9 +171,17 @@ def check_output():
         yield bytes([head, tail, piece]) + text
 
 
+def action_data():
+    deep = b"C:\\" + b"d" * 243
+    yield from (b"C:\\Program Files\\Kestrune\\", b"C:\\Program Files\\Kestrune", b"d:\\x",
+                b"\\\\server\\share\\Kestrune", deep, deep + b"d", b"", b"Kestrune\\",
+                b"\\Kestrune\\", b"\\\\\\x", b"C:Kestrune\\", b"1:\\x", b"C:\\Kes\"trune\\",
+                b"C:\\Kes\ntrune\\", b"C:\\Kes\0trune\\")
+
+
 def main():
     for target in (filter_list, command_line, form_description, inventory, pass_through,
-                   version_record, check_output):
+                   version_record, check_output, action_data):
         folder = HERE / "corpus" / target.__name__
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)
