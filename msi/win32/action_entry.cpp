@@ -21,10 +21,16 @@
 // cannot plant it to make a later removal keep the filter.
 //
 // Windows Installer refuses MsiSetMode in deferred actions, so a deferred
-// action that ends with a restart pending leaves a global atom behind, and
-// the immediate action after InstallFinalize turns it into
+// action that ends with a restart pending leaves a volatile registry key
+// behind, and the immediate action after InstallFinalize turns it into
 // MSIRUNMODE_REBOOTATEND: msiexec then ends with 3010 and schedules the
-// restart (or only reports it under REBOOT=ReallySuppress).
+// restart (or only reports it under REBOOT=ReallySuppress). The two actions
+// run in different processes, as different users and, since Windows Vista,
+// in different sessions and window stations, so the mark must be one the
+// whole machine sees: a key below HKEY_LOCAL_MACHINE, which every user may
+// read. Volatile, it is gone at the restart it asks for; every deferred
+// action of ours removes it before it starts, so an earlier run's mark is
+// never taken for this one's.
 #include "platform/win32/windows_api.h"
 
 #include <msiquery.h>
@@ -37,7 +43,7 @@
 
 namespace {
 
-const char kRestartAtom[] = "Kestrune package: restart required";
+const char kRestartKey[] = "SOFTWARE\\Kestrune package restart pending";
 const char kHandoverName[] = "Kestrune package upgrade";
 
 // The handover's name in the global namespace, or the plain name where the
@@ -57,13 +63,24 @@ bool UpgradeUnderway() {
   return false;
 }
 
-// Every reference to the atom, however many runs added one.
-void ClearRestartAtom() {
-  for (int i = 0; i < 256; ++i) {
-    ATOM atom = ::GlobalFindAtomA(kRestartAtom);
-    if (atom == 0) return;
-    ::GlobalDeleteAtom(atom);
+void ClearRestartMark() { ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kRestartKey); }
+
+// A volatile key: it lives in memory only and ends with the restart.
+void SetRestartMark() {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRestartKey, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+    ::RegCloseKey(key);
   }
+}
+
+bool RestartMarked() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRestartKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  ::RegCloseKey(key);
+  return true;
 }
 
 std::string ActionData(MSIHANDLE install) {
@@ -82,7 +99,7 @@ using Procedure = kst::PackageOutcome (*)(kst::ActionHost&, const std::string&);
 UINT RunDeferred(MSIHANDLE install, Procedure procedure) {
   kst::win32::InstallerActionHost host(install);
   try {
-    ClearRestartAtom();
+    ClearRestartMark();
     std::string data = ActionData(install);
     std::string folder = kst::ProgramFolderOf(data);
     if (folder.empty()) {
@@ -90,7 +107,7 @@ UINT RunDeferred(MSIHANDLE install, Procedure procedure) {
       return kst::ActionReturnOf(kst::PackageOutcome::kFailure);
     }
     kst::PackageOutcome outcome = procedure(host, folder);
-    if (outcome == kst::PackageOutcome::kRestartRequired) ::GlobalAddAtomA(kRestartAtom);
+    if (outcome == kst::PackageOutcome::kRestartRequired) SetRestartMark();
     return kst::ActionReturnOf(outcome);
   } catch (const std::exception& e) {
     host.Log(std::string("Kestrune: the action failed: ") + e.what());
@@ -108,6 +125,7 @@ __declspec(dllexport) UINT __stdcall KstInstall(MSIHANDLE install) {
 
 __declspec(dllexport) UINT __stdcall KstUninstall(MSIHANDLE install) {
   if (UpgradeUnderway()) {
+    ClearRestartMark();
     kst::win32::InstallerActionHost host(install);
     host.Log("Kestrune: a newer version of the package replaces this one; the filter stays "
              "installed for its install");
@@ -138,8 +156,8 @@ __declspec(dllexport) UINT __stdcall KstUpgradeHandover(MSIHANDLE install) {
 }
 
 __declspec(dllexport) UINT __stdcall KstRestartCheck(MSIHANDLE install) {
-  if (::GlobalFindAtomA(kRestartAtom) == 0) return ERROR_SUCCESS;
-  ClearRestartAtom();
+  // Run as the user, this action may read the mark but not remove it.
+  if (!RestartMarked()) return ERROR_SUCCESS;
   UINT result = ::MsiSetMode(install, MSIRUNMODE_REBOOTATEND, TRUE);
   try {
     kst::win32::InstallerActionHost host(install);
