@@ -2,7 +2,8 @@
 """The whole story in one throwaway Wine machine: install from the command
 line with the trace viewer attached, restart, the status window with the
 stand-in filter's devices (and its screenshot), uninstall; KstCheck.exe's
-lines and exit code at each stage.
+lines and exit code at each stage. Then KstIns.msi in a second machine:
+msiexec's install and removal, their exit codes and the package's log lines.
 
     python3 tests/e2e/demo.py [--build DIR] [--screenshot PNG]
 """
@@ -13,7 +14,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from lib.wine import Build, WineMachine  # noqa: E402
+from lib.msi import action_lines, msiexec  # noqa: E402
+from lib.wine import Build, WineMachine, winpath  # noqa: E402
 from screenshot import prepare, screenshot  # noqa: E402
 from test_check import run_check  # noqa: E402
 from test_install import ATA, CDROM, SCSI, SEEDED, find_file, lower_filters, seed_class_keys  # noqa: E402
@@ -53,6 +55,32 @@ def show_check(machine):
     print('   KstCheck.exe, exit code %d:' % checked.code)
     for line in checked.lines:
         print('   check | ' + line)
+
+
+def show_msiexec(machine, *args):
+    print('   msiexec %s' % ' '.join(args))
+    done = msiexec(machine, *args)
+    print('   exit code', done.code)
+    for line in action_lines(done.log):
+        # KstCheck's lines in full are in the log; here its verdict and problems.
+        if not line.startswith('Kestrune: KstCheck.exe: ') or \
+                line.split(': ', 2)[2].split(' ')[0] in ('PROBLEM', 'VERDICT'):
+            print('   log   | ' + line)
+
+
+def package_story(build):
+    """KstIns.msi as a deployment tool runs it, in a machine of its own."""
+    with WineMachine(build) as machine:
+        heading('KstIns.msi: msiexec /i /qn in a fresh Wine machine (the seeded class keys '
+                'as before)')
+        seed_class_keys(machine)
+        package = winpath(build.path('KstIns.msi'))
+        show_msiexec(machine, '/i', package, '/qn', 'REBOOT=ReallySuppress')
+        show_check(machine)
+        heading('KstIns.msi: msiexec /x /qn before the restart')
+        show_msiexec(machine, '/x', package, '/qn', 'REBOOT=ReallySuppress')
+        show_state(machine)
+        show_check(machine)
 
 
 def main(argv):
@@ -110,6 +138,7 @@ def main(argv):
         show_check(machine)
         print('   (the other drivers\' entries are as seeded: %s)' % all(
             lower_filters(machine, k) == v for k, v in SEEDED.items()))
+    package_story(build)
     return 0
 
 
