@@ -138,19 +138,30 @@ bool LowerFilterMayName(const std::string& name, const std::string& classKey) {
   return !list || FilterListNames(*list, name);
 }
 
-StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName) {
-  using State = StoredFilterList::State;
+StoredValue ReadStoredValue(const std::string& path, const char* valueName, uint32_t maxSize) {
+  using State = StoredValue::State;
   std::unique_ptr<IRegKey> key;
-  RegStatus status = Sys().registry.OpenLocalMachineKeyToRead(classKey, key);
-  if (status == kRegNotFound) return {State::kNoKey, {}};
-  if (status != win::kErrorSuccess || !key) return {State::kUnreadable, {}};
+  RegStatus status = Sys().registry.OpenLocalMachineKeyToRead(path, key);
+  if (status == kRegNotFound) return {State::kNoKey};
+  if (status != win::kErrorSuccess || !key) return {State::kUnreadable};
   uint32_t size = 0;
-  status = QueryListSize(*key, size, valueName);
-  if (status == kRegNotFound) return {State::kNoValue, {}};
-  if (status != win::kErrorSuccess || size > kMaxStoredListSize) return {State::kUnreadable, {}};
+  uint32_t type = win::kRegMultiSz;
+  status = key->QueryValue(valueName, &type, nullptr, &size);
+  if (status == kRegNotFound) return {State::kNoValue};
+  if (status != win::kErrorSuccess || size > maxSize) return {State::kUnreadable};
   std::optional<std::vector<uint8_t>> bytes = ReadList(*key, size, valueName);
-  if (!bytes) return {State::kUnreadable, {}};
-  return {State::kRead, FilterListEntries(*bytes)};
+  if (!bytes) return {State::kUnreadable};
+  return {State::kRead, type, std::move(*bytes)};
+}
+
+StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName) {
+  StoredValue value = ReadStoredValue(classKey, valueName, kMaxStoredListSize);
+  StoredFilterList list{value.state};
+  if (value.state == StoredValue::State::kRead) {
+    list.entries = FilterListEntries(value.bytes);
+    list.type = value.type;
+  }
+  return list;
 }
 
 }  // namespace kst

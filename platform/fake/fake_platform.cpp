@@ -191,7 +191,7 @@ void CarryOutPendingRenames(std::map<std::string, FakeRegKeyData, NoCase>& keys,
   auto value = key->second.find(kPendingRenamesValue);
   if (value == key->second.end()) return;
   for (const PendingRename& r : PendingRenamesOf(value->second.bytes)) {
-    if (r.from.empty() || !ops.has(r.from)) continue;
+    if (r.from.empty() || !ops.has(r.from) || SamePath(r.from, r.to)) continue;  // onto itself: no change
     if (r.to.empty()) {
       ops.remove(r.from);
     } else if (!ops.has(r.to) || r.replaces) {

@@ -171,6 +171,25 @@ def check_output():
         yield bytes([head, tail, piece]) + text
 
 
+def pending_renames():
+    image = b"C:\\WINDOWS\\system32\\Drivers\\Kestrune.sys"
+    new = b"C:\\WINDOWS\\system32\\Drivers\\Kestrune.~nw"
+    nt = b"\\??\\"
+    values = [
+        b"", b"\0", b"\0\0", multi_sz(nt + new, b"!" + nt + image),
+        multi_sz(nt + image, b""), multi_sz(nt + image, b"", nt + new, b"!" + nt + image),
+        multi_sz(nt + new, b"!" + nt + image, nt + image, b""),
+        multi_sz(nt + new, nt + image), multi_sz(nt + image, b"!" + nt + image),
+        multi_sz(nt + b"C:\\t", b"!" + nt + new, nt + new, b"!" + nt + image),
+        multi_sz(b"c:\\windows\\system32\\drivers\\KESTRUNE.~NW", b"!" + image),
+        multi_sz(nt + b"C:\\a", b"", nt + b"C:\\b", b"!" + nt + b"C:\\c"),
+        (nt + image + b"\0!" + nt + new), nt + image, multi_sz(nt + b"C:\\a", b"!"),
+    ]
+    for i, value in enumerate(values):
+        for seed, pick in ((0, 0), (1, 1), (2, 2), (i, 200)):
+            yield bytes([seed, pick]) + value
+
+
 def action_data():
     deep = b"C:\\" + b"d" * 243
     yield from (b"C:\\Program Files\\Kestrune\\", b"C:\\Program Files\\Kestrune", b"d:\\x",
@@ -181,7 +200,7 @@ def action_data():
 
 def main():
     for target in (filter_list, command_line, form_description, inventory, pass_through,
-                   version_record, check_output, action_data):
+                   version_record, check_output, action_data, pending_renames):
         folder = HERE / "corpus" / target.__name__
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)

@@ -111,6 +111,8 @@ TEST(FakeRestart, CarriesOutTheRequestsInOrderSkippingThoseThatCannotBeDone) {
       {"the same source twice: the second finds nothing",
        {"\\??\\" + kNew, "!\\??\\" + kImage, "\\??\\" + kNew, "!\\??\\" + kDir + "x.sys"},
        {{kNew, {2}}}, {{kImage, {2}}}},
+      {"a move onto itself changes nothing", {"\\??\\" + kImage, "!\\??\\" + kImage},
+       {{kImage, {1}}}, {{kImage, {1}}}},
       {"names in another case", {"\\??\\" + kDir + "KESTRUNE.~NW", "!\\??\\" + kDir + "kestrune.SYS"},
        {{kImage, {1}}, {kNew, {2}}}, {{kImage, {2}}}},
       {"a source without its target at the end: ignored", {"\\??\\" + kImage},
