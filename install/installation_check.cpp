@@ -5,6 +5,7 @@
 #include "install/deploy.h"
 #include "install/drivers.h"
 #include "install/filter_list.h"
+#include "install/pending_renames.h"
 #include "install/services.h"
 
 namespace kst {
@@ -18,12 +19,6 @@ using ListState = StoredFilterList::State;
 bool SameText(const std::string& a, const std::string& b) {
   // Case-insensitive over ASCII letters, as filter names are compared.
   return SameFilterName(a, b);
-}
-
-// The service manager may give a driver's path back in the NT namespace.
-std::string WithoutNtPrefix(const std::string& path) {
-  const std::string prefix = "\\??\\";
-  return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
 }
 
 SettingComparison CompareNumber(const char* field, uint32_t found, uint32_t expected) {

@@ -1,11 +1,8 @@
 #pragma once
 // The renames and deletions Windows carries out at its next start, before
-// any driver loads (the value PendingFileRenameOperations): read from the
-// value's bytes, and followed to what they make of one file. Pure byte
-// work, no platform calls.
+// any driver loads (the value PendingFileRenameOperations), read from the
+// value's bytes. Pure byte work, no platform calls.
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,22 +24,19 @@ struct PendingRename {
 // requests are kept as they stand, whatever their form.
 std::vector<PendingRename> ParsePendingRenames(const std::vector<uint8_t>& value);
 
+// The path without a leading "\??\", the NT form of a drive path.
+std::string WithoutNtPrefix(std::string path);
+
 // True when two paths name the same file as the requests name it: equal
 // without regard to ASCII case once a leading "\??\" of either is taken off.
 bool SameFilePath(const std::string& a, const std::string& b);
 
-// What the requests make of the file at `path`.
-struct RestartFate {
-  bool present = false;  // a file is at `path` once they are carried out
-  // When a request moved it there: the path of the file it is now.
-  std::optional<std::string> from;
-};
+// The last request that names `path`, as its source or its target; null
+// when none does. After it no request changes the file at `path`.
+const PendingRename* LastNaming(const std::vector<PendingRename>& renames, const std::string& path);
 
-// Follows the requests in order from the files as they are now
-// (`existsNow`, asked only of the paths on the way to `path`). A request
-// whose source is missing, or whose target exists without leave to replace
-// it, is skipped, as Windows skips it.
-RestartFate FateAtRestart(const std::vector<PendingRename>& renames, const std::string& path,
-                          const std::function<bool(const std::string&)>& existsNow);
+// True when a request other than `except` names `path`.
+bool NamedElsewhere(const std::vector<PendingRename>& renames, const std::string& path,
+                    const PendingRename* except);
 
 }  // namespace kst

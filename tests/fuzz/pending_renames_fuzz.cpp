@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "install/pending_renames.h"
+#include "install/restart_fate.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace kst {
@@ -107,6 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!renames.empty() && pick < 2 * renames.size()) {
     const PendingRename& r = renames[pick / 2];
     path = pick % 2 ? r.to : r.from;
+  }
+  const PendingRename* last = LastNaming(renames, path);
+  for (const PendingRename& r : renames) {
+    bool names = Folded(r.from) == Folded(path) || Folded(r.to) == Folded(path);
+    if (names) FUZZ_CHECK(last != nullptr && &r <= last);
+    if (&r == last) FUZZ_CHECK(names);
   }
   RestartFate fate = FateAtRestart(renames, path, exists);
   RestartFate expected = ReferenceFate(renames, path, exists);

@@ -2,6 +2,7 @@
 // Windows reads them, whatever other programs or a damaged value hold, and
 // followed to what they make of one file.
 #include "install/pending_renames.h"
+#include "install/restart_fate.h"
 
 #include <gtest/gtest.h>
 
@@ -105,6 +106,21 @@ TEST(SameFilePath, CaseAndTheNtPrefix) {
       {"C:\\\xc9", "C:\\\xe9", false},  // only ASCII letters fold
   };
   for (const Row& r : rows) EXPECT_EQ(SameFilePath(r.a, r.b), r.same) << r.a << " / " << r.b;
+}
+
+TEST(LastNaming, TheLastRequestWithThePathAsSourceOrTarget) {
+  std::vector<PendingRename> renames = ParsePendingRenames(
+      Value({"\\??\\" + kNew, "!\\??\\" + kImage, "\\??\\C:\\a", "", "\\??\\KESTRUNE.sys", "",
+             "\\??\\" + kImage, "", "\\??\\C:\\b", "!\\??\\" + kNew2}));
+  EXPECT_EQ(LastNaming(renames, kImage), &renames[3]);
+  EXPECT_EQ(LastNaming(renames, kNew), &renames[0]);
+  EXPECT_EQ(LastNaming(renames, kNew2), &renames[4]);
+  EXPECT_EQ(LastNaming(renames, "C:\\c"), nullptr);
+  EXPECT_EQ(LastNaming({}, kImage), nullptr);
+  EXPECT_FALSE(NamedElsewhere(renames, kNew, &renames[0]));
+  EXPECT_TRUE(NamedElsewhere(renames, kImage, &renames[3]));
+  EXPECT_TRUE(NamedElsewhere(renames, kNew, nullptr));
+  EXPECT_FALSE(NamedElsewhere(renames, "C:\\c", nullptr));
 }
 
 // ---- Following the requests ----------------------------------------------------------

@@ -339,9 +339,23 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
        "Copyfile: Failed to flush file!"},
       {"replacement refused", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 32); },
        "Copyfile: Failed to replace file!" + kKestruneFile},
-      {"image in use by the loaded driver",
-       [](FakePlatform& fp) { fp.files.locked.insert(kKestruneFile); },
+      {"image in use, its replacement at the restart refused",
+       [](FakePlatform& fp) {
+         fp.LoadFilter("Kestrune");
+         fp.faults.Fail("MoveFileExA", 5, 2);
+       },
        "Copyfile: Failed to replace file!" + kKestruneFile},
+      {"image in use, its replacement at the restart not flushed",
+       [](FakePlatform& fp) {
+         fp.LoadFilter("Kestrune");
+         fp.faults.Fail("RegFlushKey", 1016, 1);
+       },
+       "Copyfile: Failed to replace file!" + kKestruneFile},
+      {"the requests for the restart unreadable",
+       [](FakePlatform& fp) {
+         fp.registry.keys[kSessionManagerKey][kPendingRenamesValue] = {win::kRegSz, {'x', 0}};
+       },
+       "Copyfile: Failed to read PendingFileRenameOperations!"},
   };
   for (const ReplaceFailure& r : rows) {
     SCOPED_TRACE(r.what);
@@ -350,8 +364,8 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
     r.arrange(fp);
     TraceCapture trace(fp);
     EXPECT_FALSE(InstallKestrune(true));
-    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older[kKestruneFile]);
-    EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, older[kMorvellinFile]);
+    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older.find(kKestruneFile)->second);
+    EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, older.find(kMorvellinFile)->second);
     EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
     ExpectInstalled(fp);
     EXPECT_EQ(CallCount(fp, "RegSetValueExA") + CallCount(fp, "RegDeleteValueA"), 0u);
@@ -517,6 +531,170 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
   ASSERT_EQ(fp.files.files.size(), 1u);
   EXPECT_TRUE(fp.files.Has(kVxdFile));
   for (const char* call : {"RegOpenKeyA", "OpenSCManagerA"}) EXPECT_EQ(CallCount(fp, call), 0u);
+}
+
+// ---- A loaded filter: what finishes at the restart ------------------------------------
+
+Lines InUseCopyLines(const std::string& path) {
+  return {"Copy driver to: " + path, "Copyfile: CreateFile success!",
+          "Copyfile: " + path + " in use, replaced at restart", "===== Copyfile ==========="};
+}
+
+// The lines of a copy that finds the carried image already waiting.
+Lines WaitingCopyLines(const std::string& path) {
+  return {"Copy driver to: " + path, "Copyfile: " + path + " in use, replaced at restart",
+          "===== Copyfile ==========="};
+}
+
+std::vector<uint8_t> PendingValue(const FakePlatform& fp) {
+  auto key = fp.registry.keys.find(kSessionManagerKey);
+  if (key == fp.registry.keys.end() || !key->second.count(kPendingRenamesValue)) return {};
+  return key->second.at(kPendingRenamesValue).bytes;
+}
+
+const std::string kKestruneNew = kSysDir + "\\Drivers\\Kestrune.~nw";
+const std::string kKestruneNew1 = kSysDir + "\\Drivers\\Kestrune.~n1";
+const std::string kMorvellinNew = kSysDir + "\\Drivers\\Morvellin.~nw";
+
+// An NT machine installed long ago by an earlier version and restarted
+// since: both filters loaded (a CD drive pulls Morvellin in).
+OlderImages SeedLoadedOlder(FakePlatform& fp) {
+  OlderImages older = SeedOlderInstalled(fp);
+  fp.Restart();
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  fp.boxes.defaultAnswer = kYes;
+  return older;
+}
+
+// The same, with this version's upgrade waiting for the restart.
+OlderImages SeedUpgradeWaiting(FakePlatform& fp) {
+  OlderImages older = SeedLoadedOlder(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  fp.SettleOnDisk();
+  fp.calls.clear();
+  fp.faults = fake::FaultPlan();
+  return older;
+}
+
+// The same, with another version's image waiting to replace Kestrune.sys.
+const std::vector<uint8_t> kOtherVersion(2900, 0x4F);
+OlderImages SeedOtherVersionWaiting(FakePlatform& fp) {
+  OlderImages older = SeedLoadedOlder(fp);
+  fp.files.files[kKestruneNew].bytes = kOtherVersion;
+  EXPECT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+  fp.SettleOnDisk();
+  fp.calls.clear();
+  fp.faults = fake::FaultPlan();
+  older.emplace(kKestruneFile, kOtherVersion);
+  return older;
+}
+
+TEST(LoadedFilter, AnUpgradeReplacesTheImagesAtTheRestart) {
+  FakePlatform fp;
+  OlderImages older = SeedLoadedOlder(fp);
+  TraceCapture trace(fp);
+  fp.boxes.defaultAnswer = kNo;
+  EXPECT_TRUE(InstallKestrune(true));
+  EXPECT_EQ(trace.Lines(),
+            Join({InUseCopyLines(kKestruneFile), InUseCopyLines(kMorvellinFile),
+                  KestruneRegistration("Kestrune server exists, Re-update register inforamtiom!"),
+                  MorvellinRegistration("Morvellin server exists!")}));
+  ASSERT_EQ(fp.boxes.shown.size(), 1u) << "the restart question follows";
+  EXPECT_EQ(fp.boxes.shown[0].text, kInstalledQuestion);
+  // Until the restart the old images stay, listed and whole.
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older.find(kKestruneFile)->second);
+  EXPECT_EQ(fp.files.files[kKestruneNew].bytes, fp.resources.images[104]);
+  ExpectSafeState(fp, "upgrade waiting", older);
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
+  EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+  EXPECT_TRUE(PendingValue(fp).empty());
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  ExpectInstalled(fp);
+}
+
+TEST(LoadedFilter, InstallingAgainBeforeTheRestartRewritesNothing) {
+  FakePlatform fp;
+  SeedUpgradeWaiting(fp);
+  const std::vector<uint8_t> requests = PendingValue(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  Lines lines = trace.Lines();
+  lines.resize(6);
+  EXPECT_EQ(lines, Join({WaitingCopyLines(kKestruneFile), WaitingCopyLines(kMorvellinFile)}));
+  for (const char* call : {"WriteFile", "MoveFileExA", "DeleteFileA"}) {
+    EXPECT_EQ(CallCount(fp, call), 0u) << call;
+  }
+  EXPECT_EQ(PendingValue(fp), requests) << "no request added";
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  ExpectInstalled(fp);
+}
+
+// Another version's image waits under the first name: a power cut while that
+// file were rewritten would leave a partial image to be moved over the
+// listed one. The new image takes a name of its own, its request follows.
+TEST(LoadedFilter, AnotherVersionWaitingIsFollowedNotRewritten) {
+  FakePlatform fp;
+  OlderImages older = SeedOtherVersionWaiting(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  EXPECT_EQ(fp.files.files[kKestruneNew].bytes, kOtherVersion);
+  EXPECT_EQ(fp.files.files[kKestruneNew1].bytes, fp.resources.images[104]);
+  Lines lines = trace.Lines();
+  EXPECT_EQ(lines[2], "Copyfile: " + kKestruneFile + " in use, replaced at restart");
+  ExpectSafeState(fp, "another version waiting", older);
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+}
+
+TEST(LoadedFilter, ARequestNamingTheImageIsAlwaysFollowed) {
+  struct Row {
+    const char* what;
+    bool imagePresent;
+    bool ok;
+    bool carriedAfterRestart;
+  } rows[] = {
+      // An earlier uninstall requested the deletion, and its service removal failed.
+      {"a deletion of the image waiting", true, true, true},
+      {"a deletion of an image that is not there", false, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    OlderImages older = SeedOlderInstalled(fp);  // not loaded: the image could be replaced now
+    if (!r.imagePresent) fp.files.files.erase(kKestruneFile);
+    ASSERT_TRUE(fp.files.DeleteAtRestart(kKestruneFile));
+    fp.SettleOnDisk();
+    TraceCapture trace(fp);
+    EXPECT_EQ(InstallKestrune(false), r.ok);
+    Lines lines = trace.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2], r.ok ? "Copyfile: " + kKestruneFile + " in use, replaced at restart"
+                             : "Copyfile: Failed to replace file!" + kKestruneFile);
+    if (r.imagePresent) ExpectSafeState(fp, r.what, older);
+    fp.Restart();
+    EXPECT_EQ(fp.files.Has(kKestruneFile), r.carriedAfterRestart);
+    if (r.carriedAfterRestart) EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  }
+}
+
+TEST(LoadedFilter, NamesForTheNewImageRunOutAfterFourVersionsWaiting) {
+  FakePlatform fp;
+  SeedLoadedOlder(fp);
+  for (const char* ext : {".~nw", ".~n1", ".~n2", ".~n3"}) {
+    const std::string name = kSysDir + "\\Drivers\\Kestrune" + ext;
+    fp.files.files[name].bytes = kOtherVersion;
+    ASSERT_TRUE(fp.files.ReplaceAtRestart(name, kKestruneFile));
+  }
+  TraceCapture trace(fp);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
+                                  "Copyfile: Failed to replace file!" + kKestruneFile,
+                                  "===== Copyfile ===========",
+                                  "Faile to copy driver to system directory!"}));
 }
 
 // ---- One run at a time ----------------------------------------------------------------------
@@ -717,10 +895,11 @@ TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
        {copyFailed}},
       {"flush refused", nt([](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); }),
        install, {copyFailed}},
-      {"image held by the loaded filter",
+      {"image held by the loaded filter, no replacement at the restart",
        nt([](FakePlatform& fp) {
          fp.files.files[kKestruneFile].bytes = {1};
          fp.files.locked.insert(kKestruneFile);
+         fp.faults.Fail("MoveFileExA", 5, 2);
        }),
        install, {copyFailed}},
       {"no system directory", nt([](FakePlatform& fp) { fp.files.systemDirectory.clear(); }),
@@ -1002,7 +1181,8 @@ std::vector<std::string> CheckedCalls(const FakePlatform& fp) {
   return checked;
 }
 
-using Seeder = std::function<void(FakePlatform&)>;
+// Seeds a machine and names the older images it may hold (OlderImages).
+using Seeder = std::function<OlderImages(FakePlatform&)>;
 using Procedure = std::function<bool()>;
 using Outcome = std::function<void(const FakePlatform&, bool result, const std::string&)>;
 
@@ -1020,24 +1200,26 @@ void FailEveryCallInTurn(const Seeder& seed, const Procedure& procedure, const O
   ASSERT_FALSE(clean.empty());
   for (size_t n = 1; n <= clean.size(); ++n) {
     FakePlatform fp;
-    seed(fp);
+    OlderImages older = seed(fp);
     fp.faults.FailCallNumber(int(n), 5);
     bool result = procedure();
     std::string context = "call " + std::to_string(n) + " " + clean[n - 1] + " failing";
-    ExpectSafeState(fp, context);
-    ExpectSafeAfterPowerCut(fp, context);
+    ExpectSafeState(fp, context, older);
+    ExpectSafeAfterPowerCut(fp, context, older);
     outcome(fp, result, context);
   }
 }
 
-void SeedFreshForSweep(FakePlatform& fp) {
+OlderImages SeedFreshForSweep(FakePlatform& fp) {
   SeedNtMachine(fp);
   fp.boxes.defaultAnswer = kYes;
+  return {};
 }
 
-void SeedInstalledForSweep(FakePlatform& fp) {
+OlderImages SeedInstalledForSweep(FakePlatform& fp) {
   SeedInstalled(fp);
   fp.boxes.defaultAnswer = kYes;
+  return {};
 }
 
 void ExpectTrueMeansInstalled(const FakePlatform& fp, bool result, const std::string& context) {
@@ -1073,6 +1255,27 @@ TEST(FailureInjection, UninstallOfNothing) {
                       ExpectTrueMeansRemoved);
 }
 
+// True after an upgrade of the loaded filter: installed now, and the
+// carried images in place once Windows has started again.
+void ExpectTrueMeansUpgradedAtRestart(const FakePlatform& fp, bool result,
+                                      const std::string& context) {
+  if (!result) return;
+  ExpectTrueMeansInstalled(fp, result, context);
+  fake::MachineView restarted = fake::AfterRestart(fp.Live());
+  EXPECT_EQ(restarted.files[kKestruneFile], fp.resources.images.at(104)) << context;
+  EXPECT_EQ(restarted.files[kMorvellinFile], fp.resources.images.at(105)) << context;
+}
+
+TEST(FailureInjection, UpgradeOfTheLoadedFilter) {
+  FailEveryCallInTurn(SeedLoadedOlder,
+                      [] { return InstallKestrune(true); }, ExpectTrueMeansUpgradedAtRestart);
+}
+
+TEST(FailureInjection, InstallOfAnotherVersionBeforeTheRestart) {
+  FailEveryCallInTurn(SeedOtherVersionWaiting,
+                      [] { return InstallKestrune(true); }, ExpectTrueMeansUpgradedAtRestart);
+}
+
 // ---- A stop at any point --------------------------------------------------------------
 
 // Everything a stop leaves on the machine: files, registry and services.
@@ -1093,7 +1296,7 @@ std::string MachineState(const FakePlatform& fp) {
   return out.str();
 }
 
-using OlderSeeder = std::function<OlderImages(FakePlatform&)>;
+using OlderSeeder = Seeder;
 
 struct StopsChecked {
   int stops = 0;
@@ -1149,7 +1352,7 @@ OlderImages SeedNineX(FakePlatform& fp) {
 OlderImages SeedNineXOlder(FakePlatform& fp) {
   SeedNineX(fp);
   OlderImages older{{kVxdFile, OlderImage(1300, 0x76)}};
-  fp.files.files[kVxdFile].bytes = older[kVxdFile];
+  fp.files.files[kVxdFile].bytes = older.find(kVxdFile)->second;
   return older;
 }
 
@@ -1159,8 +1362,8 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
     OlderSeeder seed;
     Procedure procedure;
   };
-  auto fresh = [](FakePlatform& fp) { SeedFreshForSweep(fp); return OlderImages{}; };
-  auto installed = [](FakePlatform& fp) { SeedInstalledForSweep(fp); return OlderImages{}; };
+  auto fresh = SeedFreshForSweep;
+  auto installed = SeedInstalledForSweep;
   auto older = [](FakePlatform& fp) {
     OlderImages images = SeedOlderInstalled(fp);
     fp.boxes.defaultAnswer = kYes;
@@ -1174,6 +1377,9 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
       {"NT re-install over older images", older, install},
       {"NT uninstall", installed, uninstall},
       {"NT uninstall of nothing", fresh, uninstall},
+      {"NT upgrade of the loaded filter", SeedLoadedOlder, install},
+      {"NT install again before the restart", SeedUpgradeWaiting, install},
+      {"NT install of another version before the restart", SeedOtherVersionWaiting, install},
       {"9x first install", SeedNineX, install},
       {"9x re-install over an older VxD", SeedNineXOlder, install},
       {"9x uninstall", SeedNineXOlder, uninstall},
