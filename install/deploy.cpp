@@ -110,11 +110,6 @@ bool SwapIn(const std::string& temp, const std::string& path) {
   return true;
 }
 
-// The errors of a move over a file that the loaded driver holds.
-bool InUse(ErrorCode error) {
-  return error == win::kErrorAccessDenied || error == win::kErrorSharingViolation;
-}
-
 // How the new image took the place of the old one.
 enum class Placed { kNot, kNow, kAtRestart };
 
@@ -131,7 +126,7 @@ Placed PutInPlace(const std::string& temp, const std::string& path, bool named) 
     if (Sys().files.MoveReplacing(temp, path)) return Placed::kNow;
     ErrorCode error = Sys().system.GetLastError();
     if (error == win::kErrorCallNotImplemented && SwapIn(temp, path)) return Placed::kNow;
-    atRestart = InUse(error);
+    atRestart = FileInUse(error);
   }
   if (atRestart && Sys().files.Exists(path) && ReplaceFileAtRestart(temp, path)) {
     return Placed::kAtRestart;
@@ -223,6 +218,10 @@ bool CopyTo(const std::string& path, int resourceId) {
 }
 
 }  // namespace
+
+bool FileInUse(ErrorCode error) {
+  return error == win::kErrorAccessDenied || error == win::kErrorSharingViolation;
+}
 
 bool IsWindowsNT() {
   uint32_t platformId = 0;

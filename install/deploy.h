@@ -5,6 +5,7 @@
 
 #include "install/drivers.h"
 #include "install/interaction.h"
+#include "platform/platform.h"
 
 namespace kst {
 
@@ -34,6 +35,10 @@ bool Copyfile(const DriverImage& image, Interaction interaction);
 // Writes the running family's images in their fixed order, stopping at the
 // first that fails. True when all were written.
 bool DeployDriverImages(Interaction interaction);
+
+// True for the errors of a deletion, move or replacement of a file that a
+// loaded driver holds (access denied, sharing violation).
+bool FileInUse(ErrorCode error);
 
 // Clears the read-only attribute of a file of our own, which would keep it
 // from being deleted or replaced. A file that is not there, or whose

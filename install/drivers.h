@@ -50,7 +50,6 @@ struct ServiceSettings {
   uint32_t startType;
   uint32_t errorControl;
   const char* group;  // empty: none
-  bool toleratesDuplicateName;  // a creation refused for the name in use is no failure
 };
 
 // The system's trace texts of one driver's registration and removal, as they
@@ -97,7 +96,7 @@ inline constexpr ClassList kMorvellinLists[] = {
 inline constexpr FilterDriver kKestrune{
     REG_KESTRUNE,
     {"Kestrune - Storage Filter Drivers", win::kServiceBootStart, win::kServiceErrorIgnore,
-     "System Bus Extender", false},
+     "System Bus Extender"},
     {"\\Drivers\\Kestrune.sys", "Kestrune.sys", 104},
     kKestruneLists,
     true,
@@ -112,8 +111,7 @@ inline constexpr FilterDriver kKestrune{
 // The CD/DVD-ROM class filter.
 inline constexpr FilterDriver kMorvellin{
     REG_MORVELLIN,
-    {"Morvellin - Storage Filter Drivers", win::kServiceDemandStart, win::kServiceErrorNormal, "",
-     true},
+    {"Morvellin - Storage Filter Drivers", win::kServiceDemandStart, win::kServiceErrorNormal, ""},
     {"\\Drivers\\Morvellin.sys", "Morvellin.sys", 105},
     kMorvellinLists,
     false,

@@ -73,6 +73,12 @@ size_t CallCount(const FakePlatform& fp, const std::string& call) {
   return size_t(std::count(fp.calls.begin(), fp.calls.end(), call));
 }
 
+// The calls that change the machine.
+const std::set<std::string> kChangingCalls = {
+    "CreateFileA",   "WriteFile",   "FlushFileBuffers", "MoveFileExA",   "MoveFileA",
+    "DeleteFileA",   "SetFileAttributesA", "RegSetValueExA", "RegDeleteValueA", "RegFlushKey",
+    "CreateServiceA", "DeleteService"};
+
 std::string MachineState(const FakePlatform& fp);
 void ExpectTrueMeansRemoved(const FakePlatform& fp, bool result, const std::string& context);
 
@@ -221,11 +227,15 @@ TEST(UnInstallKestrune, RestartQuestionOnlyAfterSuccess) {
     bool result;
     size_t boxes;
     size_t restarts;
+    const char* failing = nullptr;
   } rows[] = {
       {"NT yes", true, false, true, kYes, true, 1, 1},
       {"NT no", true, false, true, kNo, true, 1, 0},
       {"NT quiet", true, false, false, kYes, true, 0, 0},
-      {"NT file kept", true, true, true, kYes, false, 0, 0},
+      // The restart finishes the removal: the question is all the more due.
+      {"NT file in use, deleted at restart", true, true, true, kYes, true, 1, 1},
+      {"NT file in use, its deletion at restart refused", true, true, true, kYes, false, 0, 0,
+       "MoveFileExA"},
       {"9x yes", false, false, true, kYes, true, 1, 1},
       {"9x quiet", false, false, false, kYes, true, 0, 0},
       // A VxD that stays restarts Windows at once, without a question.
@@ -237,7 +247,8 @@ TEST(UnInstallKestrune, RestartQuestionOnlyAfterSuccess) {
     FakePlatform fp;
     if (r.nt) {
       SeedInstalled(fp);
-      if (r.locked) fp.files.locked.insert(kKestruneFile);
+      if (r.locked) fp.LoadFilter("Kestrune");
+      if (r.failing) fp.faults.Fail(r.failing, 5);
     } else {
       fp.system.platformId = win::kVerPlatformWin32Windows;
       fp.files.files[kVxdFile];
@@ -298,7 +309,7 @@ TEST(InstallKestrune, FailedDeploymentEndsBeforeRegistration) {
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   ASSERT_EQ(fp.boxes.shown.size(), 1u);
   EXPECT_EQ(fp.boxes.shown[0].text, "Faile to copy driver to system directory!");
-  EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
+  EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "RegSetValueExA"), 0u);
   EXPECT_EQ(trace.Lines().back(), "===== Copyfile ===========");
   ExpectSafeState(fp, "deployment");
 }
@@ -369,7 +380,8 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
     EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
     ExpectInstalled(fp);
     EXPECT_EQ(CallCount(fp, "RegSetValueExA") + CallCount(fp, "RegDeleteValueA"), 0u);
-    EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
+    EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "OpenServiceA"), 2u)
+        << "only the question whether a service awaits deletion";
     ASSERT_EQ(fp.boxes.shown.size(), 1u);
     EXPECT_EQ(fp.boxes.shown[0].text, "Faile to copy driver to system directory!");
     Lines lines = trace.Lines();
@@ -681,6 +693,144 @@ TEST(LoadedFilter, ARequestNamingTheImageIsAlwaysFollowed) {
   }
 }
 
+// An NT machine installed with this version and restarted: both filters loaded.
+OlderImages SeedLoaded(FakePlatform& fp) {
+  SeedInstalled(fp);
+  fp.Restart();
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  fp.boxes.defaultAnswer = kYes;
+  return {};
+}
+
+// The same after an uninstall: the removal waits for the restart.
+OlderImages SeedRemovalWaiting(FakePlatform& fp) {
+  SeedLoaded(fp);
+  EXPECT_TRUE(UnInstallKestrune(false));
+  fp.SettleOnDisk();
+  fp.calls.clear();
+  fp.faults = fake::FaultPlan();
+  fp.windows.events.clear();
+  return {};
+}
+
+TEST(LoadedFilter, AnUninstallFinishesAtTheRestart) {
+  FakePlatform fp;
+  SeedLoaded(fp);
+  TraceCapture trace(fp);
+  fp.boxes.defaultAnswer = kNo;
+  EXPECT_TRUE(UnInstallKestrune(true));
+  EXPECT_EQ(trace.Lines(), Join({{kKestruneFile},
+                                 KestruneListRemoval(),
+                                 {"DeleteFile: Kestrune.sys in use, deleted at restart"},
+                                 MorvellinListRemoval(),
+                                 {"DeleteFile: Morvellin.sys in use, deleted at restart"}}));
+  ASSERT_EQ(fp.boxes.shown.size(), 1u) << "the restart question follows";
+  EXPECT_EQ(fp.boxes.shown[0].text, kUninstalledQuestion);
+  for (const auto& [key, others] : OtherEntries()) EXPECT_EQ(ListOf(fp, key), others) << key;
+  EXPECT_TRUE(fp.services.services.at("Kestrune").markedForDeletion);
+  EXPECT_TRUE(fp.services.services.at("Morvellin").markedForDeletion);
+  ExpectSafeState(fp, "removal waiting");
+  fp.SettleOnDisk();
+  fp.Restart();
+  EXPECT_TRUE(fp.files.files.empty());
+  EXPECT_TRUE(fp.services.services.empty());
+  EXPECT_TRUE(PendingValue(fp).empty());
+}
+
+// Before the restart a second uninstall finds the services marked and the
+// deletions requested: it counts them as done and requests nothing again.
+TEST(LoadedFilter, ASecondUninstallBeforeTheRestartRequestsNothingAgain) {
+  FakePlatform fp;
+  SeedRemovalWaiting(fp);
+  const std::vector<uint8_t> requests = PendingValue(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(UnInstallKestrune(false));
+  Lines lines = trace.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "DeleteFile: Kestrune.sys in use, deleted at restart"), 1);
+  EXPECT_EQ(PendingValue(fp), requests);
+  EXPECT_EQ(CallCount(fp, "MoveFileExA"), 0u);
+}
+
+TEST(LoadedFilter, AnInstallIsRefusedWhileAServiceAwaitsDeletion) {
+  const std::string refused =
+      "Failed to install Kestrune: the Kestrune service awaits deletion, Windows must restart first!";
+  const std::string box =
+      "The Kestrune drivers were uninstalled, and Windows must restart before they can be installed "
+      "again.\nNothing was changed.";
+  for (bool interactive : {true, false}) {
+    SCOPED_TRACE(interactive);
+    FakePlatform fp;
+    SeedRemovalWaiting(fp);
+    std::string before = MachineState(fp);
+    const std::vector<uint8_t> requests = PendingValue(fp);
+    TraceCapture trace(fp);
+    EXPECT_FALSE(InstallKestrune(interactive));
+    Lines expected{refused};
+    if (!interactive) expected.push_back(box);
+    EXPECT_EQ(trace.Lines(), expected);
+    ASSERT_EQ(fp.boxes.shown.size(), interactive ? 1u : 0u);
+    if (interactive) {
+      EXPECT_EQ(fp.boxes.shown[0].text, box);
+      EXPECT_EQ(fp.boxes.shown[0].flags, 16u);
+    }
+    EXPECT_EQ(MachineState(fp), before) << "nothing written, the image kept as it is";
+    EXPECT_EQ(PendingValue(fp), requests);
+    for (const std::string& call : fp.calls) EXPECT_EQ(kChangingCalls.count(call), 0u) << call;
+    fp.Restart();
+    EXPECT_TRUE(fp.files.files.empty());
+  }
+  // The mark of Morvellin alone refuses it too, naming that service.
+  FakePlatform fp;
+  SeedLoaded(fp);
+  fp.services.services["Morvellin"].markedForDeletion = true;
+  TraceCapture trace(fp);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_EQ(trace.Lines().front(),
+            "Failed to install Kestrune: the Morvellin service awaits deletion, Windows must "
+            "restart first!");
+}
+
+// The uninstall of an upgrade still waiting for the restart: the request that
+// would put the new image in place must not bring an image back.
+TEST(LoadedFilter, AnUninstallAfterAnUpgradeWaitingLeavesNoImage) {
+  for (bool loaded : {true, false}) {
+    SCOPED_TRACE(loaded);
+    FakePlatform fp;
+    SeedUpgradeWaiting(fp);
+    if (!loaded) {  // the file could be deleted now, the request is still there
+      fp.services.running.clear();
+      fp.files.locked.clear();
+      fp.files.files[kKestruneFile.substr(0, kKestruneFile.size() - 3) + "~n1"].bytes = {7};
+      ASSERT_TRUE(fp.files.ReplaceAtRestart(kSysDir + "\\Drivers\\Kestrune.~n1", kKestruneFile));
+    }
+    EXPECT_TRUE(UnInstallKestrune(false));
+    ExpectSafeState(fp, "uninstalled");
+    fp.SettleOnDisk();
+    fp.Restart();
+    EXPECT_TRUE(fp.files.files.empty()) << ::testing::PrintToString(StrayFiles(fp));
+  }
+}
+
+// The whole life of the running filter, each step judged after a restart.
+TEST(LoadedFilter, InstallUpgradeUninstallRefusedInstallRestart) {
+  FakePlatform fp;
+  OlderImages older = SeedLoadedOlder(fp);
+  ASSERT_TRUE(InstallKestrune(false));  // the upgrade waits for the restart
+  fp.SettleOnDisk();
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  ASSERT_TRUE(UnInstallKestrune(false));
+  EXPECT_FALSE(InstallKestrune(false)) << "refused until the restart";
+  ExpectSafeState(fp, "removal waiting");
+  fp.SettleOnDisk();
+  fp.Restart();
+  EXPECT_TRUE(fp.files.files.empty());
+  EXPECT_TRUE(fp.services.services.empty());
+  EXPECT_TRUE(InstallKestrune(false)) << "after the restart it installs again";
+  ExpectInstalled(fp);
+}
+
 TEST(LoadedFilter, NamesForTheNewImageRunOutAfterFourVersionsWaiting) {
   FakePlatform fp;
   SeedLoadedOlder(fp);
@@ -709,12 +859,6 @@ const std::string kLockFailed =
     "Nothing was changed.";
 const Lines kWaitLines{"Another Kestrune installation or removal is running, waiting up to 60 s",
                        "The other Kestrune installation or removal has ended"};
-
-// The calls that change the machine.
-const std::set<std::string> kChangingCalls = {
-    "CreateFileA",   "WriteFile",   "FlushFileBuffers", "MoveFileExA",   "MoveFileA",
-    "DeleteFileA",   "SetFileAttributesA", "RegSetValueExA", "RegDeleteValueA", "RegFlushKey",
-    "CreateServiceA", "DeleteService"};
 
 // A second run waits for the first, up to 60 s; one killed while holding the
 // machine leaves a safe state, so the wait ends there too. A run that does
@@ -916,6 +1060,10 @@ TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
       {"9x uninstall while another run holds the machine", nineX(holdForever), uninstall, {kBusy}},
       {"install without the lock", nt(noLock), install, {kLockFailed}},
       {"uninstall without the lock", nt(noLock), uninstall, {kLockFailed}},
+      {"install while a service awaits deletion",
+       [](FakePlatform& fp) { SeedRemovalWaiting(fp); }, install,
+       {"The Kestrune drivers were uninstalled, and Windows must restart before they can be "
+        "installed again.\nNothing was changed."}},
   };
   for (const BoxedFailure& f : rows) {
     SCOPED_TRACE(f.what);
@@ -973,18 +1121,26 @@ TEST(UnInstallKestrune, FailedListRewriteKeepsServiceAndFile) {
   ExpectSafeState(fp, "failed rewrite");
 }
 
-TEST(UnInstallKestrune, LoadedDriverFileMakesResultFalse) {
+TEST(UnInstallKestrune, LoadedDriverFileIsDeletedAtTheRestart) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedInstalled(fp);
-  fp.files.locked.insert(kKestruneFile);
-  EXPECT_FALSE(UnInstallKestruneNT());
-  Lines lines = trace.Lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "DeleteFile: Kestrune.sys failed!"), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "DeleteFile: Morvellin.sys success!"),
-            lines.end());
+  fp.LoadFilter("Kestrune");
+  EXPECT_TRUE(UnInstallKestruneNT());
+  EXPECT_EQ(trace.Lines(), Join({{kKestruneFile},
+                                 KestruneListRemoval(),
+                                 {"DeleteFile: Kestrune.sys in use, deleted at restart"},
+                                 MorvellinListRemoval(),
+                                 {"DeleteFile: Morvellin.sys success!"}}));
   EXPECT_EQ(fp.sleep.sleeps, (std::vector<uint32_t>{2000}));
+  EXPECT_TRUE(fp.files.Has(kKestruneFile)) << "held until the restart";
+  EXPECT_TRUE(fp.services.services.at("Kestrune").markedForDeletion);
   ExpectSafeState(fp, "loaded driver");
+  fp.SettleOnDisk();  // Windows shuts down in order
+  fp.Restart();
+  EXPECT_TRUE(fp.files.files.empty());
+  EXPECT_TRUE(fp.services.services.empty());
+  for (const auto& [key, others] : OtherEntries()) EXPECT_EQ(ListOf(fp, key), others) << key;
 }
 
 // ---- What reaches the disk first ---------------------------------------------------------
@@ -1050,7 +1206,8 @@ TEST(Durability, FlushesComeBeforeWhatTheyProtect) {
   SeedNtMachine(fp);
   EXPECT_EQ(keyOps(fp, [] { return InstallKestrune(false); }),
             (Lines{"CreateServiceA", "RegFlushKey", "RegSetValueExA", "RegSetValueExA",
-                   "CreateServiceA", "RegFlushKey", "RegSetValueExA"}));
+                   "RegFlushKey", "RegFlushKey", "CreateServiceA", "RegFlushKey",
+                   "RegSetValueExA", "RegFlushKey"}));
   EXPECT_EQ(keyOps(fp, [] { return UnInstallKestrune(false); }),
             (Lines{"RegSetValueExA", "RegSetValueExA", "RegFlushKey", "RegFlushKey",
                    "DeleteService", "DeleteFileA", "RegSetValueExA", "RegFlushKey",
@@ -1228,11 +1385,14 @@ void ExpectTrueMeansInstalled(const FakePlatform& fp, bool result, const std::st
   ExpectInstalled(fp);
 }
 
+// True after an uninstall: no list names a driver of ours, and once Windows
+// has started again no file of theirs is left.
 void ExpectTrueMeansRemoved(const FakePlatform& fp, bool result, const std::string& context) {
   if (!result) return;
-  EXPECT_FALSE(fp.files.Has(kKestruneFile)) << context;
-  EXPECT_FALSE(fp.files.Has(kMorvellinFile)) << context;
   for (const auto& [key, others] : OtherEntries()) EXPECT_EQ(ListOf(fp, key), others) << context;
+  fake::MachineView restarted = fake::AfterRestart(fp.Live());
+  EXPECT_EQ(restarted.files.count(kKestruneFile), 0u) << context;
+  EXPECT_EQ(restarted.files.count(kMorvellinFile), 0u) << context;
 }
 
 TEST(FailureInjection, FirstInstall) {
@@ -1264,6 +1424,15 @@ void ExpectTrueMeansUpgradedAtRestart(const FakePlatform& fp, bool result,
   fake::MachineView restarted = fake::AfterRestart(fp.Live());
   EXPECT_EQ(restarted.files[kKestruneFile], fp.resources.images.at(104)) << context;
   EXPECT_EQ(restarted.files[kMorvellinFile], fp.resources.images.at(105)) << context;
+}
+
+TEST(FailureInjection, UninstallOfTheLoadedFilter) {
+  FailEveryCallInTurn(SeedLoaded, [] { return UnInstallKestrune(true); }, ExpectTrueMeansRemoved);
+}
+
+TEST(FailureInjection, UninstallAfterAnUpgradeWaiting) {
+  FailEveryCallInTurn(SeedUpgradeWaiting, [] { return UnInstallKestrune(true); },
+                      ExpectTrueMeansRemoved);
 }
 
 TEST(FailureInjection, UpgradeOfTheLoadedFilter) {
@@ -1382,6 +1551,10 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
       {"NT install of another version before the restart", SeedOtherVersionWaiting, install},
       {"9x first install", SeedNineX, install},
       {"9x re-install over an older VxD", SeedNineXOlder, install},
+      {"NT uninstall of the loaded filter", SeedLoaded, uninstall},
+      {"NT uninstall after an upgrade waiting for the restart", SeedUpgradeWaiting, uninstall},
+      {"NT second uninstall before the restart", SeedRemovalWaiting, uninstall},
+      {"NT install while the services await deletion", SeedRemovalWaiting, install},
       {"9x uninstall", SeedNineXOlder, uninstall},
   };
   StopsChecked all;
