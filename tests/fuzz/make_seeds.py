@@ -163,6 +163,11 @@ def check_output():
         b"FAMILY 9x\nIMAGE current 1.4.2.11 C:\\WINDOWS\\SYSTEM\\Iosubsys\\Kestrune.vxd\n"
         b"CONTROL silent\nVERDICT 3010 installed, restart pending\n",
         b"FAMILY NT\nPROBLEM service Morvellin is missing\nVERDICT 2 inconsistent\n",
+        b"FAMILY NT\nSERVICE Kestrune exists\nSERVICE Kestrune awaiting-deletion\n" + ata +
+        b" 1 other scsiflt\nPENDING delete C:\\WINDOWS\\system32\\Drivers\\Kestrune.sys\n"
+        b"CONTROL answers\nVERDICT 3010 removal pending\n",
+        b"FAMILY NT\n" + ata + b" 1 ours Kestrune\nPENDING replace C:\\k.sys\nPENDING unreadable\n"
+        b"CONTROL unasked\nVERDICT 3010 installed, restart pending\n",
         b"VERDICT 12345678901 eleven digits\n", b"VERDICT 4294967295\n", b"VERDICT -1\n",
     ]
     limits = [(255, 255, 7), (6, 8, 1), (4, 8, 3), (0, 3, 2), (3, 0, 2), (0, 0, 4), (16, 16, 255)]

@@ -153,6 +153,19 @@ TEST(PendingRestartOf, ListedFilterIsInstalledAndNoneListedIsARemoval) {
        PendingRestart::kRemoved},
       {{"FAMILY NT", "LOWERFILTERS  1 ours Kestrune"}, PendingRestart::kRemoved},
       {{"FAMILY NT", "CONTROL silent", ata + " 1 ours Kestrune"}, PendingRestart::kRemoved},
+      // The running filter: an uninstall, an install refused after it, an upgrade.
+      {{"FAMILY NT", "IMAGE current 1.4.2.11 C:\\k.sys", "SERVICE Kestrune exists",
+        "SERVICE Kestrune awaiting-deletion", ata + " 1 other scsiflt", "PENDING delete C:\\k.sys",
+        "CONTROL answers", "VERDICT 3010 removal pending"},
+       PendingRestart::kRemoved},
+      {{"FAMILY NT", "SERVICE Kestrune awaiting-deletion", ata + " novalue", "PENDING unreadable",
+        "CONTROL unasked", "VERDICT 3010 removal pending"},
+       PendingRestart::kRemoved},
+      {{"FAMILY NT", "IMAGE other 1.4.2.10 C:\\k.sys", ata + " 1 ours Kestrune",
+        "PENDING replace C:\\k.sys", "CONTROL unasked", "VERDICT 3010 installed, restart pending"},
+       PendingRestart::kInstalled},
+      // Our name on a PENDING line is no listing.
+      {{"FAMILY NT", "PENDING replace 1 ours Kestrune", "CONTROL unasked"}, PendingRestart::kRemoved},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(PendingRestartOf(c.lines), c.pending) << (c.lines.size() > 1 ? c.lines[1] : "");
