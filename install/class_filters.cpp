@@ -140,23 +140,27 @@ bool LowerFilterMayName(const std::string& name, const std::string& classKey) {
 
 StoredValue ReadStoredValue(const std::string& path, const char* valueName, uint32_t maxSize) {
   using State = StoredValue::State;
+  StoredValue value;
   std::unique_ptr<IRegKey> key;
   RegStatus status = Sys().registry.OpenLocalMachineKeyToRead(path, key);
-  if (status == kRegNotFound) return {State::kNoKey};
-  if (status != win::kErrorSuccess || !key) return {State::kUnreadable};
+  value.state = status == kRegNotFound ? State::kNoKey : State::kUnreadable;
+  if (status != win::kErrorSuccess || !key) return value;
   uint32_t size = 0;
-  uint32_t type = win::kRegMultiSz;
-  status = key->QueryValue(valueName, &type, nullptr, &size);
-  if (status == kRegNotFound) return {State::kNoValue};
-  if (status != win::kErrorSuccess || size > maxSize) return {State::kUnreadable};
+  value.type = win::kRegMultiSz;
+  status = key->QueryValue(valueName, &value.type, nullptr, &size);
+  value.state = status == kRegNotFound ? State::kNoValue : State::kUnreadable;
+  if (status != win::kErrorSuccess || size > maxSize) return value;
   std::optional<std::vector<uint8_t>> bytes = ReadList(*key, size, valueName);
-  if (!bytes) return {State::kUnreadable};
-  return {State::kRead, type, std::move(*bytes)};
+  if (!bytes) return value;
+  value.state = State::kRead;
+  value.bytes = std::move(*bytes);
+  return value;
 }
 
 StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName) {
   StoredValue value = ReadStoredValue(classKey, valueName, kMaxStoredListSize);
-  StoredFilterList list{value.state};
+  StoredFilterList list;
+  list.state = value.state;
   if (value.state == StoredValue::State::kRead) {
     list.entries = FilterListEntries(value.bytes);
     list.type = value.type;

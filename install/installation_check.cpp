@@ -353,7 +353,11 @@ bool ImageState::Current() const {
 }
 
 ImageState ImageState::Replacement() const {
-  return {replacementPath, replacementPresence, replacementVersion};
+  ImageState image;
+  image.path = replacementPath;
+  image.presence = replacementPresence;
+  image.version = replacementVersion;
+  return image;
 }
 
 bool IsOurName(const InstallationState& state, const std::string& name) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The whole story in one throwaway Wine machine: install from the command
 line with the trace viewer attached, restart, the status window with the
-stand-in filter's devices (and its screenshot), uninstall; KstCheck.exe's
-lines and exit code at each stage. Then KstIns.msi in a second machine:
+stand-in filter's devices (and its screenshot), the uninstall of the running
+filter, which the restart finishes; KstCheck.exe's lines and exit code at
+each stage. Then KstIns.msi in a second machine:
 msiexec's install and removal, their exit codes and the package's log lines.
 
     python3 tests/e2e/demo.py [--build DIR] [--screenshot PNG]
@@ -124,15 +125,22 @@ def main(argv):
         trace.stop()
         show_check(machine)
 
-        heading('KstIns.exe /U /Q while the filter runs: a loaded driver\'s file cannot be '
-                'deleted, so the result is false and the file stays until it is no longer loaded')
+        heading('KstIns.exe /U /Q while the filter runs: the lists are cleared, the loaded '
+                'image is deleted at the restart, the service awaits deletion then')
         trace = machine.start_trace(channels='W')
         print('   exit code', machine.run(build.kstins, '/U', '/Q').rc)
         show_trace(trace)
         trace.stop()
+        show_state(machine)
         show_check(machine)
-        heading('Restart, then the state left behind (Wine forgets the deletion mark of a '
-                'loaded driver\'s service at restart; Windows would remove the service)')
+        heading('KstIns.exe /I /Q before that restart: refused, nothing changes')
+        trace = machine.start_trace(channels='W')
+        print('   exit code', machine.run(build.kstins, '/I', '/Q').rc)
+        show_trace(trace)
+        trace.stop()
+        show_check(machine)
+        heading('Restart: Windows deletes the image and the service (the harness removes a '
+                'service marked for deletion as Windows does; Wine alone would keep it)')
         machine.restart()
         show_state(machine)
         show_check(machine)
