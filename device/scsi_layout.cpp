@@ -42,7 +42,8 @@ std::optional<ScsiInfo> DecodeScsiInfo(const uint8_t* bytes, size_t size) {
   info.targetId = Le32(bytes + KST_SCSI_INFO_TARGET_ID);
   info.lun = Le32(bytes + KST_SCSI_INFO_LUN);
   info.driveLetter = Le32(bytes + KST_SCSI_INFO_DRIVE_LETTER);
-  std::copy_n(bytes + KST_SCSI_INFO_ADAPTER_NAME, KST_ADAPTER_NAME_SIZE, info.adapterName.begin());
+  const uint8_t* name = bytes + KST_SCSI_INFO_ADAPTER_NAME;
+  std::copy(name, name + KST_ADAPTER_NAME_SIZE, info.adapterName.begin());
   info.context = Le32(bytes + KST_SCSI_INFO_CONTEXT);
   return info;
 }
@@ -88,7 +89,7 @@ std::optional<PassThroughAnswer> DecodePassThroughAnswer(const uint8_t* bytes, s
   PassThroughAnswer answer;
   answer.status = bytes[KST_PT_STATUS];
   answer.senseLength = bytes[KST_PT_SENSE_LENGTH];
-  std::copy_n(bytes + KST_PT_SENSE, KST_SENSE_SIZE, answer.sense.begin());
+  std::copy(bytes + KST_PT_SENSE, bytes + KST_PT_SENSE + KST_SENSE_SIZE, answer.sense.begin());
   return answer;
 }
 
