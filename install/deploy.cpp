@@ -270,9 +270,10 @@ void MakeWritable(const std::string& path) {
 
 bool DeleteOwnFile(const std::string& path) {
   MakeWritable(path);
-  if (Sys().files.Delete(path) || Sys().system.GetLastError() == win::kErrorFileNotFound) {
-    return true;
-  }
+  if (Sys().files.Delete(path)) return true;
+  ErrorCode error = Sys().system.GetLastError();
+  // No file, or not even its folder: there is nothing to delete.
+  if (error == win::kErrorFileNotFound || error == win::kErrorPathNotFound) return true;
   Trace("Failed to DeleteFile " + path + "\n" + LastErrorText());
   return false;
 }

@@ -362,6 +362,14 @@ bool FakeFileSystem::MayOpen(const std::string& path, uint32_t access, uint32_t 
   return true;
 }
 
+// True, with ERROR_PATH_NOT_FOUND, when the folder of `path` does not exist.
+bool FakeFileSystem::FolderMissing(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  if (slash == std::string::npos || !missingFolders.count(path.substr(0, slash))) return false;
+  p_.system.lastError = win::kErrorPathNotFound;
+  return true;
+}
+
 bool FakeFileSystem::MayDeleteOrMove(const std::string& path) {
   for (const auto& [number, handle] : open) {
     if (SamePath(handle.path, path) && !(handle.share & win::kFileShareDelete)) {
@@ -375,6 +383,7 @@ bool FakeFileSystem::MayDeleteOrMove(const std::string& path) {
 std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t access,
                                               uint32_t share, uint32_t disposition, uint32_t) {
   if (p_.Call("CreateFileA")) return nullptr;
+  if (FolderMissing(path)) return nullptr;
   if (disposition == win::kOpenExisting && !Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return nullptr;
@@ -399,6 +408,7 @@ std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t 
 
 bool FakeFileSystem::Delete(const std::string& path) {
   if (p_.Call("DeleteFileA")) return false;
+  if (FolderMissing(path)) return false;
   if (locked.count(path)) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
@@ -448,6 +458,7 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
     p_.system.lastError = win::kErrorCallNotImplemented;
     return false;
   }
+  if (FolderMissing(from) || FolderMissing(to)) return false;
   if (!Has(from)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
@@ -463,6 +474,7 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
 
 bool FakeFileSystem::Move(const std::string& from, const std::string& to) {
   if (p_.Call("MoveFileA")) return false;
+  if (FolderMissing(from) || FolderMissing(to)) return false;
   if (!Has(from)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;

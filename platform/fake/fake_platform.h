@@ -123,6 +123,10 @@ class FakeFileSystem : public IFileSystem {
   std::map<std::string, FakeFileData, NoCase> files;
   // In use by a loaded driver: cannot be deleted, moved away or replaced.
   std::set<std::string, NoCase> locked;
+  // Folders that do not exist (e.g. "C:\\WINDOWS\\system32\\Iosubsys"): a file
+  // in one can be neither created, deleted nor moved there, and the answer
+  // is ERROR_PATH_NOT_FOUND, as Windows gives it.
+  std::set<std::string, NoCase> missingFolders;
   std::optional<uint32_t> writeLimit;    // a write stores at most this many bytes
   // The handles open now, by number. As on Windows, a file open without
   // FILE_SHARE_DELETE can be neither deleted, moved nor replaced, and one
@@ -137,6 +141,7 @@ class FakeFileSystem : public IFileSystem {
   // False, with ERROR_SHARING_VIOLATION, when a handle open on `path` does
   // not share deletion (which a move or a replacement needs too).
   bool MayDeleteOrMove(const std::string& path);
+  bool FolderMissing(const std::string& path);
   bool MayOpen(const std::string& path, uint32_t access, uint32_t share) const;
 
   int nextHandle_ = 1;

@@ -105,8 +105,10 @@ def test_a_run_waits_for_the_machine_and_the_check_reads_anyway(machine, build):
 
 
 # When each run is killed, in seconds after its first trace line; the
-# uninstall pauses two seconds between its drivers.
-INSTALL_KILLS = (0, 0.002, 0.004, 0.007, 0.01, 0.015, 0.02, 0.03, 0.045, 0.06)
+# uninstall pauses two seconds between its drivers. The install's delays
+# grow geometrically, so that they fall at different steps however fast the
+# machine runs it (a loaded machine takes many times longer).
+INSTALL_KILLS = (0, 0.002, 0.005, 0.01, 0.02, 0.04, 0.08, 0.16, 0.32, 0.64)
 UNINSTALL_KILLS = (0, 0.002, 0.004, 0.006, 0.009, 0.013, 0.02, 1.0, 2.0, 2.008)
 
 
