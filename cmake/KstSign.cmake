@@ -1,6 +1,7 @@
-# Authenticode signing of the shipping programs.
+# Authenticode signing of the shipping programs and of the package.
 #
 #   kst_sign_program(<target> [DESCRIPTION <text>])
+#   kst_sign_file_commands(<var> FILE <path> [DESCRIPTION <text>])
 #
 # Every program that ships calls this once. It names the program in
 # shipping-programs.txt in the build folder (one path a line, signed or not),
@@ -42,7 +43,7 @@ function(kst_images_are_stand_ins result)
     set(${result} TRUE PARENT_SCOPE)
     return()
   endif()
-  foreach(image Kestrune.sys Morvellin.sys Kestrune.vxd)
+  foreach(image IN LISTS KST_DRIVER_IMAGE_FILES)
     set(path "${KST_DRIVER_IMAGES_DIR}/${image}")
     if(EXISTS "${path}")
       file(READ "${path}" hex HEX)
@@ -101,18 +102,31 @@ function(kst_sign_program target)
   endif()
   # A new certificate links the program again, and so signs it again.
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${KST_SIGN_PKCS12}")
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND "${CMAKE_COMMAND}"
+  kst_sign_file_commands(commands FILE "$<TARGET_FILE:${target}>" DESCRIPTION "${ARG_DESCRIPTION}")
+  add_custom_command(TARGET ${target} POST_BUILD ${commands}
+    COMMENT "Signing ${target}"
+    VERBATIM)
+endfunction()
+
+# kst_sign_file_commands(<var> FILE <path> [DESCRIPTION <text>])
+# Sets <var> to the COMMAND arguments that sign FILE in place (a program or a
+# Windows Installer package), for a custom command that makes the file; empty
+# when the build is not signed.
+function(kst_sign_file_commands var)
+  cmake_parse_arguments(ARG "" "FILE;DESCRIPTION" "" ${ARGN})
+  set(commands "")
+  if(KST_WINDOWS AND KST_SIGN_PKCS12)
+    set(commands COMMAND "${CMAKE_COMMAND}"
             "-DKST_SIGN_TOOL=${KST_OSSLSIGNCODE}"
             "-DKST_SIGN_PKCS12=${KST_SIGN_PKCS12}"
             "-DKST_SIGN_PASSWORD_FILE=${KST_SIGN_PASSWORD_FILE}"
             "-DKST_SIGN_TIMESTAMP_URL=${KST_SIGN_TIMESTAMP_URL}"
             "-DKST_SIGN_DESCRIPTION=${ARG_DESCRIPTION}"
             "-DKST_SIGN_STAND_INS=${KST_SIGN_STAND_INS}"
-            "-DKST_SIGN_FILE=$<TARGET_FILE:${target}>"
-            -P "${KST_SIGN_SCRIPT}"
-    COMMENT "Signing ${target}"
-    VERBATIM)
+            "-DKST_SIGN_FILE=${ARG_FILE}"
+            -P "${KST_SIGN_SCRIPT}")
+  endif()
+  set(${var} ${commands} PARENT_SCOPE)
 endfunction()
 
 # Written once every folder has been added, so that it names every program.

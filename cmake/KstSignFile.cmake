@@ -1,10 +1,11 @@
-# Signs one program in place; run by kst_sign_program as a POST_BUILD step:
+# Signs one program or package in place; run after the file is made (for a
+# program, by kst_sign_program as a POST_BUILD step):
 #   cmake -DKST_SIGN_TOOL=... -DKST_SIGN_PKCS12=... -DKST_SIGN_PASSWORD_FILE=...
 #         [-DKST_SIGN_TIMESTAMP_URL=...] [-DKST_SIGN_DESCRIPTION=...]
-#         [-DKST_SIGN_STAND_INS=TRUE] -DKST_SIGN_FILE=<program> -P KstSignFile.cmake
+#         [-DKST_SIGN_STAND_INS=TRUE] -DKST_SIGN_FILE=<file> -P KstSignFile.cmake
 #
-# osslsigncode writes a new file, which then replaces the program. When
-# signing fails the program is deleted, so that the next build links and
+# osslsigncode writes a new file, which then replaces the original. When
+# signing fails the file is deleted, so that the next build makes and
 # signs it again instead of leaving an unsigned file that looks up to date.
 
 get_filename_component(name "${KST_SIGN_FILE}" NAME)

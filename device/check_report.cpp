@@ -1,6 +1,9 @@
 #include "device/check_report.h"
 
+#include <algorithm>
+
 #include "device/driver_status.h"
+#include "device/version_check.h"
 #include "install/deploy.h"
 #include "install/filter_list.h"
 #include "install/machine_lock.h"
@@ -42,7 +45,8 @@ std::string ImageLine(const ImageState& image) {
   return "IMAGE " + std::string(state) + image.version + " " + image.path;
 }
 
-void AddServiceLines(const DriverInspection& driver, std::vector<std::string>& lines) {
+void AddServiceLines(const DriverInspection& driver, const std::string& systemRoot,
+                     std::vector<std::string>& lines) {
   const std::string subject = "SERVICE " + driver.name;
   switch (driver.service.presence) {
     case ServiceState::Presence::kMissing:
@@ -55,7 +59,11 @@ void AddServiceLines(const DriverInspection& driver, std::vector<std::string>& l
       break;
   }
   lines.push_back(subject + " exists");
-  for (const SettingComparison& c : CompareServiceSettings(driver.service.config, driver.expected)) {
+  if (driver.service.mark == ServiceState::Mark::kAwaitsDeletion) {
+    lines.push_back(subject + " awaiting-deletion");
+  }
+  for (const SettingComparison& c :
+       CompareServiceSettings(driver.service.config, driver.expected, systemRoot)) {
     std::string line = subject + " " + c.field + (c.same ? " ok \"" : " differs \"") + c.found + "\"";
     if (!c.same) line += " expected \"" + c.expected + "\"";
     lines.push_back(line);
@@ -86,18 +94,65 @@ void AddListLines(const MachineInspection& inspection, const ClassKeyState& key,
   }
 }
 
-// A driver file as the status query found it; a file it could read no
-// version of is told apart from no file at all.
+// A file's presence and version; a file whose version cannot be read is
+// told apart from no file at all.
+void SetVersion(const std::optional<std::string>& version, const std::string& path,
+                Presence& presence, std::string& text) {
+  if (version) {
+    presence = Presence::kVersion;
+    text = *version;
+  } else if (Sys().files.Exists(path)) {
+    presence = Presence::kNoVersion;
+  }
+}
+
+// A driver file as the status query found it.
 ImageState ImageOf(const ImageStatus& found) {
   ImageState image;
   image.path = PathForTrace(SystemPath(found.image->relativePath), found.image->relativePath);
-  if (found.version.text) {
-    image.presence = Presence::kVersion;
-    image.version = *found.version.text;
-  } else if (Sys().files.Exists(image.path)) {
-    image.presence = Presence::kNoVersion;
-  }
+  SetVersion(found.version.text, image.path, image.presence, image.version);
   return image;
+}
+
+// Whether Windows has started since the newest of the images was written;
+// never when the system cannot tell its uptime without wrapping (before
+// Windows Vista the 32-bit tick count wraps every 49.7 days, and an uptime
+// known only up to that cannot tell a restart from none).
+bool StartedSinceImagesWritten(const InstallationState& state) {
+  ISleep& clock = Sys().sleep;
+  uint64_t uptime = 0;
+  if (!clock.TickCount64(uptime)) return false;
+  uint64_t newest = 0;
+  for (const DriverInspection& driver : state.drivers) {
+    uint64_t written = 0;
+    if (!Sys().files.LastWriteTime(driver.image.path, written)) return false;
+    newest = std::max(newest, written);
+  }
+  return StartedSince(clock.SystemTime(), uptime, newest);
+}
+
+// The NT family's services, lists and requests for the restart, and the
+// version of each image a request puts in place.
+void ReadNtMachine(InstallationState& state) {
+  ReadServicesAndLists(state.drivers, ClassKeysOfDrivers(state.drivers), state.classKeys);
+  ReadRestartRequests(state);
+  for (DriverInspection& driver : state.drivers) {
+    ImageState& image = driver.image;
+    if (image.atRestart != ImageState::AtRestart::kReplaced) continue;
+    SetVersion(FileVersionAt(image.replacementPath), image.replacementPath,
+               image.replacementPresence, image.replacementVersion);
+  }
+  std::string directory = Sys().files.SystemDirectory();
+  size_t folder = directory.find_last_of('\\');
+  state.systemRoot = folder == std::string::npos ? std::string() : directory.substr(0, folder);
+}
+
+void AddPendingLines(const InstallationState& state, std::vector<std::string>& lines) {
+  if (state.pendingUnreadable) lines.push_back("PENDING unreadable");
+  for (const PendingOperation& op : state.pending) {
+    lines.push_back(std::string("PENDING ") +
+                    (op.kind == PendingOperation::Kind::kReplace ? "replace " : "delete ") + op.path);
+  }
 }
 
 }  // namespace
@@ -115,9 +170,12 @@ MachineInspection ReadMachine() {
       if (driver.imageRelativePath == found.image->relativePath) driver.image = ImageOf(found);
     }
   }
-  if (state.nt) ReadServicesAndLists(state.drivers, ClassKeysOfDrivers(state.drivers), state.classKeys);
+  if (state.nt) ReadNtMachine(state);
   inspection.controlAsked = status.filesCurrent;
   state.filterAnswers = status.filterRunning;
+  if (state.nt && status.filesCurrent && !status.filterRunning) {
+    state.restartedSinceImagesWritten = StartedSinceImagesWritten(state);
+  }
   // The status window lists devices on the NT family only.
   if (state.nt && ListsDevices(status.devices)) inspection.devices = status.devices.records;
   return inspection;
@@ -146,12 +204,12 @@ CheckCommand CheckCommandOf(const std::vector<std::string>& arguments) {
   return CheckCommand::kInvalid;
 }
 
-const char* VerdictText(Verdict verdict) {
+const char* VerdictText(Verdict verdict, bool removal) {
   switch (verdict) {
     case Verdict::kRunning:
       return "installed and running";
     case Verdict::kRestartPending:
-      return "installed, restart pending";
+      return removal ? "removal pending" : "installed, restart pending";
     case Verdict::kNotInstalled:
       return "not installed";
     case Verdict::kInconsistent:
@@ -167,8 +225,9 @@ std::vector<std::string> ReportLines(const MachineInspection& inspection,
   lines.push_back(state.nt ? "FAMILY NT" : "FAMILY 9x");
   for (const DriverInspection& driver : state.drivers) lines.push_back(ImageLine(driver.image));
   if (state.nt) {
-    for (const DriverInspection& driver : state.drivers) AddServiceLines(driver, lines);
+    for (const DriverInspection& driver : state.drivers) AddServiceLines(driver, state.systemRoot, lines);
     for (const ClassKeyState& key : state.classKeys) AddListLines(inspection, key, lines);
+    AddPendingLines(state, lines);
   }
   lines.push_back(state.filterAnswers           ? "CONTROL answers"
                   : inspection.controlAsked ? "CONTROL silent"
@@ -182,9 +241,14 @@ std::vector<std::string> ReportLines(const MachineInspection& inspection,
   for (const std::string& warning : judgement.warnings) lines.push_back("WARNING " + warning);
   for (const std::string& problem : judgement.problems) lines.push_back("PROBLEM " + problem);
   lines.push_back("VERDICT " + std::to_string(int(judgement.verdict)) + " " +
-                  VerdictText(judgement.verdict));
+                  VerdictText(judgement.verdict, judgement.removal));
   for (std::string& line : lines) line = Printable(line);
   return lines;
+}
+
+std::vector<std::string> FailureLines(const std::string& what) {
+  return {Printable("PROBLEM the check failed: " + what),
+          std::string("VERDICT 2 ") + VerdictText(Verdict::kInconsistent)};
 }
 
 }  // namespace kst

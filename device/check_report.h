@@ -32,8 +32,10 @@ MachineInspection InspectMachine();
 //   FAMILY NT | FAMILY 9x
 //   IMAGE current|other <version> <path>, IMAGE noversion|missing - <path>
 //   SERVICE <name> exists|missing|unreadable
+//   SERVICE <name> awaiting-deletion
 //   SERVICE <name> <field> ok "<found>" | differs "<found>" expected "<written>"
 //   LOWERFILTERS <key> <n> ours|other <entry>, or LOWERFILTERS <key> nokey|novalue|unreadable|empty
+//   PENDING replace|delete <path>, PENDING unreadable
 //   CONTROL answers|silent|unasked
 //   DEVICE <line of the status window's device list>
 //   WARNING another installation or removal is running; this state may be changing
@@ -55,7 +57,12 @@ extern const char* const kCheckUsageText;
 // Exit code for arguments the check does not know (ERROR_INVALID_PARAMETER).
 inline constexpr int kInvalidParameterExitCode = 87;
 
-// "installed and running", "installed, restart pending", "not installed", "inconsistent".
-const char* VerdictText(Verdict verdict);
+// "installed and running", "installed, restart pending" (or, for a removal
+// that the restart finishes, "removal pending"), "not installed", "inconsistent".
+const char* VerdictText(Verdict verdict, bool removal = false);
+
+// The lines that end the check when it fails (an exception): the failure as
+// a PROBLEM line, written as every line is, and the inconsistent verdict.
+std::vector<std::string> FailureLines(const std::string& what);
 
 }  // namespace kst

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "device/scsi_layout.h"
 #include "diag/error_text.h"
 #include "diag/no_throw.h"
 #include "diag/trace.h"
@@ -55,20 +54,20 @@ bool InquiryPass(IDevice& device, const ScsiInfo& entry, std::vector<uint8_t>& f
   pollAgain = WaitIfPolled(a.sent && a.pollAgain, budget);
   const std::vector<uint8_t>* data = a.accepted ? &first : nullptr;
   if (!a.accepted) {
-    second.resize(kInquiryBufferSize);
+    second.resize(KST_INQUIRY_BUFFER_SIZE);
     Attempt b = SendInquiry(device, entry, second);
     pollAgain = WaitIfPolled(b.pollAgain, budget) || pollAgain;
     if (b.accepted) data = &second;
   }
   if (data == nullptr || !IsRemovableOpticalDevice(data->data(), data->size())) return false;
-  std::copy(data->begin(), data->begin() + kInquiryDataSize, inquiry.begin());
+  std::copy(data->begin(), data->begin() + KST_INQUIRY_DATA_SIZE, inquiry.begin());
   return true;
 }
 
 }  // namespace
 
 std::unique_ptr<IDevice> OpenControlDevice() {
-  return Sys().devices.Open(kControlDevicePath, win::kGenericRead | win::kGenericWrite,
+  return Sys().devices.Open(KST_CONTROL_DEVICE_PATH, win::kGenericRead | win::kGenericWrite,
                             win::kFileShareRead | win::kFileShareWrite, win::kOpenExisting);
 }
 
@@ -98,7 +97,7 @@ bool InquireScsiDevice(const ScsiInfo& entry, InquiryData& inquiry, InquiryBudge
   inquiry.fill(0);
   std::unique_ptr<IDevice> device = OpenControlDevice();
   if (!device) return false;
-  std::vector<uint8_t> first(kInquiryBufferSize);
+  std::vector<uint8_t> first(KST_INQUIRY_BUFFER_SIZE);
   std::vector<uint8_t> second;
   for (int pass = 0; pass < kMaxInquiryPasses; ++pass) {
     bool pollAgain = false;

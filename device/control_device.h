@@ -1,38 +1,13 @@
 #pragma once
-// The control device of the running filter and the bytes that pass over it.
-#include <array>
-#include <cstddef>
+// The control device of the running filter and the exchanges over it; the
+// bytes of each request are in scsi_layout.h.
 #include <cstdint>
 #include <memory>
 
+#include "device/scsi_layout.h"
 #include "platform/platform.h"
 
 namespace kst {
-
-inline constexpr const char* kControlDevicePath = "\\\\.\\Kestrune";
-
-inline constexpr uint32_t IOCTL_KESTRUNE_SCSI_PASS_THROUGH = 0x220020;
-inline constexpr uint32_t IOCTL_KESTRUNE_INITIATE = 0x22002C;
-inline constexpr uint32_t IOCTL_KESTRUNE_UNINITIATE = 0x220034;
-inline constexpr uint32_t IOCTL_KESTRUNE_GET_SCSI_INFO = 0x220038;
-
-inline constexpr size_t kScsiInfoSize = 32;
-inline constexpr size_t kPassThroughRequestSize = 96;
-inline constexpr size_t kInquiryDataSize = 36;
-inline constexpr size_t kInquiryBufferSize = 255;
-
-// One device the filter sees, as its 32-byte little-endian entry holds it.
-struct ScsiInfo {
-  uint32_t hbaNumber = 0;
-  uint32_t pathId = 0;
-  uint32_t targetId = 0;
-  uint32_t lun = 0;
-  uint32_t driveLetter = 0;            // n other than 0 and 255: drive 'A' + n
-  std::array<uint8_t, 8> adapterName{};  // zero-padded, not terminated at 8
-  uint32_t context = 0;
-};
-
-using InquiryData = std::array<uint8_t, kInquiryDataSize>;
 
 // Opens the control device with the mode the filter expects: read and write
 // access, shared for reading and writing, an existing object. Null when the

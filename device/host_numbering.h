@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/control_device.h"
+#include "device/scsi_layout.h"
 
 namespace kst {
 

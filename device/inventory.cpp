@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "device/control_device.h"
 #include "device/host_numbering.h"
-#include "device/scsi_layout.h"
 #include "device/text_format.h"
 #include "diag/trace.h"
 
@@ -15,7 +15,7 @@ constexpr const char* kDeviceLineTail = " H/T: %d/%d (HBA%dPath%dTarget%dLun%d %
 
 // Sends the count request; nullopt when it failed.
 std::optional<int32_t> RequestCount(IDevice& device) {
-  std::array<uint8_t, 4> count{};
+  std::array<uint8_t, KST_SCSI_INFO_COUNT_SIZE> count{};
   if (device.Control(IOCTL_KESTRUNE_GET_SCSI_INFO, nullptr, 0, count.data(),
                      uint32_t(count.size())) == 0) {
     return std::nullopt;
@@ -27,7 +27,7 @@ std::optional<int32_t> RequestCount(IDevice& device) {
 // then closes the device whatever the outcome. Nullopt when it failed.
 std::optional<std::vector<ScsiInfo>> RequestEntries(std::unique_ptr<IDevice> device,
                                                     int32_t count) {
-  std::vector<uint8_t> bytes(size_t(count) * kScsiInfoSize);
+  std::vector<uint8_t> bytes(size_t(count) * KST_SCSI_INFO_SIZE);
   bool done = device->Control(IOCTL_KESTRUNE_GET_SCSI_INFO, nullptr, 0, bytes.data(),
                               uint32_t(bytes.size())) != 0;
   device.reset();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "device/control_device.h"
+#include "device/scsi_layout.h"
 
 namespace kst {
 

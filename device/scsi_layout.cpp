@@ -18,86 +18,78 @@ void PutLe16(uint8_t* p, uint16_t v) {
   p[1] = uint8_t(v >> 8);
 }
 
-constexpr uint8_t kInquiryCommand = 0x12;
 constexpr uint8_t kStatusAccepted = 0x12;
-constexpr uint8_t kBlockSize = 44;     // 32-bit SCSI_PASS_THROUGH_DIRECT
-constexpr uint8_t kCdbSize = 6;
-constexpr uint8_t kDataInDirection = 1;
-constexpr uint32_t kTransferSize = 254;
-constexpr uint32_t kTimeOutSeconds = 300;
-constexpr uint32_t kSenseFromBlock = 48;  // block starts at 16: sense at 64
 
 }  // namespace
 
 ScsiInfoBytes EncodeScsiInfo(const ScsiInfo& info) {
   ScsiInfoBytes b{};
-  PutLe32(&b[0], info.hbaNumber);
-  PutLe32(&b[4], info.pathId);
-  PutLe32(&b[8], info.targetId);
-  PutLe32(&b[12], info.lun);
-  PutLe32(&b[16], info.driveLetter);
-  std::copy(info.adapterName.begin(), info.adapterName.end(), b.begin() + 20);
-  PutLe32(&b[28], info.context);
+  PutLe32(&b[KST_SCSI_INFO_HBA], info.hbaNumber);
+  PutLe32(&b[KST_SCSI_INFO_PATH_ID], info.pathId);
+  PutLe32(&b[KST_SCSI_INFO_TARGET_ID], info.targetId);
+  PutLe32(&b[KST_SCSI_INFO_LUN], info.lun);
+  PutLe32(&b[KST_SCSI_INFO_DRIVE_LETTER], info.driveLetter);
+  std::copy(info.adapterName.begin(), info.adapterName.end(), b.begin() + KST_SCSI_INFO_ADAPTER_NAME);
+  PutLe32(&b[KST_SCSI_INFO_CONTEXT], info.context);
   return b;
 }
 
 std::optional<ScsiInfo> DecodeScsiInfo(const uint8_t* bytes, size_t size) {
-  if (bytes == nullptr || size != kScsiInfoSize) return std::nullopt;
+  if (bytes == nullptr || size != KST_SCSI_INFO_SIZE) return std::nullopt;
   ScsiInfo info;
-  info.hbaNumber = Le32(bytes);
-  info.pathId = Le32(bytes + 4);
-  info.targetId = Le32(bytes + 8);
-  info.lun = Le32(bytes + 12);
-  info.driveLetter = Le32(bytes + 16);
-  std::copy(bytes + 20, bytes + 28, info.adapterName.begin());
-  info.context = Le32(bytes + 28);
+  info.hbaNumber = Le32(bytes + KST_SCSI_INFO_HBA);
+  info.pathId = Le32(bytes + KST_SCSI_INFO_PATH_ID);
+  info.targetId = Le32(bytes + KST_SCSI_INFO_TARGET_ID);
+  info.lun = Le32(bytes + KST_SCSI_INFO_LUN);
+  info.driveLetter = Le32(bytes + KST_SCSI_INFO_DRIVE_LETTER);
+  const uint8_t* name = bytes + KST_SCSI_INFO_ADAPTER_NAME;
+  std::copy(name, name + KST_ADAPTER_NAME_SIZE, info.adapterName.begin());
+  info.context = Le32(bytes + KST_SCSI_INFO_CONTEXT);
   return info;
 }
 
 std::optional<std::vector<ScsiInfo>> DecodeScsiInfoEntries(const uint8_t* bytes, size_t size) {
-  if (size % kScsiInfoSize != 0 || (bytes == nullptr && size != 0)) return std::nullopt;
+  if (size % KST_SCSI_INFO_SIZE != 0 || (bytes == nullptr && size != 0)) return std::nullopt;
   std::vector<ScsiInfo> entries;
-  entries.reserve(size / kScsiInfoSize);
-  for (size_t at = 0; at < size; at += kScsiInfoSize) {
-    entries.push_back(*DecodeScsiInfo(bytes + at, kScsiInfoSize));
+  entries.reserve(size / KST_SCSI_INFO_SIZE);
+  for (size_t at = 0; at < size; at += KST_SCSI_INFO_SIZE) {
+    entries.push_back(*DecodeScsiInfo(bytes + at, KST_SCSI_INFO_SIZE));
   }
   return entries;
 }
 
 std::optional<int32_t> DecodeScsiInfoCount(const uint8_t* bytes, size_t size) {
-  if (bytes == nullptr || size != 4) return std::nullopt;
+  if (bytes == nullptr || size != KST_SCSI_INFO_COUNT_SIZE) return std::nullopt;
   return static_cast<int32_t>(Le32(bytes));
 }
 
 PassThroughRequest EncodeInquiryRequest(const ScsiInfo& entry, uint32_t dataBufferAddress) {
-  using namespace passthrough;
   PassThroughRequest r{};
-  PutLe32(&r[kHbaNumber], entry.hbaNumber);
-  std::copy(entry.adapterName.begin(), entry.adapterName.end(), r.begin() + kAdapterName);
-  PutLe32(&r[kContext], entry.context);
-  PutLe16(&r[kBlockLength], kBlockSize);
-  r[kPathId] = uint8_t(entry.pathId);
-  r[kTargetId] = uint8_t(entry.targetId);
-  r[kLun] = uint8_t(entry.lun);
-  r[kCdbLength] = kCdbSize;
-  r[kSenseLength] = kSenseSize;
-  r[kDataIn] = kDataInDirection;
-  PutLe32(&r[kTransferLength], kTransferSize);
-  PutLe32(&r[kTimeOut], kTimeOutSeconds);
-  PutLe32(&r[kDataBuffer], dataBufferAddress);
-  PutLe32(&r[kSenseOffset], kSenseFromBlock);
-  r[kCdb] = kInquiryCommand;
-  r[kCdb + 4] = uint8_t(kTransferSize);
+  PutLe32(&r[KST_PT_HBA], entry.hbaNumber);
+  std::copy(entry.adapterName.begin(), entry.adapterName.end(), r.begin() + KST_PT_ADAPTER_NAME);
+  PutLe32(&r[KST_PT_CONTEXT], entry.context);
+  PutLe16(&r[KST_PT_BLOCK], KST_PT_BLOCK_SIZE);
+  r[KST_PT_PATH_ID] = uint8_t(entry.pathId);
+  r[KST_PT_TARGET_ID] = uint8_t(entry.targetId);
+  r[KST_PT_LUN] = uint8_t(entry.lun);
+  r[KST_PT_CDB_LENGTH] = KST_INQUIRY_CDB_LENGTH;
+  r[KST_PT_SENSE_LENGTH] = KST_SENSE_SIZE;
+  r[KST_PT_DATA_IN] = KST_INQUIRY_DATA_IN;
+  PutLe32(&r[KST_PT_TRANSFER_LENGTH], KST_INQUIRY_TRANSFER_LENGTH);
+  PutLe32(&r[KST_PT_TIME_OUT], KST_INQUIRY_TIME_OUT_SECONDS);
+  PutLe32(&r[KST_PT_DATA_BUFFER], dataBufferAddress);
+  PutLe32(&r[KST_PT_SENSE_OFFSET], KST_PT_SENSE - KST_PT_BLOCK);
+  r[KST_PT_CDB] = KST_INQUIRY_OPERATION;
+  r[KST_PT_CDB + 4] = KST_INQUIRY_TRANSFER_LENGTH;  // allocation length
   return r;
 }
 
 std::optional<PassThroughAnswer> DecodePassThroughAnswer(const uint8_t* bytes, size_t size) {
-  using namespace passthrough;
-  if (bytes == nullptr || size != kPassThroughRequestSize) return std::nullopt;
+  if (bytes == nullptr || size != KST_PT_REQUEST_SIZE) return std::nullopt;
   PassThroughAnswer answer;
-  answer.status = bytes[kStatus];
-  answer.senseLength = bytes[kSenseLength];
-  std::copy(bytes + kSense, bytes + kSense + kSenseSize, answer.sense.begin());
+  answer.status = bytes[KST_PT_STATUS];
+  answer.senseLength = bytes[KST_PT_SENSE_LENGTH];
+  std::copy(bytes + KST_PT_SENSE, bytes + KST_PT_SENSE + KST_SENSE_SIZE, answer.sense.begin());
   return answer;
 }
 

@@ -1,44 +1,36 @@
 #pragma once
 // The byte layouts that pass over the filter's control device: the 32-byte
 // ScsiInfo entry, the entry count, and the 96-byte pass-through request that
-// carries one INQUIRY command. All little-endian; no platform calls.
+// carries one INQUIRY command. All little-endian; no platform calls. The
+// numbers are those of control_protocol.h, which the filter and the test
+// client read as well.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "device/control_device.h"
+#include "device/control_protocol.h"
 
 namespace kst {
 
-using ScsiInfoBytes = std::array<uint8_t, kScsiInfoSize>;
-using PassThroughRequest = std::array<uint8_t, kPassThroughRequestSize>;
+// One device the filter sees, as its 32-byte little-endian entry holds it.
+struct ScsiInfo {
+  uint32_t hbaNumber = 0;
+  uint32_t pathId = 0;
+  uint32_t targetId = 0;
+  uint32_t lun = 0;
+  uint32_t driveLetter = 0;            // n other than 0 and 255: drive 'A' + n
+  std::array<uint8_t, KST_ADAPTER_NAME_SIZE> adapterName{};  // zero-padded, not terminated at 8
+  uint32_t context = 0;
+};
 
-// Offsets inside the pass-through request.
-namespace passthrough {
-inline constexpr size_t kHbaNumber = 0;
-inline constexpr size_t kAdapterName = 4;
-inline constexpr size_t kContext = 12;
-inline constexpr size_t kBlockLength = 16;
-inline constexpr size_t kStatus = 18;
-inline constexpr size_t kPathId = 19;
-inline constexpr size_t kTargetId = 20;
-inline constexpr size_t kLun = 21;
-inline constexpr size_t kCdbLength = 22;
-inline constexpr size_t kSenseLength = 23;
-inline constexpr size_t kDataIn = 24;
-inline constexpr size_t kTransferLength = 28;
-inline constexpr size_t kTimeOut = 32;
-inline constexpr size_t kDataBuffer = 36;
-inline constexpr size_t kSenseOffset = 40;
-inline constexpr size_t kCdb = 44;
-inline constexpr size_t kSense = 64;
-inline constexpr size_t kSenseSize = 18;
-}  // namespace passthrough
+using InquiryData = std::array<uint8_t, KST_INQUIRY_DATA_SIZE>;
+using ScsiInfoBytes = std::array<uint8_t, KST_SCSI_INFO_SIZE>;
+using PassThroughRequest = std::array<uint8_t, KST_PT_REQUEST_SIZE>;
 
 ScsiInfoBytes EncodeScsiInfo(const ScsiInfo& info);
-// One entry from exactly kScsiInfoSize bytes; nullopt for any other size.
+// One entry from exactly KST_SCSI_INFO_SIZE bytes; nullopt for any other size.
 std::optional<ScsiInfo> DecodeScsiInfo(const uint8_t* bytes, size_t size);
 // The entries of an answer to the entries request, back to back; nullopt
 // when `size` is not a whole number of entries. Zero bytes give no entries.
@@ -54,9 +46,9 @@ PassThroughRequest EncodeInquiryRequest(const ScsiInfo& entry, uint32_t dataBuff
 struct PassThroughAnswer {
   uint8_t status = 0;
   uint8_t senseLength = 0;
-  std::array<uint8_t, passthrough::kSenseSize> sense{};
+  std::array<uint8_t, KST_SENSE_SIZE> sense{};
 };
-// Reads the answer fields of a request of exactly kPassThroughRequestSize bytes.
+// Reads the answer fields of a request of exactly KST_PT_REQUEST_SIZE bytes.
 std::optional<PassThroughAnswer> DecodePassThroughAnswer(const uint8_t* bytes, size_t size);
 
 // The answer of a request that DeviceIoControl reported done is usable when

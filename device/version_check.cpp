@@ -26,8 +26,9 @@ size_t LengthInside(const std::vector<uint8_t>& block, const void* value, uint32
   return std::min(size_t(length), size_t(end - at));
 }
 
-// The file version of the file at `path`; nullopt after tracing the failure.
-std::optional<std::string> ReadVersionText(const std::string& path) {
+}  // namespace
+
+std::optional<std::string> FileVersionAt(const std::string& path) {
   IVersionResources& versions = Sys().versions;
   uint32_t size = versions.InfoSize(path);
   if (size == 0) {
@@ -49,8 +50,6 @@ std::optional<std::string> ReadVersionText(const std::string& path) {
   return FileVersionText(version->first, version->second);
 }
 
-}  // namespace
-
 std::string FileVersionText(uint32_t fileVersionMS, uint32_t fileVersionLS) {
   return WsprintfText("%d.%d.%d.%d", {High16(fileVersionMS), Low16(fileVersionMS),
                                       High16(fileVersionLS), Low16(fileVersionLS)});
@@ -64,7 +63,7 @@ InstalledVersion CheckDriverFliterVersion(const std::string& relativePath) {
     Trace("Lost file: " + PathForTrace(path, relativePath));
     return {};
   }
-  InstalledVersion found{ReadVersionText(*path)};
+  InstalledVersion found{FileVersionAt(*path)};
   if (!found.text) return found;
   Trace(relativePath + " Version: " + *found.text);
   found.current = *found.text == kCarriedDriverVersion;

@@ -1,10 +1,11 @@
-/* File version carried by all three filter images; the installer's version
- * check compares the fixed numbers, so keep both forms in step. */
+/* Version resource values of the stand-in images: the carried file version
+ * (KST_IMAGE_VERSION, KST_IMAGE_VERSION_TEXT) from the one list of images,
+ * and the names that mark them as stand-ins. */
 #ifndef KST_IMAGE_VERSION_H
 #define KST_IMAGE_VERSION_H
 
-#define KST_IMAGE_VERSION 1,4,2,11
-#define KST_IMAGE_VERSION_TEXT "1.4.2.11"
+#include "resources/driver_images.h"
+
 #define KST_IMAGE_COMPANY "Kestrune Project"
 #define KST_IMAGE_COPYRIGHT "Stand-in image for testing"
 

@@ -13,16 +13,20 @@
  */
 #include <ntddk.h>
 
+#include "device/control_protocol.h"
 #include "kst_control_device.h"
-
 #include "kst_table.h"
 
 #define KST_POOL_TAG 0x2074734Bu /* "Kst " */
 
-#define IOCTL_KESTRUNE_SCSI_PASS_THROUGH CTL_CODE(FILE_DEVICE_UNKNOWN, 8, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define IOCTL_KESTRUNE_INITIATE CTL_CODE(FILE_DEVICE_UNKNOWN, 11, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define IOCTL_KESTRUNE_UNINITIATE CTL_CODE(FILE_DEVICE_UNKNOWN, 13, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define IOCTL_KESTRUNE_GET_SCSI_INFO CTL_CODE(FILE_DEVICE_UNKNOWN, 14, METHOD_BUFFERED, FILE_ANY_ACCESS)
+/* The protocol's request codes are the platform's rule applied to these
+ * function numbers. */
+#define KST_BUFFERED_REQUEST(function) CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS)
+_Static_assert(IOCTL_KESTRUNE_SCSI_PASS_THROUGH == KST_BUFFERED_REQUEST(8), "pass-through code");
+_Static_assert(IOCTL_KESTRUNE_INITIATE == KST_BUFFERED_REQUEST(11), "initiate code");
+_Static_assert(IOCTL_KESTRUNE_UNINITIATE == KST_BUFFERED_REQUEST(13), "uninitiate code");
+_Static_assert(IOCTL_KESTRUNE_GET_SCSI_INFO == KST_BUFFERED_REQUEST(14), "entries code");
+_Static_assert(KST_SCSI_INFO_COUNT_SIZE == sizeof(LONG), "the count is one LONG");
 
 /* The table is written only in DriverEntry and freed only in DriverUnload,
  * so request handlers read it without locking. `table_block` is the pool
@@ -33,8 +37,8 @@ static kst_u32 table_count;
 static int reported_count; /* the count answered; the table's unless configured */
 static int pass_through_fails;
 
-static const WCHAR device_name[] = L"\\Device\\KESTRUNE";
-static const WCHAR link_name[] = L"\\DosDevices\\Kestrune";
+static const WCHAR device_name[] = KST_CONTROL_DEVICE_NAME;
+static const WCHAR link_name[] = KST_CONTROL_DEVICE_LINK;
 
 /* Reads the value "Parameters" of the open service key into pool memory.
  * Returns the block (caller frees) or null when the value is missing, not
@@ -125,7 +129,7 @@ static NTSTATUS get_scsi_info(PIRP irp, ULONG out_length)
     kst_u8 *buffer = irp->AssociatedIrp.SystemBuffer;
     kst_u32 written;
 
-    if (out_length == sizeof(LONG)) {
+    if (out_length == KST_SCSI_INFO_COUNT_SIZE) {
         *(LONG UNALIGNED *)buffer = (LONG)reported_count;
         return complete(irp, STATUS_SUCCESS, sizeof(LONG));
     }

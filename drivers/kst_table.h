@@ -1,6 +1,6 @@
 /*
- * Device table of the Kestrune stand-in filter: the byte layouts it answers
- * with and the pure lookups over them. Nothing here calls the kernel, so the
+ * Device table of the Kestrune stand-in filter: the layout of its records and
+ * the pure lookups over them. Nothing here calls the kernel, so the
  * same code can be compiled and exercised in user mode.
  */
 #ifndef KST_TABLE_H
@@ -11,38 +11,16 @@
 typedef unsigned char kst_u8;
 typedef unsigned int kst_u32;
 
-/* One ScsiInfo entry as the control device reports it. */
-#define KST_SCSI_INFO_SIZE 32u
-#define KST_SCSI_INFO_HBA 0u
-#define KST_SCSI_INFO_PATH_ID 4u
-#define KST_SCSI_INFO_TARGET_ID 8u
-#define KST_SCSI_INFO_LUN 12u
-#define KST_SCSI_INFO_DRIVE_LETTER 16u
-#define KST_SCSI_INFO_ADAPTER_NAME 20u
-#define KST_SCSI_INFO_CONTEXT 28u
-#define KST_ADAPTER_NAME_SIZE 8u
+/* The entry and pass-through request layouts (KST_SCSI_INFO_*, KST_PT_*). */
+#include "device/control_protocol.h"
 
 /* One record of the configured table: the ScsiInfo entry followed by the
  * canned answer to a pass-through request aimed at that device. */
-#define KST_RECORD_SIZE 52u
-#define KST_RECORD_STATUS 32u
-#define KST_RECORD_SENSE_LENGTH 33u
-#define KST_RECORD_SENSE 34u
-#define KST_SENSE_SIZE 18u
+#define KST_RECORD_STATUS KST_SCSI_INFO_SIZE
+#define KST_RECORD_SENSE_LENGTH (KST_RECORD_STATUS + 1u)
+#define KST_RECORD_SENSE (KST_RECORD_SENSE_LENGTH + 1u)
+#define KST_RECORD_SIZE (KST_RECORD_SENSE + KST_SENSE_SIZE)
 #define KST_MAX_RECORDS 4096u
-
-/* The 96-byte pass-through request, received and answered in place. */
-#define KST_PT_REQUEST_SIZE 96u
-#define KST_PT_HBA 0u
-#define KST_PT_ADAPTER_NAME 4u
-#define KST_PT_CONTEXT 12u
-#define KST_PT_STATUS 18u
-#define KST_PT_PATH_ID 19u
-#define KST_PT_TARGET_ID 20u
-#define KST_PT_LUN 21u
-#define KST_PT_SENSE_LENGTH 23u
-#define KST_PT_DATA_BUFFER 36u
-#define KST_PT_SENSE 64u
 
 /* Number of records in a configured table of `length` bytes: 0 when the
  * length is not a whole number of records, at most KST_MAX_RECORDS (records

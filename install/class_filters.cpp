@@ -138,19 +138,34 @@ bool LowerFilterMayName(const std::string& name, const std::string& classKey) {
   return !list || FilterListNames(*list, name);
 }
 
-StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName) {
-  using State = StoredFilterList::State;
+StoredValue ReadStoredValue(const std::string& path, const char* valueName, uint32_t maxSize) {
+  using State = StoredValue::State;
+  StoredValue value;
   std::unique_ptr<IRegKey> key;
-  RegStatus status = Sys().registry.OpenLocalMachineKeyToRead(classKey, key);
-  if (status == kRegNotFound) return {State::kNoKey, {}};
-  if (status != win::kErrorSuccess || !key) return {State::kUnreadable, {}};
+  RegStatus status = Sys().registry.OpenLocalMachineKeyToRead(path, key);
+  value.state = status == kRegNotFound ? State::kNoKey : State::kUnreadable;
+  if (status != win::kErrorSuccess || !key) return value;
   uint32_t size = 0;
-  status = QueryListSize(*key, size, valueName);
-  if (status == kRegNotFound) return {State::kNoValue, {}};
-  if (status != win::kErrorSuccess || size > kMaxStoredListSize) return {State::kUnreadable, {}};
+  value.type = win::kRegMultiSz;
+  status = key->QueryValue(valueName, &value.type, nullptr, &size);
+  value.state = status == kRegNotFound ? State::kNoValue : State::kUnreadable;
+  if (status != win::kErrorSuccess || size > maxSize) return value;
   std::optional<std::vector<uint8_t>> bytes = ReadList(*key, size, valueName);
-  if (!bytes) return {State::kUnreadable, {}};
-  return {State::kRead, FilterListEntries(*bytes)};
+  if (!bytes) return value;
+  value.state = State::kRead;
+  value.bytes = std::move(*bytes);
+  return value;
+}
+
+StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName) {
+  StoredValue value = ReadStoredValue(classKey, valueName, kMaxStoredListSize);
+  StoredFilterList list;
+  list.state = value.state;
+  if (value.state == StoredValue::State::kRead) {
+    list.entries = FilterListEntries(value.bytes);
+    list.type = value.type;
+  }
+  return list;
 }
 
 }  // namespace kst

@@ -35,18 +35,32 @@ bool FlushClassLists(std::span<const ClassList> lists);
 inline constexpr const char* kLowerFiltersValue = "LowerFilters";
 inline constexpr const char* kUpperFiltersValue = "UpperFilters";
 
-// A stored filter list as far as it could be read.
-struct StoredFilterList {
+// A registry value as far as it could be read.
+struct StoredValue {
   enum class State { kNoKey, kNoValue, kRead, kUnreadable };
   State state = State::kNoKey;
+  uint32_t type = 0;           // kRead: the value's type
+  std::vector<uint8_t> bytes;  // kRead: its data
+};
+
+// Reads a value of a key below HKEY_LOCAL_MACHINE opened with read rights
+// only; a value of more than `maxSize` bytes is unreadable. Writes nothing,
+// traces nothing.
+StoredValue ReadStoredValue(const std::string& key, const char* valueName, uint32_t maxSize);
+
+// A stored filter list as far as it could be read.
+struct StoredFilterList {
+  using State = StoredValue::State;
+  State state = State::kNoKey;
   std::vector<std::string> entries;  // kRead: in stored order, up to the first empty string
+  uint32_t type = win::kRegMultiSz;  // kRead: the value's type, which the system reads only as REG_MULTI_SZ
 };
 
 // The most bytes of a stored list that are read; a larger list is unreadable.
 inline constexpr uint32_t kMaxStoredListSize = 64 * 1024;
 
 // Reads a filter list value ("LowerFilters", "UpperFilters") of a class key
-// opened with read rights only. Writes nothing, traces nothing.
+// opened with read rights only, whatever its type. Writes nothing, traces nothing.
 StoredFilterList ReadStoredFilterList(const std::string& classKey, const char* valueName);
 
 }  // namespace kst

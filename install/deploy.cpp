@@ -1,10 +1,12 @@
 #include "install/deploy.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "diag/error_text.h"
 #include "diag/trace.h"
+#include "install/at_restart.h"
 #include "platform/platform.h"
 
 namespace kst {
@@ -15,6 +17,10 @@ constexpr const char* kCopyFailedText = "Faile to copy driver to system director
 // is written, and on the 9x family the old one while the two are swapped.
 constexpr const char* kNewImageExtension = ".~nw";
 constexpr const char* kOldImageExtension = ".~ol";
+// Further names for the new image, for when a request for the restart names
+// the first: a file a request will move over the image is never rewritten,
+// since a power cut during the write would leave it partial.
+constexpr const char* kNewImageExtensions[] = {kNewImageExtension, ".~n1", ".~n2", ".~n3"};
 
 // Creates the file, truncating an existing one (a stale one of our own). When
 // it cannot be opened for reading and writing, it is deleted and created anew
@@ -39,20 +45,28 @@ std::optional<std::string> PathIn(const std::string& directory, const std::strin
   return path;
 }
 
-// Writes the embedded image `resourceId` into `file` in one request.
-bool WriteImage(IFile& file, int resourceId) {
+// The embedded image `resourceId` and its size; null, with the trace line
+// that names the failed step in `failure`, when it cannot be had.
+const void* LockImage(int resourceId, uint32_t& size, const char*& failure) {
   IResources& resources = Sys().resources;
   ResourceRef resource = resources.Find(resourceId, "DRIVER");
-  if (resource == 0) {
-    Trace("Copyfile: Failed to FindResource!");
-    return false;
-  }
+  failure = "Copyfile: Failed to FindResource!";
+  if (resource == 0) return nullptr;
   const void* image = resources.Lock(resource);
+  failure = "Copyfile: Failed to LockResource!";
+  size = image ? resources.Size(resource) : 0;
+  return image;
+}
+
+// Writes the embedded image `resourceId` into `file` in one request.
+bool WriteImage(IFile& file, int resourceId) {
+  uint32_t size = 0;
+  const char* failure = nullptr;
+  const void* image = LockImage(resourceId, size, failure);
   if (image == nullptr) {
-    Trace("Copyfile: Failed to LockResource!");
+    Trace(failure);
     return false;
   }
-  uint32_t size = resources.Size(resource);
   uint32_t written = 0;
   if (file.Write(image, size, written) && written == size) return true;
   Trace("Copyfile: Failed to write file!" + DecimalText(int32_t(size)) + " / " +
@@ -96,41 +110,118 @@ bool SwapIn(const std::string& temp, const std::string& path) {
   return true;
 }
 
-// Puts the complete, flushed image at `temp` in the place of `path` in one
-// step; the image at `path` stays as it was when that cannot be done (for
-// example while the loaded driver holds it).
-bool PutInPlace(const std::string& temp, const std::string& path) {
-  MakeWritable(path);  // a read-only image cannot be replaced
-  bool replaced = Sys().files.MoveReplacing(temp, path) ||
-                  (Sys().system.GetLastError() == win::kErrorCallNotImplemented &&
-                   SwapIn(temp, path));
-  if (!replaced) Trace("Copyfile: Failed to replace file!" + path);
-  return replaced;
+// How the new image took the place of the old one.
+enum class Placed { kNot, kNow, kAtRestart };
+
+// Puts the complete, flushed image at `temp` in the place of `path`: at once
+// in one step, or, while the loaded driver holds the file or a request for
+// the restart names it, by a request of its own that Windows carries out
+// after those at its next start. The image at `path` stays as it was until
+// then, and for good when neither can be done. Only an image that is there
+// is replaced at the restart: until then a listed driver needs a file.
+Placed PutInPlace(const std::string& temp, const std::string& path, bool named) {
+  bool atRestart = named;
+  if (!named) {
+    MakeWritable(path);  // a read-only image cannot be replaced
+    if (Sys().files.MoveReplacing(temp, path)) return Placed::kNow;
+    ErrorCode error = Sys().system.GetLastError();
+    if (error == win::kErrorCallNotImplemented && SwapIn(temp, path)) return Placed::kNow;
+    atRestart = FileInUse(error);
+  }
+  if (atRestart && Sys().files.Exists(path) && ReplaceFileAtRestart(temp, path)) {
+    return Placed::kAtRestart;
+  }
+  Trace("Copyfile: Failed to replace file!" + path);
+  return Placed::kNot;
 }
 
-// The body of one copy, between the first trace line and the closing one.
-// The image is written to a file of our own beside `path` and replaces the
-// file there only once it is whole on the disk: an image that is listed
-// must never be seen empty or partial, whatever fails or stops the copy.
-bool CopyTo(const std::string& path, int resourceId) {
-  std::string temp = SiblingPath(path, kNewImageExtension);
+// True when the file at `path` holds exactly the embedded image.
+bool HoldsImage(const std::string& path, int resourceId) {
+  uint32_t size = 0;
+  const char* failure = nullptr;
+  const void* image = LockImage(resourceId, size, failure);
+  if (image == nullptr) return false;
+  std::unique_ptr<IFile> file =
+      Sys().files.Create(path, win::kGenericRead, win::kFileShareRead, win::kOpenExisting, 0);
+  if (!file) return false;
+  std::vector<uint8_t> bytes(size_t(size) + 1);  // one more: a longer file differs
+  uint32_t read = 0;
+  return file->Read(bytes.data(), uint32_t(bytes.size()), read) && read == size &&
+         std::equal(bytes.begin(), bytes.begin() + read, static_cast<const uint8_t*>(image));
+}
+
+// True when the last request that names the image at `path` replaces it
+// with a file holding this very image that no other request touches: the
+// restart will put the image in place as it is.
+bool AlreadyInPlaceAtRestart(const std::vector<PendingRename>& renames, const PendingRename& last,
+                             const std::string& path, int resourceId) {
+  return last.replaces && SameFilePath(last.to, path) && !SameFilePath(last.from, path) &&
+         !NamedElsewhere(renames, last.from, &last) && Sys().files.Exists(path) &&
+         HoldsImage(last.from, resourceId);
+}
+
+// A name of our own beside `path` for the new image that no request names.
+std::optional<std::string> FreeNewImageName(const std::string& path,
+                                            const std::vector<PendingRename>& renames) {
+  for (const char* extension : kNewImageExtensions) {
+    std::string name = SiblingPath(path, extension);
+    if (!LastNaming(renames, name)) return name;
+  }
+  return std::nullopt;
+}
+
+// Writes the image whole and flushed into a file of its own at `temp`, and
+// closes it: a file still open could be neither moved nor deleted.
+bool WriteWhole(const std::string& temp, int resourceId) {
   std::unique_ptr<IFile> file = CreateTarget(Sys().files, temp);
   if (!file) {
     Trace("Copyfile: CreateFile failed!" + temp);  // the file that could not be created
     return false;
   }
   Trace("Copyfile: CreateFile success!");
-  bool complete = WriteImage(*file, resourceId) && FlushImage(*file);
-  file.reset();  // closed before it is moved or deleted
-  if (!complete || !PutInPlace(temp, path)) {
-    DeleteOwnFile(temp);
+  return WriteImage(*file, resourceId) && FlushImage(*file);
+}
+
+// The body of one copy, between the first trace line and the closing one.
+// The image is written to a file of our own beside `path` and replaces the
+// file there only once it is whole on the disk: an image that is listed
+// must never be seen empty or partial, whatever fails or stops the copy.
+// The requests for the restart come first: one that already puts this very
+// image in place is left as it is, and one that names the image makes the
+// new image follow it at the restart, never take its place now (the request
+// would act on it afterwards).
+bool CopyTo(const std::string& path, int resourceId) {
+  const std::string inUse = "Copyfile: " + path + " in use, replaced at restart";
+  std::optional<std::vector<PendingRename>> renames = ReadPendingRenames();
+  if (!renames) {
+    Trace(std::string("Copyfile: Failed to read ") + kPendingRenamesValue + "!");
     return false;
   }
-  Trace("Copyfile: " + path);
+  const PendingRename* last = LastNaming(*renames, path);
+  if (last && AlreadyInPlaceAtRestart(*renames, *last, path, resourceId)) {
+    Trace(inUse);
+    return true;
+  }
+  std::optional<std::string> temp = FreeNewImageName(path, *renames);
+  if (!temp) {
+    Trace("Copyfile: Failed to replace file!" + path);
+    return false;
+  }
+  Placed placed = WriteWhole(*temp, resourceId) ? PutInPlace(*temp, path, last != nullptr)
+                                                : Placed::kNot;
+  if (placed == Placed::kNot) {
+    DeleteOwnFile(*temp);
+    return false;
+  }
+  Trace(placed == Placed::kNow ? "Copyfile: " + path : inUse);
   return true;
 }
 
 }  // namespace
+
+bool FileInUse(ErrorCode error) {
+  return error == win::kErrorAccessDenied || error == win::kErrorSharingViolation;
+}
 
 bool IsWindowsNT() {
   uint32_t platformId = 0;
@@ -179,15 +270,19 @@ void MakeWritable(const std::string& path) {
 
 bool DeleteOwnFile(const std::string& path) {
   MakeWritable(path);
-  if (Sys().files.Delete(path) || Sys().system.GetLastError() == win::kErrorFileNotFound) {
-    return true;
-  }
+  if (Sys().files.Delete(path)) return true;
+  ErrorCode error = Sys().system.GetLastError();
+  // No file, or not even its folder: there is nothing to delete.
+  if (error == win::kErrorFileNotFound || error == win::kErrorPathNotFound) return true;
   Trace("Failed to DeleteFile " + path + "\n" + LastErrorText());
   return false;
 }
 
 std::vector<std::string> OwnFilesBeside(const std::string& imagePath) {
-  return {SiblingPath(imagePath, kNewImageExtension), SiblingPath(imagePath, kOldImageExtension)};
+  std::vector<std::string> files;
+  for (const char* extension : kNewImageExtensions) files.push_back(SiblingPath(imagePath, extension));
+  files.push_back(SiblingPath(imagePath, kOldImageExtension));
+  return files;
 }
 
 bool Copyfile(const DriverImage& image, Interaction interaction) {

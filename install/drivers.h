@@ -8,6 +8,7 @@
 #include <span>
 
 #include "platform/win_constants.h"
+#include "resources/driver_images.h"
 
 namespace kst {
 
@@ -26,7 +27,7 @@ inline constexpr const char* REG_KESTRUNE = "Kestrune";
 inline constexpr const char* REG_MORVELLIN = "Morvellin";
 
 // The file version every carried image has.
-inline constexpr const char* kCarriedDriverVersion = "1.4.2.11";
+inline constexpr const char* kCarriedDriverVersion = KST_IMAGE_VERSION_TEXT;
 
 // The caption of the program's error boxes about the drivers.
 inline constexpr const char* kFiltersCaption = "SCSI SRB Command Filters";
@@ -37,6 +38,14 @@ struct DriverImage {
   const char* fileName;
   int resourceId;  // of resource type "DRIVER"
 };
+
+// The carried images, by their names in the list of resources/driver_images.h.
+struct CarriedImages {
+#define KST_CARRIED_IMAGE(name, id, folder, file) DriverImage name{"\\" folder "\\" file, file, id};
+  KST_DRIVER_IMAGES(KST_CARRIED_IMAGE)
+#undef KST_CARRIED_IMAGE
+};
+inline constexpr CarriedImages kImages{};
 
 // One class list of a driver with the trace lines written before it is edited.
 struct ClassList {
@@ -50,7 +59,6 @@ struct ServiceSettings {
   uint32_t startType;
   uint32_t errorControl;
   const char* group;  // empty: none
-  bool toleratesDuplicateName;  // a creation refused for the name in use is no failure
 };
 
 // The system's trace texts of one driver's registration and removal, as they
@@ -97,8 +105,8 @@ inline constexpr ClassList kMorvellinLists[] = {
 inline constexpr FilterDriver kKestrune{
     REG_KESTRUNE,
     {"Kestrune - Storage Filter Drivers", win::kServiceBootStart, win::kServiceErrorIgnore,
-     "System Bus Extender", false},
-    {"\\Drivers\\Kestrune.sys", "Kestrune.sys", 104},
+     "System Bus Extender"},
+    kImages.KestruneSys,
     kKestruneLists,
     true,
     {"InstallKestruneNT", "Kestrune server not exists", "Kestrune server exists, Re-update register inforamtiom!",
@@ -112,9 +120,8 @@ inline constexpr FilterDriver kKestrune{
 // The CD/DVD-ROM class filter.
 inline constexpr FilterDriver kMorvellin{
     REG_MORVELLIN,
-    {"Morvellin - Storage Filter Drivers", win::kServiceDemandStart, win::kServiceErrorNormal, "",
-     true},
-    {"\\Drivers\\Morvellin.sys", "Morvellin.sys", 105},
+    {"Morvellin - Storage Filter Drivers", win::kServiceDemandStart, win::kServiceErrorNormal, ""},
+    kImages.MorvellinSys,
     kMorvellinLists,
     false,
     {"InstallMorvellinNT", "Morvellin server not exists", "Morvellin server exists!", "Create Morvellin service success!",
@@ -130,6 +137,6 @@ inline constexpr FilterDriver kMorvellin{
 inline constexpr std::array<const FilterDriver*, 2> kNtDrivers{&kKestrune, &kMorvellin};
 
 // The one image of the 9x family: a VxD without service or class lists.
-inline constexpr DriverImage kKestruneVxd{"\\Iosubsys\\Kestrune.vxd", "Kestrune.vxd", 106};
+inline constexpr DriverImage kKestruneVxd = kImages.KestruneVxd;
 
 }  // namespace kst

@@ -2,9 +2,12 @@
 
 #include <memory>
 
+#include "install/at_restart.h"
 #include "install/deploy.h"
 #include "install/drivers.h"
 #include "install/filter_list.h"
+#include "install/pending_renames.h"
+#include "install/restart_fate.h"
 #include "install/services.h"
 
 namespace kst {
@@ -18,12 +21,6 @@ using ListState = StoredFilterList::State;
 bool SameText(const std::string& a, const std::string& b) {
   // Case-insensitive over ASCII letters, as filter names are compared.
   return SameFilterName(a, b);
-}
-
-// The service manager may give a driver's path back in the NT namespace.
-std::string WithoutNtPrefix(const std::string& path) {
-  const std::string prefix = "\\??\\";
-  return path.compare(0, prefix.size(), prefix) == 0 ? path.substr(prefix.size()) : path;
 }
 
 SettingComparison CompareNumber(const char* field, uint32_t found, uint32_t expected) {
@@ -54,19 +51,40 @@ struct Findings {
   bool anyOfOurs = false;
 };
 
+// What is wrong with an image file, its subject first; empty when nothing.
+std::string ImageProblem(const ImageState& image, const std::string& subject) {
+  if (image.presence == Presence::kMissing) return subject + " is missing";
+  if (image.presence == Presence::kNoVersion) return subject + " has no readable version";
+  if (!image.Current()) {
+    return subject + " is version " + image.version + ", not " + kCarriedDriverVersion;
+  }
+  return {};
+}
+
+void AddProblem(Findings& f, const std::string& problem) {
+  if (!problem.empty()) f.problems.push_back(problem);
+}
+
+// An image as it will be after the restart: a replacement waiting for it
+// is judged in its place, a deletion waiting for it is a problem while the
+// driver is to stay installed.
 void JudgeImage(const ImageState& image, Findings& f) {
   if (image.presence != Presence::kMissing) f.anyOfOurs = true;
-  if (image.presence == Presence::kMissing) {
-    f.problems.push_back(image.path + " is missing");
-  } else if (image.presence == Presence::kNoVersion) {
-    f.problems.push_back(image.path + " has no readable version");
-  } else if (!image.Current()) {
-    f.problems.push_back(image.path + " is version " + image.version + ", not " +
-                         kCarriedDriverVersion);
+  switch (image.atRestart) {
+    case ImageState::AtRestart::kStays:
+      AddProblem(f, ImageProblem(image, image.path));
+      break;
+    case ImageState::AtRestart::kReplaced:
+      AddProblem(f, ImageProblem(image.Replacement(), image.path + " is to be replaced at the restart by " +
+                                                          image.replacementPath + ", which"));
+      break;
+    case ImageState::AtRestart::kDeleted:
+      f.problems.push_back(image.path + " is to be deleted at the restart");
+      break;
   }
 }
 
-void JudgeService(const DriverInspection& driver, Findings& f) {
+void JudgeService(const DriverInspection& driver, const std::string& systemRoot, Findings& f) {
   const std::string subject = "service " + driver.name;
   switch (driver.service.presence) {
     case ServiceState::Presence::kMissing:
@@ -79,11 +97,16 @@ void JudgeService(const DriverInspection& driver, Findings& f) {
       break;
   }
   f.anyOfOurs = true;
-  for (const SettingComparison& c : CompareServiceSettings(driver.service.config, driver.expected)) {
+  for (const SettingComparison& c :
+       CompareServiceSettings(driver.service.config, driver.expected, systemRoot)) {
     if (!c.same) {
       f.problems.push_back(subject + " " + c.field + " is \"" + c.found +
                            "\", the installer writes \"" + c.expected + "\"");
     }
+  }
+  // Lists that stay name a service that goes at the restart.
+  if (driver.service.mark == ServiceState::Mark::kAwaitsDeletion) {
+    f.problems.push_back(subject + " awaits deletion at the restart, while a list names a driver of ours");
   }
 }
 
@@ -103,8 +126,35 @@ void JudgeEntries(const ClassKeyState& key, const DriverInspection& driver, Find
   }
 }
 
+bool NamesOneOfOurs(const InstallationState& state, const std::vector<FilterEntry>& entries) {
+  for (const FilterEntry& entry : entries) {
+    if (IsOurName(state, entry.name)) return true;
+  }
+  return false;
+}
+
+// Our name in a list the system does not read as one, or in UpperFilters,
+// where the filter would sit above the class's drivers.
+void JudgeOtherListings(const InstallationState& state, const ClassKeyState& key, Findings& f) {
+  if (key.lowerType != win::kRegMultiSz && NamesOneOfOurs(state, key.lower)) {
+    f.problems.push_back("LowerFilters of " + key.key + " is of type " +
+                         std::to_string(key.lowerType) +
+                         ", not REG_MULTI_SZ: the system does not read it as a filter list");
+  }
+  for (const FilterEntry& entry : key.upper) {
+    if (!IsOurName(state, entry.name)) continue;
+    f.anyOfOurs = true;
+    f.problems.push_back(entry.name + " is listed in UpperFilters of " + key.key +
+                         ", where the installer never lists it");
+  }
+}
+
 void JudgeLowerFilters(const InstallationState& state, Findings& f) {
   for (const ClassKeyState& key : state.classKeys) {
+    JudgeOtherListings(state, key, f);
+    if (key.upperState == ListState::kUnreadable) {
+      f.unreadable.push_back("UpperFilters of " + key.key + " cannot be read");
+    }
     if (key.lowerState == ListState::kUnreadable) {
       f.unreadable.push_back("LowerFilters of " + key.key + " cannot be read");
       continue;
@@ -134,9 +184,71 @@ std::vector<std::string> Warnings(const InstallationState& state) {
   std::vector<std::string> warnings;
   for (const ClassKeyState& key : state.classKeys) {
     WarnAboutEntries(kLowerFiltersValue, key.key, key.lower, true, state, warnings);
-    WarnAboutEntries(kUpperFiltersValue, key.key, key.upper, false, state, warnings);
+    WarnAboutEntries(kUpperFiltersValue, key.key, key.upper, true, state, warnings);
   }
   return warnings;
+}
+
+// True when a list of a class key, lower or upper, names a driver of ours
+// or cannot be read to tell.
+bool AnyListMayNameUs(const InstallationState& state) {
+  for (const ClassKeyState& key : state.classKeys) {
+    if (key.lowerState == ListState::kUnreadable || key.upperState == ListState::kUnreadable ||
+        NamesOneOfOurs(state, key.lower) || NamesOneOfOurs(state, key.upper)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A removal waits for the restart: no list names us, and an image is to be
+// deleted or a service awaits deletion then.
+bool RemovalWaits(const InstallationState& state) {
+  if (AnyListMayNameUs(state)) return false;
+  for (const DriverInspection& driver : state.drivers) {
+    if (driver.image.atRestart == ImageState::AtRestart::kDeleted ||
+        driver.service.mark == ServiceState::Mark::kAwaitsDeletion) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A removal that the restart finishes: nothing of ours may remain after it.
+Judgement JudgeRemoval(const InstallationState& state) {
+  Judgement j;
+  j.warnings = Warnings(state);
+  for (const DriverInspection& driver : state.drivers) {
+    const ImageState& image = driver.image;
+    if (image.presence != Presence::kMissing && image.atRestart != ImageState::AtRestart::kDeleted) {
+      j.problems.push_back(image.path + " remains after the restart");
+    }
+    const std::string subject = "service " + driver.name;
+    if (driver.service.presence == ServiceState::Presence::kUnreadable) {
+      j.problems.push_back(subject + " cannot be read");
+    } else if (driver.service.presence == ServiceState::Presence::kPresent) {
+      if (driver.service.mark == ServiceState::Mark::kNone) {
+        j.problems.push_back(subject + " remains after the restart");
+      } else if (driver.service.mark == ServiceState::Mark::kUnknown) {
+        j.problems.push_back("whether " + subject + " awaits deletion cannot be read");
+      }
+    }
+  }
+  j.removal = j.problems.empty();
+  j.verdict = j.removal ? Verdict::kRestartPending : Verdict::kInconsistent;
+  return j;
+}
+
+// Installed and current, not running: the restart it waits for, unless
+// Windows has started since the images were written and the filter did not.
+Verdict NotRunning(const InstallationState& state, std::vector<std::string>& problems) {
+  for (const DriverInspection& driver : state.drivers) {
+    if (driver.image.atRestart == ImageState::AtRestart::kReplaced) return Verdict::kRestartPending;
+  }
+  if (state.filterAnswers) return Verdict::kRunning;
+  if (!state.restartedSinceImagesWritten) return Verdict::kRestartPending;
+  problems.push_back("the filter did not start, although Windows has restarted since its images were written");
+  return Verdict::kInconsistent;
 }
 
 Judgement Judge9x(const InstallationState& state) {
@@ -158,13 +270,15 @@ Judgement Judge9x(const InstallationState& state) {
 }
 
 Judgement JudgeNT(const InstallationState& state) {
+  if (RemovalWaits(state)) return JudgeRemoval(state);
   Findings f;
   f.anyOfOurs = state.filterAnswers;
   for (const DriverInspection& driver : state.drivers) {
     JudgeImage(driver.image, f);
-    JudgeService(driver, f);
+    JudgeService(driver, state.systemRoot, f);
   }
   JudgeLowerFilters(state, f);
+  if (state.pendingUnreadable) f.unreadable.push_back(std::string(kPendingRenamesValue) + " cannot be read");
   Judgement j;
   j.warnings = Warnings(state);
   if (!f.anyOfOurs && f.unreadable.empty()) {
@@ -178,11 +292,7 @@ Judgement JudgeNT(const InstallationState& state) {
   }
   j.problems = f.problems;
   j.problems.insert(j.problems.end(), f.unreadable.begin(), f.unreadable.end());
-  if (!j.problems.empty()) {
-    j.verdict = Verdict::kInconsistent;
-  } else {
-    j.verdict = state.filterAnswers ? Verdict::kRunning : Verdict::kRestartPending;
-  }
+  j.verdict = j.problems.empty() ? NotRunning(state, j.problems) : Verdict::kInconsistent;
   return j;
 }
 
@@ -201,7 +311,12 @@ ServiceState ReadService(IServiceManager* manager, const std::string& name) {
     if (NamesNoService(Sys().system.GetLastError())) state.presence = ServiceState::Presence::kMissing;
     return state;
   }
-  if (service->QueryConfig(state.config)) state.presence = ServiceState::Presence::kPresent;
+  if (!service->QueryConfig(state.config)) return state;
+  state.presence = ServiceState::Presence::kPresent;
+  std::optional<bool> marked = AwaitsDeletion(*manager, name);
+  state.mark = !marked ? ServiceState::Mark::kUnknown
+               : *marked ? ServiceState::Mark::kAwaitsDeletion
+                         : ServiceState::Mark::kNone;
   return state;
 }
 
@@ -237,6 +352,14 @@ bool ImageState::Current() const {
   return presence == Presence::kVersion && version == kCarriedDriverVersion;
 }
 
+ImageState ImageState::Replacement() const {
+  ImageState image;
+  image.path = replacementPath;
+  image.presence = replacementPresence;
+  image.version = replacementVersion;
+  return image;
+}
+
 bool IsOurName(const InstallationState& state, const std::string& name) {
   for (const DriverInspection& driver : state.drivers) {
     if (SameFilterName(driver.name, name)) return true;
@@ -244,8 +367,31 @@ bool IsOurName(const InstallationState& state, const std::string& name) {
   return false;
 }
 
+bool SameImagePath(const std::string& found, const std::string& expected,
+                   const std::string& systemRoot) {
+  static const std::string kSystemRoot = "\\SystemRoot\\";
+  std::string path = found;
+  if (path.size() != WithoutNtPrefix(found).size()) {
+    path = WithoutNtPrefix(found);  // a drive path in the NT namespace
+  } else if (SameText(path.substr(0, kSystemRoot.size()), kSystemRoot)) {
+    path = systemRoot + path.substr(kSystemRoot.size() - 1);
+  } else if (!path.empty() && path[0] != '\\' && path.find(':') == std::string::npos) {
+    path = systemRoot + "\\" + path;  // relative to SystemRoot
+  }
+  return SameText(path, expected);
+}
+
+bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite) {
+  constexpr uint64_t kPerMs = 10000;                   // FILETIME units
+  constexpr uint64_t kMargin = 2 * 60 * 1000 * kPerMs;  // two minutes
+  if (uptimeMs > now / kPerMs) return false;           // no start before 1601
+  uint64_t start = now - uptimeMs * kPerMs;
+  return start > newestWrite && start - newestWrite > kMargin;
+}
+
 std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found,
-                                                      const ServiceConfig& expected) {
+                                                      const ServiceConfig& expected,
+                                                      const std::string& systemRoot) {
   return {
       CompareNumber("type", found.serviceType, expected.serviceType),
       CompareNumber("start", found.startType, expected.startType),
@@ -253,7 +399,7 @@ std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found
       {"group", found.loadOrderGroup, expected.loadOrderGroup,
        SameText(found.loadOrderGroup, expected.loadOrderGroup)},
       {"imagepath", found.binaryPath, expected.binaryPath,
-       SameText(WithoutNtPrefix(found.binaryPath), expected.binaryPath)},
+       SameImagePath(found.binaryPath, expected.binaryPath, systemRoot)},
   };
 }
 
@@ -302,7 +448,32 @@ void ReadServicesAndLists(std::vector<DriverInspection>& drivers,
     StoredFilterList lower = ReadStoredFilterList(key, kLowerFiltersValue);
     StoredFilterList upper = ReadStoredFilterList(key, kUpperFiltersValue);
     keys.push_back({key, lower.state, WithServices(lower.entries, manager.get()), upper.state,
-                    WithServices(upper.entries, manager.get())});
+                    WithServices(upper.entries, manager.get()), lower.type});
+  }
+}
+
+void ReadRestartRequests(InstallationState& state) {
+  std::optional<std::vector<PendingRename>> renames = ReadPendingRenames();
+  state.pendingUnreadable = !renames;
+  if (!renames) return;
+  using Kind = PendingOperation::Kind;
+  for (const PendingRename& r : *renames) {
+    for (const DriverInspection& driver : state.drivers) {
+      const std::string& path = driver.image.path;
+      if (SameFilePath(r.to, path)) state.pending.push_back({Kind::kReplace, path});
+      if (SameFilePath(r.from, path)) state.pending.push_back({Kind::kDelete, path});
+    }
+  }
+  auto exists = [](const std::string& path) { return Sys().files.Exists(path); };
+  for (DriverInspection& driver : state.drivers) {
+    ImageState& image = driver.image;
+    RestartFate fate = FateAtRestart(*renames, image.path, exists);
+    if (fate.from) {
+      image.atRestart = ImageState::AtRestart::kReplaced;
+      image.replacementPath = *fate.from;
+    } else if (!fate.present && image.presence != Presence::kMissing) {
+      image.atRestart = ImageState::AtRestart::kDeleted;
+    }
   }
 }
 

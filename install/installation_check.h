@@ -13,19 +13,31 @@ namespace kst {
 // One driver file of the running family.
 struct ImageState {
   enum class Presence { kMissing, kNoVersion, kVersion };
+  // What the requests for the next start of Windows make of it.
+  enum class AtRestart { kStays, kReplaced, kDeleted };
   std::string path;  // full path below the system directory
   Presence presence = Presence::kMissing;
   std::string version;  // kVersion: the file version text
+  AtRestart atRestart = AtRestart::kStays;
+  // kReplaced: the file a request moves into its place, as it is now.
+  std::string replacementPath;
+  Presence replacementPresence = Presence::kMissing;
+  std::string replacementVersion;
 
   // The file holds the carried version.
   bool Current() const;
+  // kReplaced: the file that takes its place at the restart, as an image.
+  ImageState Replacement() const;
 };
 
 // One kernel service of ours, as the service manager holds it.
 struct ServiceState {
   enum class Presence { kMissing, kPresent, kUnreadable };
+  // kPresent: whether it awaits its deletion at the next start of Windows.
+  enum class Mark { kNone, kAwaitsDeletion, kUnknown };
   Presence presence = Presence::kUnreadable;
   ServiceConfig config;  // kPresent: type, start, error control, image path, group
+  Mark mark = Mark::kNone;
 };
 
 // Whether a service of a filter list entry's name exists.
@@ -43,6 +55,7 @@ struct ClassKeyState {
   std::vector<FilterEntry> lower;
   StoredFilterList::State upperState = StoredFilterList::State::kNoKey;
   std::vector<FilterEntry> upper;
+  uint32_t lowerType = win::kRegMultiSz;  // only a REG_MULTI_SZ is read as a filter list
 };
 
 // One filter driver: what the installer writes for it and what is there.
@@ -56,11 +69,27 @@ struct DriverInspection {
   std::vector<std::string> classKeys;  // keys whose LowerFilters list it
 };
 
+// A request for the next start of Windows that names an image of ours.
+struct PendingOperation {
+  enum class Kind { kReplace, kDelete };  // a file moved there; the image deleted or moved away
+  Kind kind = Kind::kReplace;
+  std::string path;  // the image's full path
+};
+
 struct InstallationState {
   bool nt = true;
   std::vector<DriverInspection> drivers;  // the family's, in deployment order
   std::vector<ClassKeyState> classKeys;   // NT family: the three class keys
   bool filterAnswers = false;             // the filter's control device answers
+  // NT family: the requests for the restart naming our images, in order.
+  std::vector<PendingOperation> pending;
+  bool pendingUnreadable = false;
+  // Windows has started since the images were last written: known only
+  // where the system tells its uptime without wrapping.
+  bool restartedSinceImagesWritten = false;
+  // The folder of the system directory (SystemRoot), against which an
+  // image path of the forms "\SystemRoot\..." and "System32\..." is read.
+  std::string systemRoot;
 };
 
 enum class Verdict : int {
@@ -72,6 +101,8 @@ enum class Verdict : int {
 
 struct Judgement {
   Verdict verdict = Verdict::kInconsistent;
+  // kRestartPending: the restart finishes a removal, not an installation.
+  bool removal = false;
   std::vector<std::string> problems;  // one per line; empty unless inconsistent
   std::vector<std::string> warnings;  // other drivers' entries naming no service
 };
@@ -85,10 +116,23 @@ struct SettingComparison {
 };
 
 // The five settings in that order. Numbers print in decimal; the group is
-// compared without regard to case, the image path too and with a leading
-// "\??\" ignored, as the service manager may hand a driver's path back so.
+// compared without regard to case, the image path as SameImagePath does.
 std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found,
-                                                      const ServiceConfig& expected);
+                                                      const ServiceConfig& expected,
+                                                      const std::string& systemRoot);
+
+// True when `found`, a driver's image path in any form Windows reads, names
+// the file at the full path `expected`: without regard to case, after a
+// leading "\??\" is taken off, or "\SystemRoot\..." or a path relative to
+// SystemRoot ("System32\drivers\...") is read against `systemRoot`.
+bool SameImagePath(const std::string& found, const std::string& expected,
+                   const std::string& systemRoot);
+
+// True when the system started later than a margin after `newestWrite`:
+// `now` and `newestWrite` are FILETIMEs, `uptimeMs` the milliseconds since
+// the start. The margin absorbs small corrections of the clock and coarse
+// file times, which must never make a restart out of none.
+bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite);
 
 // True when `name` is one of the state's drivers (as filter names compare).
 bool IsOurName(const InstallationState& state, const std::string& name);
@@ -110,5 +154,10 @@ std::vector<std::string> ClassKeysOfDrivers(const std::vector<DriverInspection>&
 void ReadServicesAndLists(std::vector<DriverInspection>& drivers,
                           const std::vector<std::string>& classKeys,
                           std::vector<ClassKeyState>& keys);
+
+// Reads the requests for the next start of Windows (read rights only) and
+// notes each that names an image of `state`, and what they make of each
+// image; a replacement's version is left for the caller to read.
+void ReadRestartRequests(InstallationState& state);
 
 }  // namespace kst

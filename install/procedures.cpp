@@ -5,6 +5,7 @@
 
 #include "diag/no_throw.h"
 #include "diag/trace.h"
+#include "install/at_restart.h"
 #include "install/class_filters.h"
 #include "install/deploy.h"
 #include "install/drivers.h"
@@ -31,16 +32,26 @@ constexpr uint32_t kPauseBetweenDrivers = 2000;
 constexpr const char* kBusyText =
     "Another installation or removal of the Kestrune drivers is running.\n"
     "Nothing was changed; try again when it has ended.";
+constexpr const char* kAwaitsRestartText =
+    "The Kestrune drivers were uninstalled, and Windows must restart before they can be "
+    "installed again.\nNothing was changed.";
 constexpr const char* kLockFailedText =
     "Other installations and removals of the Kestrune drivers cannot be held off now.\n"
     "Nothing was changed.";
 
 // What came of an installation, kept as such until InstallKestrune turns it
 // into its boolean, its last trace line and the restart question.
-enum class InstallOutcome { kInstalled, kRefusedUnderWow64, kCopyFailed, kRegistrationFailed };
+enum class InstallOutcome {
+  kInstalled,
+  kRefusedUnderWow64,
+  kAwaitsRestart,
+  kCopyFailed,
+  kRegistrationFailed
+};
 
 // What came of removing one driver, kept until the uninstall turns it into
-// its trace line and its boolean.
+// its trace line and its boolean. kGone: its file is gone, or goes when
+// Windows next starts.
 enum class RemovalOutcome { kGone, kStillListed, kListsNotFlushed, kNoPath, kFileRemains };
 
 bool AskRestart(const char* question, const char* caption) {
@@ -58,10 +69,33 @@ bool TakeOutOfLists(const FilterDriver& driver) {
   return any;
 }
 
-void DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
+// True when the driver's file is gone once Windows has started again:
+// deleted now or, while the loaded driver holds it, by a request for the
+// restart. The requests are read after the deletion: one already deleting
+// the file is not made again, and a file that a request would bring back
+// (an upgrade waiting for the restart) is deleted after it.
+bool DeleteDriverFile(const FilterDriver& driver, const std::string& path) {
   MakeWritable(path);
   bool deleted = Sys().files.Delete(path);
-  Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
+  bool inUse = !deleted && FileInUse(Sys().system.GetLastError());
+  bool present = !deleted && Sys().files.Exists(path);
+  if (!(present && inUse)) Trace(deleted ? driver.texts.fileDeleted : driver.texts.fileNotDeleted);
+  if (present && !inUse) return false;
+  const std::string atRestart = std::string("DeleteFile: ") + driver.image.fileName +
+                                (present ? " in use," : "") + " deleted at restart";
+  std::optional<std::vector<PendingRename>> renames = ReadPendingRenames();
+  const PendingRename* last = renames ? LastNaming(*renames, path) : nullptr;
+  if (renames && !last && !present) return true;
+  if (last && last->to.empty() && SameFilePath(last->from, path)) {
+    if (present) Trace(atRestart);
+    return true;
+  }
+  if (DeleteFileAtRestart(path)) {
+    Trace(atRestart);
+    return true;
+  }
+  if (present) Trace(driver.texts.fileNotDeleted);
+  return !present && !last;  // gone now; no request known to bring it back
 }
 
 // Deletes the files of our own that a stopped copy left beside an image.
@@ -75,8 +109,9 @@ void RemoveLeftovers(const std::optional<std::string>& imagePath) {
   }
 }
 
-// Removes one filter driver: gone when its file is gone and no class list
-// names it. The lists are cleared first and read back: while any may still
+// Removes one filter driver: gone when no class list names it and its file
+// is gone, now or (the loaded driver holding it) at the restart, when its
+// service goes too. The lists are cleared first and read back: while any may still
 // name the driver, its service and file stay, because a listed filter
 // without them keeps the devices of its class from starting. They are also
 // flushed before the service and the file go, which reach the disk at once,
@@ -91,8 +126,9 @@ RemovalOutcome RemoveFilterDriver(const FilterDriver& driver) {
   if (!FlushClassLists(driver.lists)) return RemovalOutcome::kListsNotFlushed;
   bool serviceRemoved = DeleteFilterService(driver);
   if (!path) return RemovalOutcome::kNoPath;
-  if (serviceRemoved || listRemoved) DeleteDriverFile(driver, *path);
-  return Sys().files.Exists(*path) ? RemovalOutcome::kFileRemains : RemovalOutcome::kGone;
+  bool gone = (serviceRemoved || listRemoved) ? DeleteDriverFile(driver, *path)
+                                              : !Sys().files.Exists(*path);
+  return gone ? RemovalOutcome::kGone : RemovalOutcome::kFileRemains;
 }
 
 // One half of the NT uninstall, up to its closing trace line. Nothing it
@@ -138,6 +174,10 @@ InstallOutcome Install(Interaction interaction) {
   // Under WOW64 the images would land in the redirected directory and a
   // boot-start filter that can never load would be listed.
   if (Sys().system.IsWow64Process()) return InstallOutcome::kRefusedUnderWow64;
+  // A service deleted while its driver was loaded goes at the restart: lists
+  // written now would name a service that no longer exists then, and the
+  // image must stay as it is until then.
+  if (IsWindowsNT() && AnyServiceAwaitsDeletion()) return InstallOutcome::kAwaitsRestart;
   // A failed copy leaves every earlier image whole, so the lists that name
   // them stay as they are.
   if (!DeployDriverImages(interaction)) return InstallOutcome::kCopyFailed;
@@ -152,6 +192,9 @@ void ReportInstallFailure(InstallOutcome outcome, Interaction interaction) {
     case InstallOutcome::kRefusedUnderWow64:
       ShowFailure(interaction, kWow64Text);
       Trace(kWow64Line);
+      break;
+    case InstallOutcome::kAwaitsRestart:
+      ShowFailure(interaction, kAwaitsRestartText);
       break;
     case InstallOutcome::kRegistrationFailed:
       Trace("None RebootWindows");

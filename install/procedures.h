@@ -7,7 +7,9 @@ namespace kst {
 // restart question.
 bool InstallKestrune(bool interactive);
 
-// Removes them again; true when the driver files are gone.
+// Removes them again; true when the driver files are gone, or on the NT
+// family go when Windows next starts (the loaded filter holds them until
+// then). With `interactive`, success ends with the restart question.
 bool UnInstallKestrune(bool interactive);
 bool UnInstallKestruneNT();
 bool UnInstallKestrune9X();

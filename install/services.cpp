@@ -31,8 +31,9 @@ ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& pat
 
 namespace {
 
-// Creates the driver's service. False sets the failure mark; a duplicate
-// name is tolerated where the driver allows it.
+// Creates the driver's service. False sets the failure mark, whatever the
+// reason: a name in use as another service's display name (1078) leaves the
+// driver without a service of its own, which a list must never name.
 bool CreateFilterService(IServiceManager& manager, const FilterDriver& driver,
                          const std::string& path) {
   ISystem& system = Sys().system;
@@ -41,9 +42,8 @@ bool CreateFilterService(IServiceManager& manager, const FilterDriver& driver,
     Trace(driver.texts.serviceCreated);
     return true;
   }
-  ErrorCode code = system.GetLastError();
   Trace(driver.texts.createFailed + LastErrorText());
-  return driver.service.toleratesDuplicateName && code == win::kErrorDuplicateServiceName;
+  return false;
 }
 
 // Makes sure the driver's service exists. False sets the failure mark, also
@@ -92,13 +92,16 @@ bool FlushService(const FilterDriver& driver) {
   return false;
 }
 
-// Registers every list of the driver, each one attempted whatever the others gave.
+// Registers every list of the driver, each one attempted whatever the others
+// gave, and puts them on the disk: an installation that reports success
+// must not be undone by a power cut.
 bool RegisterLists(const FilterDriver& driver) {
   bool all = true;
   for (const ClassList& list : driver.lists) {
     Trace(list.registerLine);
     all = RegLowerFilter(driver.serviceName, list.key) && all;
   }
+  all = FlushClassLists(driver.lists) && all;
   Trace(all ? driver.texts.listsRegistered : driver.texts.listFailed);
   return all;
 }
@@ -127,8 +130,31 @@ bool DeleteFilterService(const FilterDriver& driver) {
     Trace(driver.texts.removalServiceUnavailable);
     return false;
   }
-  if (service->Delete()) return true;
+  if (service->Delete() || Sys().system.GetLastError() == win::kErrorServiceMarkedForDelete) {
+    return true;
+  }
   Trace(driver.texts.deleteServiceFailed + LastErrorText());
+  return false;
+}
+
+std::optional<bool> AwaitsDeletion(IServiceManager& manager, const std::string& name) {
+  std::unique_ptr<IService> service = manager.Open(name, win::kServiceChangeConfig);
+  if (!service) return std::nullopt;
+  if (service->ChangeNothing()) return false;
+  if (Sys().system.GetLastError() == win::kErrorServiceMarkedForDelete) return true;
+  return std::nullopt;
+}
+
+bool AnyServiceAwaitsDeletion() {
+  std::unique_ptr<IServiceManager> manager = Sys().services.OpenManager(win::kScManagerConnect);
+  if (!manager) return false;  // the registration steps tell of it
+  for (const FilterDriver* driver : kNtDrivers) {
+    if (AwaitsDeletion(*manager, driver->serviceName).value_or(false)) {
+      Trace(std::string("Failed to install Kestrune: the ") + driver->serviceName +
+            " service awaits deletion, Windows must restart first!");
+      return true;
+    }
+  }
   return false;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include "install/drivers.h"
@@ -20,7 +21,19 @@ bool InstallKestruneNT();   // of kKestrune
 bool InstallMorvellinNT();  // of kMorvellin
 
 // Removes the driver's service; true when the service control manager
-// accepted the deletion.
+// accepted the deletion, also when an earlier removal did and the service
+// awaits its deletion at the next start of Windows.
 bool DeleteFilterService(const FilterDriver& driver);
+
+// Whether the service `name` awaits its deletion at the next start of
+// Windows (deleted while its driver was loaded), asked with a change of
+// nothing, for which it is opened with SERVICE_CHANGE_CONFIG. Nullopt when
+// that cannot tell: no such service, no right to ask, another failure.
+std::optional<bool> AwaitsDeletion(IServiceManager& manager, const std::string& name);
+
+// True when a service of the NT family's drivers awaits its deletion; the
+// first one found is traced. An installation must wait for the restart:
+// the service manager removes such a service then, whatever lists name it.
+bool AnyServiceAwaitsDeletion();
 
 }  // namespace kst

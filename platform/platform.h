@@ -44,7 +44,18 @@ class IFile {
   virtual bool Write(const void* data, uint32_t size, uint32_t& written) = 0;
   // FlushFileBuffers: true when everything written has reached the disk.
   virtual bool Flush() = 0;
+  // One ReadFile request without overlapped structure. Returns the call's
+  // success; `read` receives the byte count the call reported (0 at the end).
+  virtual bool Read(void* data, uint32_t size, uint32_t& read) = 0;
 };
+
+// Where Windows keeps the requests of IFileSystem::ReplaceAtRestart and
+// DeleteAtRestart, below HKEY_LOCAL_MACHINE: a REG_MULTI_SZ of pairs, the
+// source ("\??\" and its path), then the target ("!\??\" and its path for
+// a replacing move, an empty string for a deletion), and one more zero.
+inline constexpr const char* kSessionManagerKey =
+    "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+inline constexpr const char* kPendingRenamesValue = "PendingFileRenameOperations";
 
 class IFileSystem {
  public:
@@ -67,6 +78,20 @@ class IFileSystem {
   virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
   // MoveFileA: renames `from` to `to`, failing when `to` exists.
   virtual bool Move(const std::string& from, const std::string& to) = 0;
+  // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT):
+  // nothing moves now; when Windows next starts, before any driver loads,
+  // `to` becomes the file `from` is then. Windows appends the request to the
+  // value PendingFileRenameOperations of the Session Manager key
+  // (kSessionManagerKey), so it is on the disk once that key is flushed, and
+  // carries the requests out in the order they were made. The 9x family
+  // lacks the call: ERROR_CALL_NOT_IMPLEMENTED.
+  virtual bool ReplaceAtRestart(const std::string& from, const std::string& to) = 0;
+  // MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT): the file is
+  // deleted when Windows next starts; recorded and carried out as above.
+  virtual bool DeleteAtRestart(const std::string& path) = 0;
+  // FindFirstFileA on the path: the last write time of the file it finds
+  // (FILETIME: 100 ns units since 1601, UTC). False when no file is found.
+  virtual bool LastWriteTime(const std::string& path, uint64_t& fileTime) = 0;
   // GetFileAttributesA: the file's attributes, or kInvalidFileAttributes with
   // the last error code set when it cannot be found.
   virtual uint32_t Attributes(const std::string& path) = 0;
@@ -136,6 +161,12 @@ class IService {
   virtual ~IService() = default;  // closes the service handle
   // DeleteService: true when the deletion was accepted.
   virtual bool Delete() = 0;
+  // ChangeServiceConfigA(service, SERVICE_NO_CHANGE for the type, start and
+  // error control, null for the tag and every text): changes nothing, and
+  // tells whether a change could be made. It needs a handle opened with
+  // SERVICE_CHANGE_CONFIG; it fails with ERROR_SERVICE_MARKED_FOR_DELETE
+  // while the service awaits its deletion at the next start of Windows.
+  virtual bool ChangeNothing() = 0;
   // QueryServiceConfigA: fills the display name, type, start type, error
   // control, binary path and load order group of `config` (a missing text
   // gives an empty one). False when the service cannot tell; `config` is
@@ -246,7 +277,7 @@ class IShutdown {
   virtual bool ExitWindows(uint32_t flags, uint32_t reason) = 0;
 };
 
-// ---- Sleep and the millisecond clock -------------------------------------
+// ---- Sleep and the clocks -------------------------------------
 class ISleep {
  public:
   virtual ~ISleep() = default;
@@ -254,6 +285,13 @@ class ISleep {
   // GetTickCount: milliseconds since the system started, wrapping at 2^32;
   // only differences of two readings mean anything.
   virtual uint32_t TickCount() = 0;
+  // GetTickCount64, bound at run time (systems before Windows Vista lack
+  // it): milliseconds since the system started, without wrapping. False
+  // where the system has no such call.
+  virtual bool TickCount64(uint64_t& milliseconds) = 0;
+  // GetSystemTimeAsFileTime: the time now, as a FILETIME (100 ns units since
+  // 1601, UTC).
+  virtual uint64_t SystemTime() = 0;
 };
 
 // ---- Named mutexes ----------------------------------------------------------

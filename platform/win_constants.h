@@ -26,6 +26,7 @@ constexpr uint32_t kFileAttributeNormal = 0x80;
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
 // Registry.
+constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegMultiSz = 7;
 constexpr uint32_t kKeyRead = 0x20019;
 constexpr int32_t kErrorSuccess = 0;
@@ -36,6 +37,7 @@ constexpr uint32_t kServiceAllAccess = 0xF01FF;
 constexpr uint32_t kDelete = 0x10000;
 constexpr uint32_t kScManagerConnect = 1;
 constexpr uint32_t kServiceQueryConfig = 1;
+constexpr uint32_t kServiceChangeConfig = 2;
 constexpr uint32_t kServiceKernelDriver = 1;
 constexpr uint32_t kServiceBootStart = 0;
 constexpr uint32_t kServiceDemandStart = 3;
@@ -52,6 +54,7 @@ constexpr uint32_t kErrorCallNotImplemented = 120;
 constexpr uint32_t kErrorNotAllAssigned = 1300;
 constexpr uint32_t kErrorDuplicateServiceName = 1078;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr uint32_t kErrorServiceMarkedForDelete = 1072;
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorBadPathname = 161;
 constexpr uint32_t kErrorNotOwner = 288;

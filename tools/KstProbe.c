@@ -17,6 +17,9 @@
  *   hold-mutex <name> <ms>               own the named mutex (waiting for it
  *                                        first if need be), print HELD, keep
  *                                        it that long, then release it
+ *   finish-deletions                     before a restart: stop each running
+ *                                        driver service marked for deletion,
+ *                                        so that the service manager removes it
  *
  * Window choice: a top-level window whose title equals <caption> exactly.
  * Message boxes (class "#32770") are skipped unless --class names a class,
@@ -32,6 +35,7 @@
  *   # <column names>, then one line per window  dump
  *   TEXT <text> / BUTTONS <names> / PRESSED <name>   answer
  *   HELD                                        hold-mutex, once it owns it
+ *   REMOVED <name> or KEPT <name>               finish-deletions, each marked service
  *   NOTFOUND, TIMEOUT, HIDDEN, DISABLED, NOBUTTON     failures
  * Exit code 0 on success, 1 when something was not found or a wait timed
  * out, 2 on bad arguments.
@@ -485,6 +489,59 @@ static int verb_hold_mutex(const char *name, DWORD ms)
     return 0;
 }
 
+/* True when the service awaits its deletion: a change of nothing is refused. */
+static BOOL marked_for_deletion(SC_HANDLE service)
+{
+    return !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 NULL, NULL, NULL, NULL, NULL, NULL, NULL) &&
+           GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+}
+
+/* Windows removes a service marked for deletion when it next starts. Wine
+ * forgets the mark when its session is ended, so before that each running
+ * driver service that is marked is stopped: its last reference gone, Wine's
+ * service manager removes it, as Windows would at the restart. (Wine's own
+ * driver host services are left alone.) */
+static int verb_finish_deletions(void)
+{
+    static BYTE buffer[256 * 1024];
+    ENUM_SERVICE_STATUSA *found = (ENUM_SERVICE_STATUSA *)buffer;
+    DWORD needed = 0, count = 0, resume = 0, i;
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+    if (!manager)
+        return puts("NOTFOUND"), 1;
+    if (!EnumServicesStatusA(manager, SERVICE_DRIVER, SERVICE_ACTIVE, found,
+                             sizeof buffer, &needed, &count, &resume))
+        count = 0;
+    for (i = 0; i < count; ++i) {
+        const char *name = found[i].lpServiceName;
+        SC_HANDLE service = OpenServiceA(manager, name, SERVICE_CHANGE_CONFIG | SERVICE_STOP);
+        SERVICE_STATUS status;
+        DWORD start = GetTickCount();
+        if (!service)
+            continue;
+        if (!marked_for_deletion(service)) {
+            CloseServiceHandle(service);
+            continue;
+        }
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        CloseServiceHandle(service);
+        /* Removed once stopped and its last handle closed. */
+        while ((service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS)) != NULL &&
+               GetTickCount() - start < 10000) {
+            CloseServiceHandle(service);
+            Sleep(POLL_MS);
+        }
+        fputs(service ? "KEPT" : "REMOVED", stdout);
+        if (service)
+            CloseServiceHandle(service);
+        put_field(name);
+        putchar('\n');
+    }
+    CloseServiceHandle(manager);
+    return 0;
+}
+
 static int dispatch(int argc, char **argv)
 {
     const char *verb = argv[0];
@@ -506,6 +563,8 @@ static int dispatch(int argc, char **argv)
         return Sleep(parse_ms(argv[1])), 0;
     if (!strcmp(verb, "hold-mutex") && argc == 3)
         return verb_hold_mutex(argv[1], parse_ms(argv[2]));
+    if (!strcmp(verb, "finish-deletions") && argc == 1)
+        return verb_finish_deletions();
     if (!strcmp(verb, "answer") && argc == 5)
         return verb_answer(argv[1], argv[2], argv[3], parse_ms(argv[4]));
     return 2;
@@ -524,7 +583,7 @@ int main(int argc, char **argv)
         fputs("usage: KstProbe.exe [--class NAME] list | wait-window CAPTION MS |"
               " wait-gone CAPTION MS | dump CAPTION | click CAPTION BUTTON |"
               " close CAPTION | foreground | answer CAPTION TEXT yes|no|ok|cancel MS | sleep MS |"
-              " hold-mutex NAME MS\n", stderr);
+              " hold-mutex NAME MS | finish-deletions\n", stderr);
     fflush(stdout);
     return rc;
 }

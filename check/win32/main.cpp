@@ -14,13 +14,17 @@
 
 namespace {
 
-int RunCheck() {
-  kst::MachineInspection inspection = kst::InspectMachine();
-  kst::Judgement judgement = kst::JudgeInstallation(inspection.state);
-  for (const std::string& line : kst::ReportLines(inspection, judgement)) {
+void PrintLines(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
   }
+}
+
+int RunCheck() {
+  kst::MachineInspection inspection = kst::InspectMachine();
+  kst::Judgement judgement = kst::JudgeInstallation(inspection.state);
+  PrintLines(kst::ReportLines(inspection, judgement));
   return int(judgement.verdict);
 }
 
@@ -46,8 +50,7 @@ int main(int argc, char** argv) {
         code = RunCheck();
       } catch (const std::exception& e) {
         // Nothing can be confirmed: the state counts as inconsistent.
-        std::printf("PROBLEM the check failed: %s\nVERDICT 2 %s\n", e.what(),
-                    kst::VerdictText(kst::Verdict::kInconsistent));
+        PrintLines(kst::FailureLines(e.what()));
       }
       break;
   }

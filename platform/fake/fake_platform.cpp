@@ -136,6 +136,142 @@ void FakePlatform::SettleOnDisk() {
   for (auto& [path, file] : files.files) file.unflushed.reset();
 }
 
+namespace {
+
+// One request of a PendingFileRenameOperations value, as Windows reads it:
+// the source, then the target ("" for a deletion; a leading '!' lets it
+// replace a file that is there).
+struct PendingRename {
+  std::string from;
+  std::string to;
+  bool replaces = false;
+};
+
+std::string WithoutNtPrefix(const std::string& path) {
+  return path.rfind("\\??\\", 0) == 0 ? path.substr(4) : path;
+}
+
+// The value's strings, each up to its zero (the last one up to the end),
+// taken in pairs over the whole length: a deletion's empty target does not
+// end the value. The closing zero makes a last, unpaired empty string.
+std::vector<PendingRename> PendingRenamesOf(const std::vector<uint8_t>& bytes) {
+  std::vector<std::string> strings;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = at;
+    while (end < bytes.size() && bytes[end] != 0) ++end;
+    strings.emplace_back(bytes.begin() + long(at), bytes.begin() + long(end));
+    at = end + 1;
+  }
+  std::vector<PendingRename> renames;
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+    PendingRename r{WithoutNtPrefix(strings[i]), strings[i + 1], false};
+    if (!r.to.empty() && r.to[0] == '!') {
+      r.replaces = true;
+      r.to.erase(0, 1);
+    }
+    r.to = WithoutNtPrefix(r.to);
+    renames.push_back(r);
+  }
+  return renames;
+}
+
+// What a restart does with files, on whichever picture of them.
+struct FileOps {
+  std::function<bool(const std::string&)> has;
+  std::function<void(const std::string&)> remove;
+  std::function<void(const std::string& from, const std::string& to)> move;
+};
+
+// Carries out the pending renames of `keys` in order and removes the value.
+void CarryOutPendingRenames(std::map<std::string, FakeRegKeyData, NoCase>& keys,
+                            const FileOps& ops) {
+  auto key = keys.find(kSessionManagerKey);
+  if (key == keys.end()) return;
+  auto value = key->second.find(kPendingRenamesValue);
+  if (value == key->second.end()) return;
+  for (const PendingRename& r : PendingRenamesOf(value->second.bytes)) {
+    if (r.from.empty() || !ops.has(r.from) || SamePath(r.from, r.to)) continue;  // onto itself: no change
+    if (r.to.empty()) {
+      ops.remove(r.from);
+    } else if (!ops.has(r.to) || r.replaces) {
+      if (ops.has(r.to)) ops.remove(r.to);
+      ops.move(r.from, r.to);
+    }
+  }
+  key->second.erase(value);
+}
+
+void RemoveMarkedServices(std::map<std::string, FakeServiceEntry, NoCase>& services) {
+  std::erase_if(services, [](const auto& entry) { return entry.second.markedForDeletion; });
+}
+
+}  // namespace
+
+MachineView AfterRestart(MachineView disk) {
+  auto& files = disk.files;
+  CarryOutPendingRenames(
+      disk.keys, {[&](const std::string& path) { return files.count(path) != 0; },
+                  [&](const std::string& path) { files.erase(path); },
+                  [&](const std::string& from, const std::string& to) {
+                    std::vector<uint8_t> bytes = std::move(files[from]);
+                    files.erase(from);
+                    files[to] = std::move(bytes);
+                  }});
+  RemoveMarkedServices(disk.services);
+  return disk;
+}
+
+void FakePlatform::LoadFilter(const std::string& name) {
+  services.running.insert(name);
+  auto service = services.services.find(name);
+  if (service != services.services.end()) files.locked.insert(service->second.config.binaryPath);
+}
+
+void FakePlatform::Restart() {
+  // The power goes: what is not on the disk is lost, and every process ends.
+  for (auto& [path, file] : files.files) {
+    file.bytes = file.OnDisk();
+    file.unflushed.reset();
+  }
+  for (const auto& [path, disk] : registry.unflushed) {
+    registry.keys.erase(path);
+    if (disk) registry.keys[path] = *disk;
+  }
+  for (const auto& [name, disk] : services.unflushed) {
+    services.services.erase(name);
+    if (disk) services.services[name] = *disk;
+  }
+  registry.unflushed.clear();
+  services.unflushed.clear();
+  files.open.clear();
+  files.locked.clear();
+  services.running.clear();
+  // Windows starts: the pending renames before any driver loads.
+  CarryOutPendingRenames(registry.keys,
+                         {[&](const std::string& path) { return files.Has(path); },
+                          [&](const std::string& path) { files.EraseEntry(path); },
+                          [&](const std::string& from, const std::string& to) {
+                            files.MoveEntry(from, to);
+                          }});
+  RemoveMarkedServices(services.services);
+  std::set<std::string, NoCase> listed;
+  for (const auto& [key, values] : registry.keys) {
+    for (const std::string& name : MultiSzOf(registry.keys, key, "LowerFilters").value_or(
+             std::vector<std::string>{})) {
+      listed.insert(name);
+    }
+  }
+  for (const auto& [name, entry] : services.services) {
+    uint32_t start = entry.config.startType;
+    bool starts = start <= 1 || (start == win::kServiceDemandStart && listed.count(name));
+    if (starts && files.Has(entry.config.binaryPath)) LoadFilter(name);
+  }
+  sleep.bootTime = sleep.Now() + 60ull * 10000000;  // a minute to shut down and start
+  sleep.ticks = 0;
+  sleep.tickWraps = 0;
+}
+
 // ---- FakeSystem -------------------------------------------------------------
 
 bool FakeSystem::GetVersionEx(uint32_t recordSize, uint32_t& id) {
@@ -159,6 +295,7 @@ std::string FakeSystem::FormatSystemMessage(ErrorCode code) {
 class FakeFile : public IFile {
  public:
   FakeFile(FakeFileSystem& fs, FakePlatform& p, int handle) : fs_(fs), p_(p), handle_(handle) {}
+  // (writes append: every file the program writes it has just created)
   ~FakeFile() override {
     p_.RecordClose("CloseHandle");
     fs_.open.erase(handle_);
@@ -176,6 +313,7 @@ class FakeFile : public IFile {
       if (!file.unflushed) file.unflushed = file.bytes;
       const auto* b = static_cast<const uint8_t*>(data);
       file.bytes.insert(file.bytes.end(), b, b + n);
+      file.lastWrite = p_.sleep.Now();
     }
     written = n;
     return true;
@@ -188,10 +326,28 @@ class FakeFile : public IFile {
     return true;
   }
 
+  bool Read(void* data, uint32_t size, uint32_t& read) override {
+    read = 0;
+    if (p_.Call("ReadFile")) return false;
+    const FakeFileSystem::OpenHandle& handle = fs_.open.at(handle_);
+    if (!(handle.access & win::kGenericRead)) {
+      p_.system.lastError = win::kErrorAccessDenied;
+      return false;
+    }
+    if (!fs_.Has(handle.path)) return true;  // deleted under the handle: nothing to read
+    const std::vector<uint8_t>& bytes = fs_.files[handle.path].bytes;
+    size_t n = position_ < bytes.size() ? std::min(size_t(size), bytes.size() - position_) : 0;
+    std::copy_n(bytes.begin() + long(position_), n, static_cast<uint8_t*>(data));
+    position_ += n;
+    read = uint32_t(n);
+    return true;
+  }
+
  private:
   FakeFileSystem& fs_;
   FakePlatform& p_;
   int handle_;
+  size_t position_ = 0;
 };
 
 bool FakeFileSystem::MayOpen(const std::string& path, uint32_t access, uint32_t share) const {
@@ -203,6 +359,14 @@ bool FakeFileSystem::MayOpen(const std::string& path, uint32_t access, uint32_t 
     if (handle.path.empty() || !SamePath(handle.path, path)) continue;
     if (!covers(access, handle.share) || !covers(handle.access, share)) return false;
   }
+  return true;
+}
+
+// True, with ERROR_PATH_NOT_FOUND, when the folder of `path` does not exist.
+bool FakeFileSystem::FolderMissing(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  if (slash == std::string::npos || !missingFolders.count(path.substr(0, slash))) return false;
+  p_.system.lastError = win::kErrorPathNotFound;
   return true;
 }
 
@@ -219,6 +383,7 @@ bool FakeFileSystem::MayDeleteOrMove(const std::string& path) {
 std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t access,
                                               uint32_t share, uint32_t disposition, uint32_t) {
   if (p_.Call("CreateFileA")) return nullptr;
+  if (FolderMissing(path)) return nullptr;
   if (disposition == win::kOpenExisting && !Has(path)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return nullptr;
@@ -233,7 +398,9 @@ std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t 
     return nullptr;
   }
   // Truncation, like creation, is on the disk at once.
-  if (disposition == win::kCreateAlways) files[path] = FakeFileData{{}, win::kFileAttributeNormal, {}};
+  if (disposition == win::kCreateAlways) {
+    files[path] = FakeFileData{{}, win::kFileAttributeNormal, {}, p_.sleep.Now()};
+  }
   int handle = nextHandle_++;
   open[handle] = OpenHandle{path, access, share};
   return std::make_unique<FakeFile>(*this, p_, handle);
@@ -241,6 +408,7 @@ std::unique_ptr<IFile> FakeFileSystem::Create(const std::string& path, uint32_t 
 
 bool FakeFileSystem::Delete(const std::string& path) {
   if (p_.Call("DeleteFileA")) return false;
+  if (FolderMissing(path)) return false;
   if (locked.count(path)) {
     p_.system.lastError = win::kErrorAccessDenied;
     return false;
@@ -254,12 +422,17 @@ bool FakeFileSystem::Delete(const std::string& path) {
     return false;
   }
   if (!MayDeleteOrMove(path)) return false;
+  EraseEntry(path);
+  return true;
+}
+
+// The file goes, with its version resource; handles on it take nothing more.
+void FakeFileSystem::EraseEntry(const std::string& path) {
   files.erase(path);
   for (auto& [number, handle] : open) {
     if (SamePath(handle.path, path)) handle.path.clear();
   }
   p_.versions.records.erase(path);
-  return true;
 }
 
 // The file, its open handles and its version resource take the new name.
@@ -285,6 +458,7 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
     p_.system.lastError = win::kErrorCallNotImplemented;
     return false;
   }
+  if (FolderMissing(from) || FolderMissing(to)) return false;
   if (!Has(from)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
@@ -300,6 +474,7 @@ bool FakeFileSystem::MoveReplacing(const std::string& from, const std::string& t
 
 bool FakeFileSystem::Move(const std::string& from, const std::string& to) {
   if (p_.Call("MoveFileA")) return false;
+  if (FolderMissing(from) || FolderMissing(to)) return false;
   if (!Has(from)) {
     p_.system.lastError = win::kErrorFileNotFound;
     return false;
@@ -339,6 +514,47 @@ bool FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes)
 bool FakeFileSystem::Exists(const std::string& path) {
   p_.Record("FindFirstFileA");
   return Has(path);
+}
+
+bool FakeFileSystem::LastWriteTime(const std::string& path, uint64_t& fileTime) {
+  p_.Record("FindFirstFileA");
+  if (!Has(path)) return false;
+  fileTime = files[path].lastWrite;
+  return true;
+}
+
+namespace {
+
+// The name a request at restart gives a path: the NT form of a drive path.
+std::string NtPath(const std::string& path) { return "\\??\\" + path; }
+
+}  // namespace
+
+// Windows keeps the requests in the order they were made: each appended to
+// the value (created when it is missing), whose closing zero moves behind it.
+bool FakeFileSystem::RecordAtRestart(const std::string& from, const std::string& target) {
+  if (p_.system.platformId == win::kVerPlatformWin32Windows) {
+    p_.system.lastError = win::kErrorCallNotImplemented;
+    return false;
+  }
+  FakeRegistry& registry = p_.registry;
+  registry.NoteChange(kSessionManagerKey);
+  FakeRegValue& value = registry.keys[kSessionManagerKey][kPendingRenamesValue];
+  if (value.type != win::kRegMultiSz || value.bytes.empty()) value = {win::kRegMultiSz, {0}};
+  value.bytes.pop_back();  // the closing zero
+  std::vector<uint8_t> added = MultiSzBytes({NtPath(from), target});
+  value.bytes.insert(value.bytes.end(), added.begin(), added.end());
+  return true;
+}
+
+bool FakeFileSystem::ReplaceAtRestart(const std::string& from, const std::string& to) {
+  if (p_.Call("MoveFileExA")) return false;
+  return RecordAtRestart(from, "!" + NtPath(to));
+}
+
+bool FakeFileSystem::DeleteAtRestart(const std::string& path) {
+  if (p_.Call("MoveFileExA")) return false;
+  return RecordAtRestart(path, "");
 }
 
 // ---- Resources ------------------------------------------------------------------
@@ -555,24 +771,36 @@ std::optional<std::vector<std::string>> MultiSzOf(
 
 class FakeService : public IService {
  public:
-  FakeService(FakeServices& s, FakePlatform& p, std::string name)
-      : s_(s), p_(p), name_(std::move(name)) {
+  FakeService(FakeServices& s, FakePlatform& p, std::string name, uint32_t access)
+      : s_(s), p_(p), name_(std::move(name)), access_(access) {
     ++s_.openHandles;
   }
   ~FakeService() override {
     p_.RecordClose("CloseServiceHandle");
     --s_.openHandles;
   }
+  // A running service is only marked; the service manager removes it at the
+  // next start of Windows.
   bool Delete() override {
     if (p_.Call("DeleteService")) return false;
+    FakeServiceEntry* entry = Entry(win::kDelete);
+    if (entry == nullptr) return false;
     s_.NoteChange(name_);
-    s_.services.erase(name_);
+    if (s_.running.count(name_)) {
+      entry->markedForDeletion = true;
+    } else {
+      s_.services.erase(name_);
+    }
     return true;
+  }
+  bool ChangeNothing() override {
+    if (p_.Call("ChangeServiceConfigA")) return false;
+    return Entry(win::kServiceChangeConfig) != nullptr;
   }
   bool QueryConfig(ServiceConfig& config) override {
     if (p_.Call("QueryServiceConfigA")) return false;
     auto it = s_.services.find(name_);
-    if (it == s_.services.end()) return false;
+    if (it == s_.services.end() || !(access_ & win::kServiceQueryConfig)) return false;
     const ServiceConfig& stored = it->second.config;
     config.displayName = stored.displayName;
     config.serviceType = stored.serviceType;
@@ -584,9 +812,24 @@ class FakeService : public IService {
   }
 
  private:
+  // The service, for a change that needs `right`; null with the last error
+  // code set when the handle lacks the right, the service is gone or it is
+  // marked for deletion.
+  FakeServiceEntry* Entry(uint32_t right) {
+    auto it = s_.services.find(name_);
+    uint32_t error = !(access_ & right)           ? win::kErrorAccessDenied
+                     : it == s_.services.end()    ? win::kErrorServiceDoesNotExist
+                     : it->second.markedForDeletion ? win::kErrorServiceMarkedForDelete
+                                                    : 0;
+    if (error == 0) return &it->second;
+    p_.system.lastError = error;
+    return nullptr;
+  }
+
   FakeServices& s_;
   FakePlatform& p_;
   std::string name_;
+  uint32_t access_;
 };
 
 class FakeServiceManager : public IServiceManager {
@@ -604,18 +847,21 @@ class FakeServiceManager : public IServiceManager {
       p_.system.lastError = win::kErrorServiceDoesNotExist;
       return nullptr;
     }
-    return std::make_unique<FakeService>(s_, p_, name);
+    return std::make_unique<FakeService>(s_, p_, name, access);
   }
 
   std::unique_ptr<IService> Create(const ServiceConfig& config) override {
     if (p_.Call("CreateServiceA")) return nullptr;
-    if (s_.services.count(config.name)) {
-      p_.system.lastError = 1073;  // ERROR_SERVICE_EXISTS
+    auto existing = s_.services.find(config.name);
+    if (existing != s_.services.end()) {
+      p_.system.lastError = existing->second.markedForDeletion
+                                ? win::kErrorServiceMarkedForDelete
+                                : 1073;  // ERROR_SERVICE_EXISTS
       return nullptr;
     }
     s_.NoteChange(config.name);
     s_.services[config.name] = FakeServiceEntry{config};
-    return std::make_unique<FakeService>(s_, p_, config.name);
+    return std::make_unique<FakeService>(s_, p_, config.name, config.desiredAccess);
   }
 
  private:
@@ -835,6 +1081,23 @@ void FakeSleep::Sleep(uint32_t milliseconds) {
 uint32_t FakeSleep::TickCount() {
   p_.Record("GetTickCount");
   return ticks;
+}
+
+bool FakeSleep::TickCount64(uint64_t& milliseconds) {
+  p_.Record("GetTickCount64");
+  if (!hasTickCount64) return false;
+  milliseconds = uint64_t(tickWraps) << 32 | ticks;
+  return true;
+}
+
+uint64_t FakeSleep::SystemTime() {
+  p_.Record("GetSystemTimeAsFileTime");
+  return Now();
+}
+
+uint64_t FakeSleep::Now() const {
+  constexpr uint64_t kPerMillisecond = 10000;
+  return bootTime + (uint64_t(tickWraps) << 32 | ticks) * kPerMillisecond;
 }
 
 }  // namespace kst::fake

@@ -76,6 +76,9 @@ struct FakeFileData {
   // first write after a flush, cleared by FlushFileBuffers. Seeded data
   // counts as on the disk.
   std::optional<std::vector<uint8_t>> unflushed;
+  // FILETIME of the last creation, truncation or write (FakeSleep's clock);
+  // a rename keeps it. Seeded files have 0 unless a test sets it.
+  uint64_t lastWrite = 0;
 
   bool ReadOnly() const { return (attributes & win::kFileAttributeReadOnly) != 0; }
   const std::vector<uint8_t>& OnDisk() const { return unflushed ? *unflushed : bytes; }
@@ -95,6 +98,14 @@ class FakeFileSystem : public IFileSystem {
   // A read-only file, as on Windows, can be renamed (keeping the attribute)
   // but neither deleted, replaced nor opened for writing.
   bool Move(const std::string& from, const std::string& to) override;
+  // Append the request to PendingFileRenameOperations of the registry's
+  // Session Manager key, in Windows' own format: a registry change like any
+  // other, on the disk once that key is flushed. Neither file is looked at
+  // now. On the 9x family they fail with ERROR_CALL_NOT_IMPLEMENTED.
+  bool ReplaceAtRestart(const std::string& from, const std::string& to) override;
+  bool DeleteAtRestart(const std::string& path) override;
+  // Recorded as FindFirstFileA, not checked against the fault plan.
+  bool LastWriteTime(const std::string& path, uint64_t& fileTime) override;
   uint32_t Attributes(const std::string& path) override;
   bool SetAttributes(const std::string& path, uint32_t attributes) override;
 
@@ -112,6 +123,10 @@ class FakeFileSystem : public IFileSystem {
   std::map<std::string, FakeFileData, NoCase> files;
   // In use by a loaded driver: cannot be deleted, moved away or replaced.
   std::set<std::string, NoCase> locked;
+  // Folders that do not exist (e.g. "C:\\WINDOWS\\system32\\Iosubsys"): a file
+  // in one can be neither created, deleted nor moved there, and the answer
+  // is ERROR_PATH_NOT_FOUND, as Windows gives it.
+  std::set<std::string, NoCase> missingFolders;
   std::optional<uint32_t> writeLimit;    // a write stores at most this many bytes
   // The handles open now, by number. As on Windows, a file open without
   // FILE_SHARE_DELETE can be neither deleted, moved nor replaced, and one
@@ -119,10 +134,14 @@ class FakeFileSystem : public IFileSystem {
   std::map<int, OpenHandle> open;
 
  private:
+  friend class FakePlatform;
   void MoveEntry(const std::string& from, const std::string& to);
+  void EraseEntry(const std::string& path);
+  bool RecordAtRestart(const std::string& from, const std::string& target);
   // False, with ERROR_SHARING_VIOLATION, when a handle open on `path` does
   // not share deletion (which a move or a replacement needs too).
   bool MayDeleteOrMove(const std::string& path);
+  bool FolderMissing(const std::string& path);
   bool MayOpen(const std::string& path, uint32_t access, uint32_t share) const;
 
   int nextHandle_ = 1;
@@ -192,6 +211,8 @@ class FakeRegistry : public IRegistry {
 
  private:
   friend class FakeRegKey;
+  friend class FakeFileSystem;
+  friend class FakePlatform;
   // Keeps what the disk holds of `path` before its first change since a flush.
   void NoteChange(const std::string& path);
   // A key of `keys`, or the key of an existing service.
@@ -201,6 +222,12 @@ class FakeRegistry : public IRegistry {
 
 struct FakeServiceEntry {
   ServiceConfig config;
+  // Deleted while its driver was loaded: the service stays, opens and can
+  // be read, refuses every change with ERROR_SERVICE_MARKED_FOR_DELETE, and
+  // goes when Windows next starts. Windows keeps the mark in the service's
+  // key, so it is on the disk once that key is flushed.
+  bool markedForDeletion = false;
+  bool operator==(const FakeServiceEntry&) const = default;
 };
 
 // The service control manager keeps its services in the registry: a
@@ -216,6 +243,8 @@ class FakeServices : public IServices {
   static std::optional<std::string> NameOfKey(const std::string& path);
 
   std::map<std::string, FakeServiceEntry, NoCase> services;
+  // The services whose driver is loaded now (FakePlatform::LoadFilter, Restart).
+  std::set<std::string, NoCase> running;
   // Services created or deleted since their key's last flush, each with what
   // the disk holds of it (nullopt: not on the disk).
   std::map<std::string, std::optional<FakeServiceEntry>, NoCase> unflushed;
@@ -371,11 +400,24 @@ class FakeSleep : public ISleep {
   explicit FakeSleep(FakePlatform& p) : p_(p) {}
   void Sleep(uint32_t milliseconds) override;
   uint32_t TickCount() override;
+  // The uptime `tickWraps` * 2^32 + `ticks`, unless `hasTickCount64` is false.
+  bool TickCount64(uint64_t& milliseconds) override;
+  // `bootTime` plus the uptime.
+  uint64_t SystemTime() override;
+  // SystemTime without recording a call.
+  uint64_t Now() const;
   std::vector<uint32_t> sleeps;
   uint32_t ticks = 0;  // the clock; tests move it on to stand for slow calls
   // A tick count that lags behind the waits (a coarse or stalled clock):
   // Sleep then leaves `ticks` where it is.
   bool clockLags = false;
+  // How often `ticks` has wrapped since the start: the uptime's high half.
+  uint32_t tickWraps = 0;
+  bool hasTickCount64 = true;  // false: a system before Windows Vista
+  uint64_t bootTime = kFakeBootTime;  // FILETIME of the system's start
+
+  // 2024-01-01 00:00 UTC.
+  static constexpr uint64_t kFakeBootTime = 133485408000000000ull;
 
  private:
   FakePlatform& p_;
@@ -444,6 +486,12 @@ struct MachineView {
   std::map<std::string, FakeServiceEntry, NoCase> services;
 };
 
+// The machine as Windows finds it once it has started again from `disk`:
+// the pending renames carried out in order (each one whose source is
+// missing, or whose target exists without leave to replace it, skipped) and
+// their value removed, the services marked for deletion gone.
+MachineView AfterRestart(MachineView disk);
+
 // The whole fake system, installed as the current platform while it lives.
 class FakePlatform {
  public:
@@ -476,6 +524,17 @@ class FakePlatform {
   MachineView AfterPowerCut(const std::set<std::string, NoCase>& written = {}) const;
   // Everything reaches the disk, as when the system shuts down in order.
   void SettleOnDisk();
+
+  // The driver of service `name` is loaded: the service runs and its image
+  // is in use (it can be neither deleted, moved away nor replaced).
+  void LoadFilter(const std::string& name);
+  // Windows starts again after the power was lost: everything not on the
+  // disk is gone, the machine is then as AfterRestart makes it (file
+  // attributes and version resources follow their files), and the drivers
+  // load again as their start types say: boot and system start, and demand
+  // start when a class's LowerFilters names the service (each class has
+  // devices). The clock starts anew. No handle may be open.
+  void Restart();
 
   // Cuts the power after the `calls`-th recorded call from now on: every
   // later call throws PowerCut before it changes anything, so the state is

@@ -26,6 +26,12 @@ class FileSystem final : public IFileSystem {
   bool Exists(const std::string& path) override;
   bool MoveReplacing(const std::string& from, const std::string& to) override;
   bool Move(const std::string& from, const std::string& to) override;
+  bool ReplaceAtRestart(const std::string& from, const std::string& to) override;
+  bool DeleteAtRestart(const std::string& path) override;
+  // FindFirstFileA rather than GetFileAttributesExA, which the first systems
+  // of the 9x family lack: an import they lack would keep the program from
+  // starting there.
+  bool LastWriteTime(const std::string& path, uint64_t& fileTime) override;
   uint32_t Attributes(const std::string& path) override;
   bool SetAttributes(const std::string& path, uint32_t attributes) override;
 };
@@ -104,6 +110,8 @@ class Sleeper final : public ISleep {
  public:
   void Sleep(uint32_t milliseconds) override;
   uint32_t TickCount() override;
+  bool TickCount64(uint64_t& milliseconds) override;
+  uint64_t SystemTime() override;
 };
 
 }  // namespace kst::win32

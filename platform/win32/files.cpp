@@ -19,6 +19,13 @@ class File final : public IFile {
 
   bool Flush() override { return ::FlushFileBuffers(handle_.Get()) != FALSE; }
 
+  bool Read(void* data, uint32_t size, uint32_t& read) override {
+    DWORD count = 0;
+    BOOL ok = ::ReadFile(handle_.Get(), data, size, &count, nullptr);
+    read = count;
+    return ok != FALSE;
+  }
+
  private:
   UniqueFileHandle handle_;
 };
@@ -65,6 +72,23 @@ bool FileSystem::MoveReplacing(const std::string& from, const std::string& to) {
 
 bool FileSystem::Move(const std::string& from, const std::string& to) {
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
+}
+
+bool FileSystem::ReplaceAtRestart(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool FileSystem::DeleteAtRestart(const std::string& path) {
+  return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool FileSystem::LastWriteTime(const std::string& path, uint64_t& fileTime) {
+  WIN32_FIND_DATAA found;
+  UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
+  if (!search.Valid() || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  fileTime = uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32 | found.ftLastWriteTime.dwLowDateTime;
+  return true;
 }
 
 uint32_t FileSystem::Attributes(const std::string& path) {

@@ -28,6 +28,12 @@ class Service final : public IService {
 
   bool Delete() override { return ::DeleteService(handle_.Get()) != FALSE; }
 
+  bool ChangeNothing() override {
+    return ::ChangeServiceConfigA(handle_.Get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                  SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr) != FALSE;
+  }
+
   bool QueryConfig(ServiceConfig& config) override {
     DWORD needed = 0;
     if (::QueryServiceConfigA(handle_.Get(), nullptr, 0, &needed) ||

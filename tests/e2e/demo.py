@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The whole story in one throwaway Wine machine: install from the command
 line with the trace viewer attached, restart, the status window with the
-stand-in filter's devices (and its screenshot), uninstall; KstCheck.exe's
-lines and exit code at each stage.
+stand-in filter's devices (and its screenshot), the uninstall of the running
+filter, which the restart finishes; KstCheck.exe's lines and exit code at
+each stage. Then KstIns.msi in a second machine:
+msiexec's install and removal, their exit codes and the package's log lines.
 
     python3 tests/e2e/demo.py [--build DIR] [--screenshot PNG]
 """
@@ -13,7 +15,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from lib.wine import Build, WineMachine  # noqa: E402
+from lib.msi import action_lines, msiexec  # noqa: E402
+from lib.wine import Build, WineMachine, winpath  # noqa: E402
 from screenshot import prepare, screenshot  # noqa: E402
 from test_check import run_check  # noqa: E402
 from test_install import ATA, CDROM, SCSI, SEEDED, find_file, lower_filters, seed_class_keys  # noqa: E402
@@ -53,6 +56,32 @@ def show_check(machine):
     print('   KstCheck.exe, exit code %d:' % checked.code)
     for line in checked.lines:
         print('   check | ' + line)
+
+
+def show_msiexec(machine, *args):
+    print('   msiexec %s' % ' '.join(args))
+    done = msiexec(machine, *args)
+    print('   exit code', done.code)
+    for line in action_lines(done.log):
+        # KstCheck's lines in full are in the log; here its verdict and problems.
+        if not line.startswith('Kestrune: KstCheck.exe: ') or \
+                line.split(': ', 2)[2].split(' ')[0] in ('PROBLEM', 'VERDICT'):
+            print('   log   | ' + line)
+
+
+def package_story(build):
+    """KstIns.msi as a deployment tool runs it, in a machine of its own."""
+    with WineMachine(build) as machine:
+        heading('KstIns.msi: msiexec /i /qn in a fresh Wine machine (the seeded class keys '
+                'as before)')
+        seed_class_keys(machine)
+        package = winpath(build.path('KstIns.msi'))
+        show_msiexec(machine, '/i', package, '/qn', 'REBOOT=ReallySuppress')
+        show_check(machine)
+        heading('KstIns.msi: msiexec /x /qn before the restart')
+        show_msiexec(machine, '/x', package, '/qn', 'REBOOT=ReallySuppress')
+        show_state(machine)
+        show_check(machine)
 
 
 def main(argv):
@@ -96,20 +125,28 @@ def main(argv):
         trace.stop()
         show_check(machine)
 
-        heading('KstIns.exe /U /Q while the filter runs: a loaded driver\'s file cannot be '
-                'deleted, so the result is false and the file stays until it is no longer loaded')
+        heading('KstIns.exe /U /Q while the filter runs: the lists are cleared, the loaded '
+                'image is deleted at the restart, the service awaits deletion then')
         trace = machine.start_trace(channels='W')
         print('   exit code', machine.run(build.kstins, '/U', '/Q').rc)
         show_trace(trace)
         trace.stop()
+        show_state(machine)
         show_check(machine)
-        heading('Restart, then the state left behind (Wine forgets the deletion mark of a '
-                'loaded driver\'s service at restart; Windows would remove the service)')
+        heading('KstIns.exe /I /Q before that restart: refused, nothing changes')
+        trace = machine.start_trace(channels='W')
+        print('   exit code', machine.run(build.kstins, '/I', '/Q').rc)
+        show_trace(trace)
+        trace.stop()
+        show_check(machine)
+        heading('Restart: Windows deletes the image and the service (the harness removes a '
+                'service marked for deletion as Windows does; Wine alone would keep it)')
         machine.restart()
         show_state(machine)
         show_check(machine)
         print('   (the other drivers\' entries are as seeded: %s)' % all(
             lower_filters(machine, k) == v for k, v in SEEDED.items()))
+    package_story(build)
     return 0
 
 

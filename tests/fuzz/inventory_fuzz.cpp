@@ -119,7 +119,7 @@ bool GridIsSmall(const std::vector<ScsiInfo>& entries) {
 
 std::vector<ScsiInfo> Entries(const std::vector<uint8_t>& bytes, bool small) {
   std::vector<ScsiInfo> entries =
-      *DecodeScsiInfoEntries(bytes.data(), bytes.size() / kScsiInfoSize * kScsiInfoSize);
+      *DecodeScsiInfoEntries(bytes.data(), bytes.size() / KST_SCSI_INFO_SIZE * KST_SCSI_INFO_SIZE);
   if (small) {
     for (ScsiInfo& e : entries) {
       e.hbaNumber %= 4;
@@ -164,7 +164,7 @@ struct Filter {
 
 void CheckBuilder(Filter filter, bool nt) {
   fake::FakePlatform& fp = fuzz::Fresh();
-  fp.devices.devices[kControlDevicePath] = [&](uint32_t code, const uint8_t*, uint32_t,
+  fp.devices.devices[KST_CONTROL_DEVICE_PATH] = [&](uint32_t code, const uint8_t*, uint32_t,
                                                uint8_t* out, uint32_t outSize, uint8_t*,
                                                uint32_t) { return filter.Answer(code, out, outSize); };
   DeviceInventory inv;
@@ -173,7 +173,7 @@ void CheckBuilder(Filter filter, bool nt) {
   FUZZ_CHECK(result == (nt || fetch));
   FUZZ_CHECK(inv.nScsiInfoCount == (filter.countFails ? 0 : filter.count));
   FUZZ_CHECK(filter.entriesRequests.size() == (fetch ? 1u : 0u));
-  if (fetch) FUZZ_CHECK(filter.entriesRequests[0] == uint32_t(filter.count) * kScsiInfoSize);
+  if (fetch) FUZZ_CHECK(filter.entriesRequests[0] == uint32_t(filter.count) * KST_SCSI_INFO_SIZE);
   FUZZ_CHECK(inv.entries.size() == (fetch ? size_t(filter.count) : 0u));
   HostNumbering n = nt ? NumberDevicesNT(inv.entries) : NumberDevices9x(inv.entries);
   FUZZ_CHECK(inv.nDeviceCount == int32_t(inv.records.size()));
@@ -201,7 +201,7 @@ void CheckBuilder(Filter filter, bool nt) {
 // tails; the largest accepted count is a unit test's.
 int32_t FoldedCount(int32_t count, size_t answerBytes) {
   if (count <= 0 || count > kMaxScsiInfoCount) return count;
-  int32_t span = int32_t(answerBytes / kScsiInfoSize) + 8;
+  int32_t span = int32_t(answerBytes / KST_SCSI_INFO_SIZE) + 8;
   return 1 + (count - 1) % span;
 }
 

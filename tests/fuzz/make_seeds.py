@@ -151,9 +151,61 @@ def version_record():
         yield struct.pack("<H", length) + bytes_
 
 
+def check_output():
+    ata = b"LOWERFILTERS SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E97B-E325-11CE-BFC1-08002BE10318}"
+    outputs = [
+        b"", b"VERDICT 1 not installed\n", b"a\r\nb\r\n", b"a\n\n\nb", b"tab\there\x01\x7f\r",
+        b"nul\0byte\n", b"ANSI \xe9\xff kept\n", b"a" * 1030 + b"\nnext\n",
+        b"FAMILY NT\n" + ata + b" 1 ours Kestrune\n" + ata + b" 2 other scsiflt\nCONTROL silent\n"
+        b"VERDICT 3010 installed, restart pending\n",
+        b"FAMILY NT\n" + ata + b" 1 other scsiflt\nCONTROL answers\nDEVICE 0:0:0 disk\n"
+        b"VERDICT 3010 removal pending\n",
+        b"FAMILY 9x\nIMAGE current 1.4.2.11 C:\\WINDOWS\\SYSTEM\\Iosubsys\\Kestrune.vxd\n"
+        b"CONTROL silent\nVERDICT 3010 installed, restart pending\n",
+        b"FAMILY NT\nPROBLEM service Morvellin is missing\nVERDICT 2 inconsistent\n",
+        b"FAMILY NT\nSERVICE Kestrune exists\nSERVICE Kestrune awaiting-deletion\n" + ata +
+        b" 1 other scsiflt\nPENDING delete C:\\WINDOWS\\system32\\Drivers\\Kestrune.sys\n"
+        b"CONTROL answers\nVERDICT 3010 removal pending\n",
+        b"FAMILY NT\n" + ata + b" 1 ours Kestrune\nPENDING replace C:\\k.sys\nPENDING unreadable\n"
+        b"CONTROL unasked\nVERDICT 3010 installed, restart pending\n",
+        b"VERDICT 12345678901 eleven digits\n", b"VERDICT 4294967295\n", b"VERDICT -1\n",
+    ]
+    limits = [(255, 255, 7), (6, 8, 1), (4, 8, 3), (0, 3, 2), (3, 0, 2), (0, 0, 4), (16, 16, 255)]
+    for i, text in enumerate(outputs):
+        head, tail, piece = limits[i % len(limits)]
+        yield bytes([head, tail, piece]) + text
+
+
+def pending_renames():
+    image = b"C:\\WINDOWS\\system32\\Drivers\\Kestrune.sys"
+    new = b"C:\\WINDOWS\\system32\\Drivers\\Kestrune.~nw"
+    nt = b"\\??\\"
+    values = [
+        b"", b"\0", b"\0\0", multi_sz(nt + new, b"!" + nt + image),
+        multi_sz(nt + image, b""), multi_sz(nt + image, b"", nt + new, b"!" + nt + image),
+        multi_sz(nt + new, b"!" + nt + image, nt + image, b""),
+        multi_sz(nt + new, nt + image), multi_sz(nt + image, b"!" + nt + image),
+        multi_sz(nt + b"C:\\t", b"!" + nt + new, nt + new, b"!" + nt + image),
+        multi_sz(b"c:\\windows\\system32\\drivers\\KESTRUNE.~NW", b"!" + image),
+        multi_sz(nt + b"C:\\a", b"", nt + b"C:\\b", b"!" + nt + b"C:\\c"),
+        (nt + image + b"\0!" + nt + new), nt + image, multi_sz(nt + b"C:\\a", b"!"),
+    ]
+    for i, value in enumerate(values):
+        for seed, pick in ((0, 0), (1, 1), (2, 2), (i, 200)):
+            yield bytes([seed, pick]) + value
+
+
+def action_data():
+    deep = b"C:\\" + b"d" * 243
+    yield from (b"C:\\Program Files\\Kestrune\\", b"C:\\Program Files\\Kestrune", b"d:\\x",
+                b"\\\\server\\share\\Kestrune", deep, deep + b"d", b"", b"Kestrune\\",
+                b"\\Kestrune\\", b"\\\\\\x", b"C:Kestrune\\", b"1:\\x", b"C:\\Kes\"trune\\",
+                b"C:\\Kes\ntrune\\", b"C:\\Kes\0trune\\")
+
+
 def main():
     for target in (filter_list, command_line, form_description, inventory, pass_through,
-                   version_record):
+                   version_record, check_output, action_data, pending_renames):
         folder = HERE / "corpus" / target.__name__
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir(parents=True)

@@ -21,16 +21,16 @@ namespace {
 
 struct Answer {
   bool done = false;
-  std::array<uint8_t, kPassThroughRequestSize> request{};  // as the device leaves it
-  std::array<uint8_t, kInquiryBufferSize> data{};
+  std::array<uint8_t, KST_PT_REQUEST_SIZE> request{};  // as the device leaves it
+  std::array<uint8_t, KST_INQUIRY_BUFFER_SIZE> data{};
 };
 
 Answer ReadAnswer(fuzz::Input& in) {
   Answer a;
   a.done = in.Byte() & 1;
-  a.request[passthrough::kStatus] = in.Byte();
-  a.request[passthrough::kSenseLength] = in.Byte();
-  for (size_t i = 0; i < passthrough::kSenseSize; ++i) a.request[passthrough::kSense + i] = in.Byte();
+  a.request[KST_PT_STATUS] = in.Byte();
+  a.request[KST_PT_SENSE_LENGTH] = in.Byte();
+  for (size_t i = 0; i < KST_SENSE_SIZE; ++i) a.request[KST_PT_SENSE + i] = in.Byte();
   a.data[0] = in.Byte();
   a.data[1] = in.Byte();
   uint8_t seed = in.Byte();
@@ -47,8 +47,8 @@ PassThroughAnswer Judged(const Answer& a) {
 // not ready (02/04) and the unit attentions 06/28 and 06/29.
 void CheckJudgement(const Answer& a) {
   const uint8_t* r = a.request.data();
-  FUZZ_CHECK(!DecodePassThroughAnswer(r, kPassThroughRequestSize - 1));
-  FUZZ_CHECK(!DecodePassThroughAnswer(nullptr, kPassThroughRequestSize));
+  FUZZ_CHECK(!DecodePassThroughAnswer(r, KST_PT_REQUEST_SIZE - 1));
+  FUZZ_CHECK(!DecodePassThroughAnswer(nullptr, KST_PT_REQUEST_SIZE));
   PassThroughAnswer j = Judged(a);
   uint8_t status = r[18], senseLength = r[23];
   const uint8_t* sense = r + 64;
@@ -112,15 +112,15 @@ Outcome Expected(const std::vector<Answer>& answers) {
 void CheckExchange(const ScsiInfo& entry, const std::vector<Answer>& answers) {
   fake::FakePlatform& fp = fuzz::Fresh();
   std::vector<PassThroughRequest> sent;
-  fp.devices.devices[kControlDevicePath] = [&](uint32_t code, const uint8_t* in, uint32_t inSize,
+  fp.devices.devices[KST_CONTROL_DEVICE_PATH] = [&](uint32_t code, const uint8_t* in, uint32_t inSize,
                                                uint8_t* out, uint32_t outSize, uint8_t* data,
                                                uint32_t dataSize) {
     FUZZ_CHECK(code == IOCTL_KESTRUNE_SCSI_PASS_THROUGH && in == out);
-    FUZZ_CHECK(inSize == kPassThroughRequestSize && outSize == kPassThroughRequestSize);
-    FUZZ_CHECK(data && dataSize == kInquiryBufferSize);
+    FUZZ_CHECK(inSize == KST_PT_REQUEST_SIZE && outSize == KST_PT_REQUEST_SIZE);
+    FUZZ_CHECK(data && dataSize == KST_INQUIRY_BUFFER_SIZE);
     FUZZ_CHECK(std::all_of(data, data + dataSize, [](uint8_t b) { return b == 0; }));
     PassThroughRequest request;
-    std::copy(in, in + kPassThroughRequestSize, request.begin());
+    std::copy(in, in + KST_PT_REQUEST_SIZE, request.begin());
     uint32_t address = uint32_t(reinterpret_cast<uintptr_t>(data));
     FUZZ_CHECK(request == EncodeInquiryRequest(entry, address));
     size_t index = sent.size();
@@ -128,9 +128,9 @@ void CheckExchange(const ScsiInfo& entry, const std::vector<Answer>& answers) {
     if (index >= answers.size()) return 0;
     // A broken device writes its fields whether or not the call succeeds.
     const Answer& a = answers[index];
-    out[passthrough::kStatus] = a.request[passthrough::kStatus];
-    out[passthrough::kSenseLength] = a.request[passthrough::kSenseLength];
-    std::memcpy(out + passthrough::kSense, &a.request[passthrough::kSense], passthrough::kSenseSize);
+    out[KST_PT_STATUS] = a.request[KST_PT_STATUS];
+    out[KST_PT_SENSE_LENGTH] = a.request[KST_PT_SENSE_LENGTH];
+    std::memcpy(out + KST_PT_SENSE, &a.request[KST_PT_SENSE], KST_SENSE_SIZE);
     std::memcpy(data, a.data.data(), dataSize);
     return a.done ? 1 : 0;
   };
@@ -164,8 +164,8 @@ void CheckExchange(const ScsiInfo& entry, const std::vector<Answer>& answers) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kst::fuzz::Input in(data, size);
-  std::vector<uint8_t> entryBytes = in.Bytes(kst::kScsiInfoSize);
-  entryBytes.resize(kst::kScsiInfoSize, 0);
+  std::vector<uint8_t> entryBytes = in.Bytes(KST_SCSI_INFO_SIZE);
+  entryBytes.resize(KST_SCSI_INFO_SIZE, 0);
   kst::ScsiInfo entry = *kst::DecodeScsiInfo(entryBytes.data(), entryBytes.size());
   std::vector<kst::Answer> answers;
   while (in.Remaining() > 0 && answers.size() < 2 * size_t(kst::kMaxInquiryPasses) + 1)

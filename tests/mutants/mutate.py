@@ -54,7 +54,7 @@ TEST_BINARY = os.path.join(BUILD_DIR, "tests", "unit", TARGET)
 # The folders whose files make up the programs; a change in any of them is
 # refused, and only their files may carry mutants.
 PRODUCT_DIRS = ("app", "check", "device", "diag", "install", "platform", "resources",
-                "drivers", "tools")
+                "runtime", "drivers", "tools")
 KEYS = ("file", "find", "into", "why", "equivalent")
 NAME = re.compile(r"^[a-z0-9][a-z0-9-]*$")
 

@@ -9,15 +9,18 @@ stand-in images allowed), and checks with osslsigncode that every shipping
 program is signed and valid against that root and no other, that one changed
 byte breaks the signature, that the signed KstIns.exe still passes
 tests/exe/check_exe.py, that the password appears nowhere in the build
-folder or the build log, and that the signature is all signing adds. Also
-checks that configuring to sign refuses the cases it must, and that the
-programs of UNSIGNED_BUILD (default build/win32, already built) carry no
-certificate table.
+folder or the build log, and that the signature is all signing adds; and
+that KstIns.msi is signed and valid against that root and no other, and
+holds the signed programs and custom action DLL. Also checks that
+configuring to sign refuses the cases it must, and that the programs and the
+package of UNSIGNED_BUILD (default build/win32, already built) carry no
+signature.
 
 Prints one PASS/FAIL line per check and a closing 'N passed, N failed' line;
 exits non-zero on any failure."""
 import argparse
 import os
+import re
 import secrets
 import shutil
 import struct
@@ -31,8 +34,10 @@ import check_exe  # noqa: E402
 SECURITY_DIR = 4          # index of the certificate table in the data directories
 CHECKSUM_OFFSET = 64      # of the optional header's CheckSum field
 SHIPPING_LIST = "shipping-programs.txt"
-MUST_SHIP = ("KstIns.exe", "KstTrace.exe")
+MUST_SHIP = ("KstIns.exe", "KstTrace.exe", "KstMsiAction.dll")
 SIGN_TIMEOUT = 1800       # seconds for a whole build; configure and verify take far less
+PACKAGE = "KstIns.msi"
+PACKAGE_SIGNATURE_STREAM = "\x05DigitalSignature"
 
 
 class Results:
@@ -239,6 +244,40 @@ def check_unsigned(r, build):
         with open(program, "rb") as f:
             table = certificate_table(f.read())
         r.check("unsigned %s has no certificate table" % name, table == (0, 0), str(table))
+    code, out = run(["msiinfo", "streams", os.path.join(build, PACKAGE)], timeout=60)
+    r.check("unsigned %s has no signature stream" % PACKAGE,
+            code == 0 and PACKAGE_SIGNATURE_STREAM not in out.splitlines(), out[-500:])
+
+
+def check_package(r, build, root, other_root, scratch):
+    """The package signed after what it holds: its own signature valid, and
+    every program and the custom action DLL inside it the signed ones."""
+    package = os.path.join(build, PACKAGE)
+    ok, out = verify(package, root)
+    r.check("%s signed and valid against the throwaway root" % PACKAGE, ok, out[-1500:])
+    r.check("%s signed with SHA-256" % PACKAGE,
+            re.search(r"Message digest algorithm\s*:\s*SHA256", out), out[-800:])
+    r.check("%s not valid against another root" % PACKAGE, not verify(package, other_root)[0],
+            "verified")
+    inside = os.path.join(scratch, "package-contents")
+    shutil.rmtree(inside, ignore_errors=True)
+    os.makedirs(inside)
+    code, out = run(["msiextract", "-C", inside, package], timeout=120)
+    found = {name: os.path.join(top, name) for top, _, names in os.walk(inside) for name in names}
+    dll = os.path.join(inside, "KstMsiAction.dll")
+    with open(dll, "wb") as f:
+        subprocess.run(["msiinfo", "extract", package, "Binary.KstMsiAction"], stdout=f,
+                       timeout=60)
+    found["KstMsiAction.dll"] = dll
+    signed = {os.path.basename(p): p for p in shipping_programs(build)}
+    for name in ("KstIns.exe", "KstCheck.exe", "KstTrace.exe", "KstMsiAction.dll"):
+        if not r.check("%s holds %s" % (PACKAGE, name), name in found and name in signed,
+                       "in package: %s; shipping: %s" % (sorted(found), sorted(signed))):
+            continue
+        with open(found[name], "rb") as a, open(signed[name], "rb") as b:
+            same = a.read() == b.read()
+        r.check("%s in %s is the signed one, valid against the root" % (name, PACKAGE),
+                same and verify(found[name], root)[0], "same bytes: %s" % same)
 
 
 def check_signed(r, build, root, other_root, unsigned_build):
@@ -261,7 +300,7 @@ def check_signed(r, build, root, other_root, unsigned_build):
         for key in ("CompanyName", "FileDescription", "ProductName"):
             r.check("%s version field %s" % (name, key), check_exe.version_string(ver, key),
                     "missing")
-        unsigned = os.path.join(unsigned_build, name)
+        unsigned = os.path.join(unsigned_build, os.path.relpath(program, build))
         if os.path.exists(unsigned):
             with open(unsigned, "rb") as f:
                 plain = f.read()
@@ -355,6 +394,7 @@ def main():
                 out[-1500:])
     for program in programs:
         check_tampering(r, program, root, work)
+    check_package(r, build, root, other_root, work)
 
     check_failed_signing(r, build, log, p12, password_file, root)
 

@@ -21,20 +21,40 @@
  * error, 3 when the device cannot be opened. Failures print "error NNN".
  */
 #include <windows.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#define IOCTL_KESTRUNE_SCSI_PASS_THROUGH 0x220020u
-#define IOCTL_KESTRUNE_INITIATE 0x22002Cu
-#define IOCTL_KESTRUNE_UNINITIATE 0x220034u
-#define IOCTL_KESTRUNE_GET_SCSI_INFO 0x220038u
+#include "device/control_protocol.h"
 
-#define ENTRY_SIZE 32
-#define REQUEST_SIZE 96
-#define DATA_BUFFER_SIZE 255
-#define SENSE_SIZE 18
+#define ENTRY_SIZE KST_SCSI_INFO_SIZE
+#define REQUEST_SIZE KST_PT_REQUEST_SIZE
+
+/* The pass-through block is the platform's 32-bit SCSI_PASS_THROUGH_DIRECT:
+ * held to the system's definition where this client is built for 32 bits. */
+#ifndef _WIN64
+#define BLOCK_FIELD_AT(field, offset) \
+    _Static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, field) + KST_PT_BLOCK == (offset), #field)
+BLOCK_FIELD_AT(Length, KST_PT_BLOCK);
+BLOCK_FIELD_AT(ScsiStatus, KST_PT_STATUS);
+BLOCK_FIELD_AT(PathId, KST_PT_PATH_ID);
+BLOCK_FIELD_AT(TargetId, KST_PT_TARGET_ID);
+BLOCK_FIELD_AT(Lun, KST_PT_LUN);
+BLOCK_FIELD_AT(CdbLength, KST_PT_CDB_LENGTH);
+BLOCK_FIELD_AT(SenseInfoLength, KST_PT_SENSE_LENGTH);
+BLOCK_FIELD_AT(DataIn, KST_PT_DATA_IN);
+BLOCK_FIELD_AT(DataTransferLength, KST_PT_TRANSFER_LENGTH);
+BLOCK_FIELD_AT(TimeOutValue, KST_PT_TIME_OUT);
+BLOCK_FIELD_AT(DataBuffer, KST_PT_DATA_BUFFER);
+BLOCK_FIELD_AT(SenseInfoOffset, KST_PT_SENSE_OFFSET);
+BLOCK_FIELD_AT(Cdb, KST_PT_CDB);
+_Static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == KST_PT_BLOCK_SIZE, "block size");
+#endif
+_Static_assert(KST_INQUIRY_DATA_IN == SCSI_IOCTL_DATA_IN, "data direction");
 
 enum { EXIT_OK = 0, EXIT_REQUEST_FAILED = 1, EXIT_USAGE = 2, EXIT_NO_DEVICE = 3 };
 
@@ -86,7 +106,7 @@ static BOOL control(HANDLE h, DWORD code, void *in, DWORD in_len, void *out, DWO
  * frees) and null when the count is 0 or less. */
 static BOOL fetch_entries(HANDLE h, long *count, unsigned char **entries)
 {
-    unsigned char count_bytes[4] = {0};
+    unsigned char count_bytes[KST_SCSI_INFO_COUNT_SIZE] = {0};
     *entries = NULL;
     if (!control(h, IOCTL_KESTRUNE_GET_SCSI_INFO, NULL, 0, count_bytes, sizeof(count_bytes)))
         return FALSE;
@@ -101,43 +121,49 @@ static BOOL fetch_entries(HANDLE h, long *count, unsigned char **entries)
 
 static void print_entry(long index, const unsigned char *e)
 {
-    char name[9];
-    memcpy(name, e + 20, 8);
-    name[8] = '\0';
+    char name[KST_ADAPTER_NAME_SIZE + 1];
+    memcpy(name, e + KST_SCSI_INFO_ADAPTER_NAME, KST_ADAPTER_NAME_SIZE);
+    name[KST_ADAPTER_NAME_SIZE] = '\0';
     printf("entry %ld hba=%lu path=%lu target=%lu lun=%lu letter=%lu adapter=\"%s\" context=0x%08lx\n",
-           index, read_u32(e), read_u32(e + 4), read_u32(e + 8), read_u32(e + 12), read_u32(e + 16),
-           name, read_u32(e + 28));
+           index, read_u32(e + KST_SCSI_INFO_HBA), read_u32(e + KST_SCSI_INFO_PATH_ID),
+           read_u32(e + KST_SCSI_INFO_TARGET_ID), read_u32(e + KST_SCSI_INFO_LUN),
+           read_u32(e + KST_SCSI_INFO_DRIVE_LETTER), name, read_u32(e + KST_SCSI_INFO_CONTEXT));
 }
 
 /* The request exactly as the installer builds it for an INQUIRY. */
 static void build_inquiry(const unsigned char *e, unsigned char *req, const unsigned char *data)
 {
     memset(req, 0, REQUEST_SIZE);
-    memcpy(req + 0, e + 0, 4);
-    memcpy(req + 4, e + 20, 8);
-    memcpy(req + 12, e + 28, 4);
-    req[16] = 44;
-    req[19] = e[4];
-    req[20] = e[8];
-    req[21] = e[12];
-    req[22] = 6;
-    req[23] = SENSE_SIZE;
-    req[24] = 1;
-    write_u32(req + 28, 254);
-    write_u32(req + 32, 300);
+    memcpy(req + KST_PT_HBA, e + KST_SCSI_INFO_HBA, 4);
+    memcpy(req + KST_PT_ADAPTER_NAME, e + KST_SCSI_INFO_ADAPTER_NAME, KST_ADAPTER_NAME_SIZE);
+    memcpy(req + KST_PT_CONTEXT, e + KST_SCSI_INFO_CONTEXT, 4);
+    req[KST_PT_BLOCK] = KST_PT_BLOCK_SIZE;
+    req[KST_PT_PATH_ID] = e[KST_SCSI_INFO_PATH_ID];
+    req[KST_PT_TARGET_ID] = e[KST_SCSI_INFO_TARGET_ID];
+    req[KST_PT_LUN] = e[KST_SCSI_INFO_LUN];
+    req[KST_PT_CDB_LENGTH] = KST_INQUIRY_CDB_LENGTH;
+    req[KST_PT_SENSE_LENGTH] = KST_SENSE_SIZE;
+    req[KST_PT_DATA_IN] = KST_INQUIRY_DATA_IN;
+    write_u32(req + KST_PT_TRANSFER_LENGTH, KST_INQUIRY_TRANSFER_LENGTH);
+    write_u32(req + KST_PT_TIME_OUT, KST_INQUIRY_TIME_OUT_SECONDS);
     /* The request has room for a 32-bit address only; a 64-bit build sends a
      * truncated one, which the stand-in driver never follows anyway. */
-    write_u32(req + 36, (unsigned long)(ULONG_PTR)data);
-    write_u32(req + 40, 48);
-    req[44] = 0x12;
-    req[48] = 0xFE;
+    write_u32(req + KST_PT_DATA_BUFFER, (unsigned long)(ULONG_PTR)data);
+    write_u32(req + KST_PT_SENSE_OFFSET, KST_PT_SENSE - KST_PT_BLOCK);
+    req[KST_PT_CDB] = KST_INQUIRY_OPERATION;
+    req[KST_PT_CDB + 4] = KST_INQUIRY_TRANSFER_LENGTH;
 }
 
 /* Offset in the request of the byte that `alter` changes, or -1. */
 static int field_offset(const char *field)
 {
     static const struct { const char *name; int offset; } fields[] = {
-        {"hba", 0}, {"adapter", 11}, {"context", 12}, {"path", 19}, {"target", 20}, {"lun", 21},
+        {"hba", KST_PT_HBA},
+        {"adapter", KST_PT_ADAPTER_NAME + KST_ADAPTER_NAME_SIZE - 1}, /* its last byte */
+        {"context", KST_PT_CONTEXT},
+        {"path", KST_PT_PATH_ID},
+        {"target", KST_PT_TARGET_ID},
+        {"lun", KST_PT_LUN},
     };
     size_t i;
     for (i = 0; i < sizeof(fields) / sizeof(fields[0]); ++i)
@@ -152,7 +178,7 @@ static int field_offset(const char *field)
 static int do_passthrough(HANDLE h, long index, int flip, DWORD length)
 {
     unsigned char req[2 * REQUEST_SIZE] = {0};
-    unsigned char data[DATA_BUFFER_SIZE] = {0};
+    unsigned char data[KST_INQUIRY_BUFFER_SIZE] = {0};
     unsigned char *entries;
     long count = 0;
 
@@ -171,8 +197,8 @@ static int do_passthrough(HANDLE h, long index, int flip, DWORD length)
         return usage();
     if (!control(h, IOCTL_KESTRUNE_SCSI_PASS_THROUGH, req, length, req, length))
         return report(FALSE);
-    printf("status 0x%02x senselen %u sense ", req[18], req[23]);
-    print_hex(req + 64, SENSE_SIZE);
+    printf("status 0x%02x senselen %u sense ", req[KST_PT_STATUS], req[KST_PT_SENSE_LENGTH]);
+    print_hex(req + KST_PT_SENSE, KST_SENSE_SIZE);
     printf("\ndata0 0x%02x\n", data[0]);
     return EXIT_OK;
 }
@@ -221,7 +247,7 @@ static int run(HANDLE h, const char *verb, const char *arg, const char *arg2)
     if (strcmp(verb, "uninitiate") == 0)
         return report(control(h, IOCTL_KESTRUNE_UNINITIATE, NULL, 0, NULL, 0));
     if (strcmp(verb, "count") == 0) {
-        unsigned char count_bytes[4] = {0};
+        unsigned char count_bytes[KST_SCSI_INFO_COUNT_SIZE] = {0};
         if (!control(h, IOCTL_KESTRUNE_GET_SCSI_INFO, NULL, 0, count_bytes, sizeof(count_bytes)))
             return report(FALSE);
         printf("count %ld\n", (long)read_u32(count_bytes));
@@ -248,7 +274,7 @@ static int run(HANDLE h, const char *verb, const char *arg, const char *arg2)
 
 int main(int argc, char **argv)
 {
-    const char *path = "\\\\.\\Kestrune";
+    const char *path = KST_CONTROL_DEVICE_PATH;
     int first = 1;
     HANDLE h;
     int rc;

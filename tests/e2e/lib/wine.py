@@ -443,9 +443,17 @@ class WineMachine:
         """Ends the Windows session (every process of the prefix) and starts
         a new one, which loads the boot-start and system-start services.
 
+        Windows removes a driver's service marked for deletion (deleted while
+        the driver was loaded) when it next starts; Wine forgets the mark
+        when its session is ended. So each running driver service that is
+        marked is stopped first, which makes Wine's service manager remove
+        it as Windows would at the restart (KstProbe.exe finish-deletions).
+
         The session counts as started before the service manager has loaded
         those: name in `running` the services a test needs, and restart
         returns once each runs (HarnessError when one does not in time)."""
+        if self.build and (self.build.folder / 'KstProbe.exe').is_file():
+            self.probe('finish-deletions')
         stop_wineserver(self.env)
         self.start_session(timeout)
         for name in running:

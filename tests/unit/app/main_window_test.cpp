@@ -65,7 +65,7 @@ TEST_F(MainWindow, FormCreateKeepsTheMarkOfAFilterRunningOnNt) {
     fp.versions.SetVersion(fp.files.systemDirectory + d->image.relativePath, 1, 4, 2, 11);
   }
   // A filter that accepts every request and reports no entries.
-  fp.devices.devices[kControlDevicePath] = [](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
+  fp.devices.devices[KST_CONTROL_DEVICE_PATH] = [](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
                                               uint32_t outSize, uint8_t*, uint32_t) {
     if (out) std::fill(out, out + outSize, uint8_t(0));
     return 1;
@@ -85,7 +85,7 @@ TEST_F(MainWindow, FormCreateKeepsTheMarkOfAFilterRunningOnNt) {
 TEST_F(MainWindow, FormCreateLeavesNoMarkForAFilterRunningOn9x) {
   fp.versions.SetVersion(VxdPath(), 1, 4, 2, 11);
   // A filter that reports one entry, of no adapter and without letter.
-  fp.devices.devices[kControlDevicePath] = [](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
+  fp.devices.devices[KST_CONTROL_DEVICE_PATH] = [](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
                                               uint32_t outSize, uint8_t*, uint32_t) {
     if (out) std::fill(out, out + outSize, uint8_t(0));
     if (out && outSize == 4) out[0] = 1;

@@ -28,7 +28,8 @@ const std::string& kCdrom = testing::kCdromClass;
 // Calls that change a machine; the check makes none of them.
 const std::set<std::string> kWritingCalls = {
     "RegOpenKeyA", "RegSetValueExA", "RegDeleteValueA", "CreateServiceA",       "DeleteService",
-    "DeleteFileA", "WriteFile",      "ExitWindowsEx",   "AdjustTokenPrivileges"};
+    "DeleteFileA", "WriteFile",      "ExitWindowsEx",   "AdjustTokenPrivileges", "MoveFileExA",
+    "MoveFileA",   "RegFlushKey"};
 
 void SetCarriedVersions(FakePlatform& fp) {
   for (const std::string& f : {testing::kKestruneFile, testing::kMorvellinFile, testing::kVxdFile}) {
@@ -78,7 +79,14 @@ void ExpectOnlyReads(const FakePlatform& fp) {
     EXPECT_EQ(kWritingCalls.count(call), 0u) << call;
   }
   for (uint32_t a : fp.services.managerAccess) EXPECT_EQ(a, win::kScManagerConnect);
-  for (uint32_t a : fp.services.serviceAccess) EXPECT_EQ(a, win::kServiceQueryConfig);
+  // The right to change a configuration only to ask our two services, with a
+  // change of nothing, whether they await deletion.
+  for (uint32_t a : fp.services.serviceAccess) {
+    EXPECT_TRUE(a == win::kServiceQueryConfig || a == win::kServiceChangeConfig) << a;
+  }
+  EXPECT_LE(std::count(fp.services.serviceAccess.begin(), fp.services.serviceAccess.end(),
+                       win::kServiceChangeConfig),
+            2);
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
@@ -262,6 +270,169 @@ TEST(ReportLines, PendingNtMachine) {
       "VERDICT 2 inconsistent",
   };
   EXPECT_EQ(Inspect(fp).lines, expected);
+}
+
+// ---- The running filter's life: what the restart finishes ---------------------------
+
+Lines Starting(const Lines& lines, const std::string& word) {
+  Lines found;
+  for (const std::string& l : lines) {
+    if (l.rfind(word + " ", 0) == 0) found.push_back(l);
+  }
+  return found;
+}
+
+// Installed, restarted, both filters loaded and the control device answering.
+void Running(FakePlatform& fp) {
+  Installed(fp);
+  fp.SettleOnDisk();
+  fp.Restart();
+}
+
+const std::string kKestruneNew = testing::kSysDir + "\\Drivers\\Kestrune.~nw";
+const std::string kMorvellinNew = testing::kSysDir + "\\Drivers\\Morvellin.~nw";
+
+TEST(InspectMachine, AnUninstallOfTheRunningFilterIsARemovalPending) {
+  FakePlatform fp;
+  Running(fp);
+  ASSERT_TRUE(UnInstallKestrune(false));
+  testing::FakeFilter filter(fp);  // loaded until the restart
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(r.lines.back(), "VERDICT 3010 removal pending") << ::testing::PrintToString(r.lines);
+  EXPECT_TRUE(r.judgement.removal);
+  EXPECT_EQ(Starting(r.lines, "PENDING"),
+            (Lines{"PENDING delete " + testing::kKestruneFile, "PENDING delete " + testing::kMorvellinFile}));
+  Lines services = Starting(r.lines, "SERVICE");
+  EXPECT_EQ(Lines(services.begin(), services.begin() + 2),
+            (Lines{"SERVICE Kestrune exists", "SERVICE Kestrune awaiting-deletion"}));
+  EXPECT_EQ(std::count(services.begin(), services.end(), "SERVICE Morvellin awaiting-deletion"), 1);
+  // The line order: lists, the requests, then the control device.
+  auto at = [&](const std::string& start) {
+    return std::find_if(r.lines.begin(), r.lines.end(),
+                        [&](const std::string& l) { return l.rfind(start, 0) == 0; }) - r.lines.begin();
+  };
+  EXPECT_LT(at("LOWERFILTERS"), at("PENDING"));
+  EXPECT_LT(at("PENDING"), at("CONTROL"));
+  ExpectOnlyReads(fp);
+
+  // An install now is refused, and the answer stays the same.
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_EQ(Inspect(fp).lines.back(), "VERDICT 3010 removal pending");
+  // After the restart nothing of ours is left.
+  filter.Stop();
+  fp.SettleOnDisk();
+  fp.Restart();
+  Inspected after = Inspect(fp);
+  EXPECT_EQ(after.lines.back(), "VERDICT 1 not installed") << ::testing::PrintToString(after.lines);
+  EXPECT_TRUE(Starting(after.lines, "PENDING").empty());
+}
+
+TEST(InspectMachine, AnUpgradeOfTheRunningFilterIsARestartPending) {
+  FakePlatform fp;
+  Running(fp);
+  fp.versions.SetVersion(testing::kKestruneFile, 1, 4, 2, 10);
+  fp.versions.SetVersion(testing::kMorvellinFile, 1, 4, 2, 10);
+  ASSERT_TRUE(InstallKestrune(false));
+  // The waiting images carry the carried version, as the real images do.
+  fp.versions.SetVersion(kKestruneNew, 1, 4, 2, 11);
+  fp.versions.SetVersion(kMorvellinNew, 1, 4, 2, 11);
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(r.lines.back(), "VERDICT 3010 installed, restart pending") << ::testing::PrintToString(r.lines);
+  EXPECT_FALSE(r.judgement.removal);
+  EXPECT_EQ(Starting(r.lines, "PENDING"),
+            (Lines{"PENDING replace " + testing::kKestruneFile, "PENDING replace " + testing::kMorvellinFile}));
+  EXPECT_EQ(Starting(r.lines, "IMAGE")[0], "IMAGE other 1.4.2.10 " + testing::kKestruneFile);
+  ExpectOnlyReads(fp);
+  // The waiting image of another version is a problem.
+  fp.versions.SetVersion(kMorvellinNew, 1, 4, 2, 9);
+  EXPECT_EQ(Inspect(fp).judgement.problems,
+            Lines{testing::kMorvellinFile + " is to be replaced at the restart by " + kMorvellinNew +
+                  ", which is version 1.4.2.9, not 1.4.2.11"});
+  fp.versions.SetVersion(kMorvellinNew, 1, 4, 2, 11);
+  fp.SettleOnDisk();
+  fp.Restart();
+  testing::FakeFilter filter(fp);
+  EXPECT_EQ(Inspect(fp).lines.back(), "VERDICT 0 installed and running");
+}
+
+// The check must never say that the filter did not start by mistake: only a
+// start of Windows later than the images' last write, known without the
+// 32-bit tick count's wrap, makes it say so.
+TEST(InspectMachine, TheFilterDidNotStartOnlyAfterAKnownRestart) {
+  const std::string problem =
+      "PROBLEM the filter did not start, although Windows has restarted since its images were written";
+  struct Row {
+    const char* what;
+    bool restart;
+    bool tickCount64;
+    uint32_t minutesBefore;  // between the install and the restart
+    const char* verdict;
+  } rows[] = {
+      {"no restart since the install", false, true, 30, "VERDICT 3010 installed, restart pending"},
+      {"a restart long after the install", true, true, 30, "VERDICT 2 inconsistent"},
+      {"a restart soon after the install, within the margin", true, true, 0,
+       "VERDICT 3010 installed, restart pending"},
+      {"a restart, but only a 32-bit uptime", true, false, 30, "VERDICT 3010 installed, restart pending"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    Installed(fp);
+    fp.sleep.ticks += r.minutesBefore * 60000;
+    if (r.restart) {
+      fp.SettleOnDisk();
+      fp.Restart();
+      fp.services.running.clear();  // the driver failed to start
+      fp.sleep.ticks = 3 * 60000;
+    }
+    fp.sleep.hasTickCount64 = r.tickCount64;
+    Lines lines = Inspect(fp).lines;
+    EXPECT_EQ(lines.back(), r.verdict) << ::testing::PrintToString(lines);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), problem), r.verdict[8] == '2' ? 1 : 0);
+  }
+}
+
+TEST(InspectMachine, ImagePathsInTheFormsWindowsReads) {
+  for (const std::string& path : {"\\SystemRoot\\System32\\Drivers\\Kestrune.sys",
+                                  "System32\\DRIVERS\\Kestrune.sys",
+                                  "\\??\\c:\\windows\\system32\\drivers\\kestrune.sys"}) {
+    FakePlatform fp;
+    Installed(fp);
+    fp.services.services["Kestrune"].config.binaryPath = path;
+    Lines lines = Inspect(fp).lines;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "SERVICE Kestrune imagepath ok \"" + path + "\""),
+              lines.end())
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines.back(), "VERDICT 3010 installed, restart pending");
+  }
+}
+
+TEST(InspectMachine, OurNameWhereTheSystemDoesNotLoadItFromIsAProblem) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.registry.keys[kAta]["LowerFilters"] = fake::FakeRegValue{win::kRegSz, {'K', 'e', 's', 't', 'r', 'u', 'n', 'e', 0}};
+  fp.registry.SetMultiSz(kCdrom, "UpperFilters", {"Morvellin"});
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(r.judgement.problems,
+            (Lines{"LowerFilters of " + kAta +
+                       " is of type 1, not REG_MULTI_SZ: the system does not read it as a filter list",
+                   "Morvellin is listed in UpperFilters of " + kCdrom + ", where the installer never lists it"}));
+  EXPECT_TRUE(r.judgement.warnings.empty());
+  // And with no service behind it, still a problem of ours, not a warning.
+  fp.services.services.erase("Morvellin");
+  Inspected gone = Inspect(fp);
+  EXPECT_EQ(Starting(gone.lines, "WARNING"), Lines{});
+  EXPECT_NE(std::find(gone.judgement.problems.begin(), gone.judgement.problems.end(),
+                      "Morvellin is listed in UpperFilters of " + kCdrom + ", where the installer never lists it"),
+            gone.judgement.problems.end());
+}
+
+TEST(FailureLines, TheFailureIsWrittenAsEveryLineIs) {
+  EXPECT_EQ(FailureLines("bad_alloc"),
+            (Lines{"PROBLEM the check failed: bad_alloc", "VERDICT 2 inconsistent"}));
+  EXPECT_EQ(FailureLines("a\nVERDICT 0 installed and running\x7f"),
+            (Lines{"PROBLEM the check failed: a\\x0AVERDICT 0 installed and running\\x7F",
+                   "VERDICT 2 inconsistent"}));
 }
 
 TEST(ReportLines, Win9xShowsTheImageAndTheDeviceOnly) {

@@ -23,7 +23,7 @@ struct PassAnswer {
   int result = 1;  // DeviceIoControl's return value
   uint8_t status = 0;
   uint8_t senseLength = 0;
-  std::array<uint8_t, passthrough::kSenseSize> sense{};
+  std::array<uint8_t, KST_SENSE_SIZE> sense{};
   std::vector<uint8_t> data;  // written to the start of the data buffer
 };
 
@@ -45,7 +45,7 @@ inline PassAnswer RemovableCd(const std::string& vendorProduct = "") {
 
 // An answer whose sense data carry `key` in byte 2 and `code` in byte 12.
 inline PassAnswer WithSense(PassAnswer answer, uint8_t key, uint8_t code) {
-  answer.senseLength = passthrough::kSenseSize;
+  answer.senseLength = KST_SENSE_SIZE;
   answer.sense[2] = key;
   answer.sense[12] = code;
   return answer;
@@ -65,7 +65,7 @@ inline uint32_t Le32At(const uint8_t* p) {
 class FakeFilter {
  public:
   explicit FakeFilter(fake::FakePlatform& fp) : fp_(fp) {
-    fp.devices.devices[kControlDevicePath] = [this](uint32_t code, const uint8_t* in,
+    fp.devices.devices[KST_CONTROL_DEVICE_PATH] = [this](uint32_t code, const uint8_t* in,
                                                     uint32_t inSize, uint8_t* out,
                                                     uint32_t outSize, uint8_t* ref,
                                                     uint32_t refSize) {
@@ -73,7 +73,7 @@ class FakeFilter {
     };
   }
   // The filter stops running: the device path no longer opens.
-  void Stop() { fp_.devices.devices.erase(kControlDevicePath); }
+  void Stop() { fp_.devices.devices.erase(KST_CONTROL_DEVICE_PATH); }
 
   int initiateResult = 1;
   int uninitiateResult = 1;
@@ -118,23 +118,23 @@ class FakeFilter {
     }
     entriesRequestSizes.push_back(outSize);
     EXPECT_TRUE(std::all_of(out, out + outSize, [](uint8_t b) { return b == 0; }));
-    for (size_t i = 0; i < entries.size() && (i + 1) * kScsiInfoSize <= outSize; ++i) {
+    for (size_t i = 0; i < entries.size() && (i + 1) * KST_SCSI_INFO_SIZE <= outSize; ++i) {
       ScsiInfoBytes bytes = EncodeScsiInfo(entries[i]);
-      std::copy(bytes.begin(), bytes.end(), out + i * kScsiInfoSize);
+      std::copy(bytes.begin(), bytes.end(), out + i * KST_SCSI_INFO_SIZE);
     }
     return entriesResult;
   }
 
   int PassThrough(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
                   uint8_t* ref, uint32_t refSize) {
-    EXPECT_EQ(inSize, kPassThroughRequestSize);
-    EXPECT_EQ(outSize, kPassThroughRequestSize);
+    EXPECT_EQ(inSize, KST_PT_REQUEST_SIZE);
+    EXPECT_EQ(outSize, KST_PT_REQUEST_SIZE);
     EXPECT_EQ(in, out) << "the request is updated in place";
-    EXPECT_EQ(refSize, kInquiryBufferSize);
-    if (ref == nullptr || inSize != kPassThroughRequestSize) return 0;
-    EXPECT_EQ(Le32At(in + passthrough::kDataBuffer), uint32_t(reinterpret_cast<uintptr_t>(ref)));
+    EXPECT_EQ(refSize, KST_INQUIRY_BUFFER_SIZE);
+    if (ref == nullptr || inSize != KST_PT_REQUEST_SIZE) return 0;
+    EXPECT_EQ(Le32At(in + KST_PT_DATA_BUFFER), uint32_t(reinterpret_cast<uintptr_t>(ref)));
     PassThroughRequest request;
-    std::copy(in, in + kPassThroughRequestSize, request.begin());
+    std::copy(in, in + KST_PT_REQUEST_SIZE, request.begin());
     passes.push_back(request);
     bufferZeroOnArrival.push_back(std::all_of(ref, ref + refSize, [](uint8_t b) { return b == 0; }));
     PassAnswer answer;
@@ -146,17 +146,17 @@ class FakeFilter {
     } else {
       answer.result = 0;
     }
-    out[passthrough::kStatus] = answer.status;
-    out[passthrough::kSenseLength] = answer.senseLength;
-    std::copy(answer.sense.begin(), answer.sense.end(), out + passthrough::kSense);
+    out[KST_PT_STATUS] = answer.status;
+    out[KST_PT_SENSE_LENGTH] = answer.senseLength;
+    std::copy(answer.sense.begin(), answer.sense.end(), out + KST_PT_SENSE);
     std::copy_n(answer.data.begin(), std::min<size_t>(answer.data.size(), refSize), ref);
     return answer.result;
   }
 
   static Addressed Address(const PassThroughRequest& r) {
-    std::string name(r.begin() + passthrough::kAdapterName, r.begin() + passthrough::kAdapterName + 8);
+    std::string name(r.begin() + KST_PT_ADAPTER_NAME, r.begin() + KST_PT_ADAPTER_NAME + 8);
     name.resize(std::strlen(name.c_str()));
-    return {Le32At(&r[0]), r[passthrough::kPathId], r[passthrough::kTargetId], r[passthrough::kLun],
+    return {Le32At(&r[0]), r[KST_PT_PATH_ID], r[KST_PT_TARGET_ID], r[KST_PT_LUN],
             name};
   }
 

@@ -449,7 +449,7 @@ TEST_P(InquiryTimeBudget, EveryDeviceListedWithinFiveSecondsOfWaits) {
   EXPECT_EQ(rig.inv.nDeviceCount, int32_t(c.devices));
   std::set<std::pair<uint32_t, uint8_t>> asked;
   for (const PassThroughRequest& r : rig.filter.passes)
-    asked.emplace(testing::Le32At(&r[0]), r[passthrough::kTargetId]);
+    asked.emplace(testing::Le32At(&r[0]), r[KST_PT_TARGET_ID]);
   EXPECT_EQ(asked.size(), c.inquired);
   uint32_t slept = 0;
   for (uint32_t ms : rig.fp.sleep.sleeps) slept += ms;

@@ -49,10 +49,10 @@ struct FilterStandIn {
       std::memcpy(out, &count, 4);
       return 1;
     }
-    if (outSize != entries.size() * kScsiInfoSize) return 0;
+    if (outSize != entries.size() * KST_SCSI_INFO_SIZE) return 0;
     for (size_t i = 0; i < entries.size(); ++i) {
       const Entry& e = entries[i];
-      uint8_t* p = out + i * kScsiInfoSize;
+      uint8_t* p = out + i * KST_SCSI_INFO_SIZE;
       uint32_t fields[] = {e.hba, e.path, e.target, e.lun, e.letter};
       std::memcpy(p, fields, sizeof fields);
       std::memcpy(p + 20, e.adapter, std::min<size_t>(8, std::strlen(e.adapter)));
@@ -102,7 +102,7 @@ class StatusDisplay : public ::testing::Test {
     SeedFile(kKestruneVxd.relativePath, files.vxd);
     if (!filter) return;
     stand_in = *filter;
-    fp.devices.devices[kControlDevicePath] =
+    fp.devices.devices[KST_CONTROL_DEVICE_PATH] =
         [this](uint32_t code, const uint8_t*, uint32_t, uint8_t* out, uint32_t outSize,
                uint8_t* data, uint32_t) { return stand_in.Answer(code, out, outSize, data); };
   }

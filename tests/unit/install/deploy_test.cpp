@@ -102,6 +102,22 @@ TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
   EXPECT_EQ(fp.files.files.size(), 1u);
 }
 
+// A 9x machine without the Iosubsys folder: the copy fails with its own
+// lines only; finding no file of ours to clear there is no failure.
+TEST(DeployDriverImages, NineXWithoutTheFolderFailsTheCopyAlone) {
+  FakePlatform fp;
+  TraceCapture trace(fp);
+  fp.system.platformId = win::kVerPlatformWin32Windows;
+  fp.files.missingFolders.insert(kSys + "\\Iosubsys");
+  SeedImages(fp);
+  EXPECT_FALSE(DeployDriverImages(Interaction::kQuiet));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kVxd,
+                                  "Copyfile: CreateFile failed!" + kSys + "\\Iosubsys\\Kestrune.~nw",
+                                  "===== Copyfile ===========",
+                                  "Faile to copy driver to system directory!"}));
+  EXPECT_TRUE(fp.files.files.empty());
+}
+
 TEST(DeployDriverImages, ExistingFileIsReplacedWhole) {
   FakePlatform fp;
   SeedImages(fp);

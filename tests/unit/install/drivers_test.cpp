@@ -35,6 +35,27 @@ TEST(DriverRecords, EachImageHasItsOwnFileAndResource) {
   }
 }
 
+// The list of carried images expands into the table that the resources,
+// the system directory and the version check are held to.
+TEST(DriverRecords, CarriedImagesAreTheFixedTable) {
+  const struct {
+    DriverImage image;
+    std::string relativePath;
+    std::string fileName;
+    int resourceId;
+  } rows[] = {
+      {kKestrune.image, "\\Drivers\\Kestrune.sys", "Kestrune.sys", 104},
+      {kMorvellin.image, "\\Drivers\\Morvellin.sys", "Morvellin.sys", 105},
+      {kKestruneVxd, "\\Iosubsys\\Kestrune.vxd", "Kestrune.vxd", 106},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.image.relativePath, row.relativePath);
+    EXPECT_EQ(row.image.fileName, row.fileName);
+    EXPECT_EQ(row.image.resourceId, row.resourceId);
+  }
+  EXPECT_STREQ(kCarriedDriverVersion, "1.4.2.11");
+}
+
 TEST(DriverRecords, EachFilterHasItsOwnNameListsAndTexts) {
   std::set<std::string> names;
   for (const FilterDriver* d : kNtDrivers) {

@@ -69,9 +69,10 @@ inline int Count(const Entries& entries, const std::string& name) {
   return n;
 }
 
-// Images an earlier installation left, by file path: a listed driver's file
-// may still hold one of these instead of the carried image.
-using OlderImages = std::map<std::string, std::vector<uint8_t>>;
+// Images an earlier installation left or requested for the restart, by file
+// path: a listed driver's file may hold one of these instead of the carried
+// image.
+using OlderImages = std::multimap<std::string, std::vector<uint8_t>, fake::NoCase>;
 using CarriedImages = std::map<int, std::vector<uint8_t>>;
 
 // True when the file holds a complete image: the carried one, or the older
@@ -82,8 +83,11 @@ inline bool HoldsCompleteImage(const fake::MachineView& machine, const CarriedIm
   if (at == machine.files.end()) return false;
   auto image = carried.find(resource);
   if (image != carried.end() && at->second == image->second) return true;
-  auto old = older.find(file);
-  return old != older.end() && at->second == old->second;
+  auto [first, last] = older.equal_range(file);
+  for (auto old = first; old != last; ++old) {
+    if (at->second == old->second) return true;
+  }
+  return false;
 }
 
 // The state that must hold of a machine however a run failed or wherever it
@@ -129,17 +133,22 @@ inline void ExpectSafeMachine(const fake::MachineView& machine, const CarriedIma
   }
 }
 
-// The running machine is safe, and no handle is left open.
+// The running machine is safe, and so is the machine Windows starts with
+// from it; no handle is left open.
 inline void ExpectSafeState(const fake::FakePlatform& fp, const std::string& context,
                             const OlderImages& older = {}) {
   ExpectSafeMachine(fp.Live(), fp.resources.images, context, older);
+  ExpectSafeMachine(fake::AfterRestart(fp.Live()), fp.resources.images,
+                    context + ", after the restart", older);
   EXPECT_EQ(fp.OpenHandles(), 0) << context;
 }
 
-// Every disk a power cut now could leave is safe: each registry key changed
-// since its last flush either lost its changes or had them all written by
-// the system on its own, in any combination; every file operation is kept,
-// each file's bytes as of its last flush. Returns the number of disks judged.
+// Every disk a power cut now could leave is safe as Windows starts from it
+// (its requests for the restart carried out, services marked for deletion
+// gone): each registry key changed since its last flush either lost its
+// changes or had them all written by the system on its own, in any
+// combination; every file operation is kept, each file's bytes as of its
+// last flush. Returns the number of disks judged.
 inline int ExpectSafeAfterPowerCut(const fake::FakePlatform& fp, const std::string& context,
                                    const OlderImages& older = {}) {
   const std::vector<std::string> keys = fp.UnflushedKeys();
@@ -156,7 +165,7 @@ inline int ExpectSafeAfterPowerCut(const fake::FakePlatform& fp, const std::stri
       writtenKeys.insert(keys[i]);
       which += " " + keys[i];
     }
-    ExpectSafeMachine(fp.AfterPowerCut(writtenKeys), fp.resources.images,
+    ExpectSafeMachine(fake::AfterRestart(fp.AfterPowerCut(writtenKeys)), fp.resources.images,
                       context + ", on the disk after a power cut" +
                           (which.empty() ? "" : " (written by the system:" + which + ")"),
                       older);

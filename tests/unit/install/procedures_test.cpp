@@ -73,6 +73,12 @@ size_t CallCount(const FakePlatform& fp, const std::string& call) {
   return size_t(std::count(fp.calls.begin(), fp.calls.end(), call));
 }
 
+// The calls that change the machine.
+const std::set<std::string> kChangingCalls = {
+    "CreateFileA",   "WriteFile",   "FlushFileBuffers", "MoveFileExA",   "MoveFileA",
+    "DeleteFileA",   "SetFileAttributesA", "RegSetValueExA", "RegDeleteValueA", "RegFlushKey",
+    "CreateServiceA", "DeleteService"};
+
 std::string MachineState(const FakePlatform& fp);
 void ExpectTrueMeansRemoved(const FakePlatform& fp, bool result, const std::string& context);
 
@@ -221,11 +227,15 @@ TEST(UnInstallKestrune, RestartQuestionOnlyAfterSuccess) {
     bool result;
     size_t boxes;
     size_t restarts;
+    const char* failing = nullptr;
   } rows[] = {
       {"NT yes", true, false, true, kYes, true, 1, 1},
       {"NT no", true, false, true, kNo, true, 1, 0},
       {"NT quiet", true, false, false, kYes, true, 0, 0},
-      {"NT file kept", true, true, true, kYes, false, 0, 0},
+      // The restart finishes the removal: the question is all the more due.
+      {"NT file in use, deleted at restart", true, true, true, kYes, true, 1, 1},
+      {"NT file in use, its deletion at restart refused", true, true, true, kYes, false, 0, 0,
+       "MoveFileExA"},
       {"9x yes", false, false, true, kYes, true, 1, 1},
       {"9x quiet", false, false, false, kYes, true, 0, 0},
       // A VxD that stays restarts Windows at once, without a question.
@@ -237,7 +247,8 @@ TEST(UnInstallKestrune, RestartQuestionOnlyAfterSuccess) {
     FakePlatform fp;
     if (r.nt) {
       SeedInstalled(fp);
-      if (r.locked) fp.files.locked.insert(kKestruneFile);
+      if (r.locked) fp.LoadFilter("Kestrune");
+      if (r.failing) fp.faults.Fail(r.failing, 5);
     } else {
       fp.system.platformId = win::kVerPlatformWin32Windows;
       fp.files.files[kVxdFile];
@@ -298,7 +309,7 @@ TEST(InstallKestrune, FailedDeploymentEndsBeforeRegistration) {
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   ASSERT_EQ(fp.boxes.shown.size(), 1u);
   EXPECT_EQ(fp.boxes.shown[0].text, "Faile to copy driver to system directory!");
-  EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
+  EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "RegSetValueExA"), 0u);
   EXPECT_EQ(trace.Lines().back(), "===== Copyfile ===========");
   ExpectSafeState(fp, "deployment");
 }
@@ -339,9 +350,23 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
        "Copyfile: Failed to flush file!"},
       {"replacement refused", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 32); },
        "Copyfile: Failed to replace file!" + kKestruneFile},
-      {"image in use by the loaded driver",
-       [](FakePlatform& fp) { fp.files.locked.insert(kKestruneFile); },
+      {"image in use, its replacement at the restart refused",
+       [](FakePlatform& fp) {
+         fp.LoadFilter("Kestrune");
+         fp.faults.Fail("MoveFileExA", 5, 2);
+       },
        "Copyfile: Failed to replace file!" + kKestruneFile},
+      {"image in use, its replacement at the restart not flushed",
+       [](FakePlatform& fp) {
+         fp.LoadFilter("Kestrune");
+         fp.faults.Fail("RegFlushKey", 1016, 1);
+       },
+       "Copyfile: Failed to replace file!" + kKestruneFile},
+      {"the requests for the restart unreadable",
+       [](FakePlatform& fp) {
+         fp.registry.keys[kSessionManagerKey][kPendingRenamesValue] = {win::kRegSz, {'x', 0}};
+       },
+       "Copyfile: Failed to read PendingFileRenameOperations!"},
   };
   for (const ReplaceFailure& r : rows) {
     SCOPED_TRACE(r.what);
@@ -350,12 +375,13 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
     r.arrange(fp);
     TraceCapture trace(fp);
     EXPECT_FALSE(InstallKestrune(true));
-    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older[kKestruneFile]);
-    EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, older[kMorvellinFile]);
+    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older.find(kKestruneFile)->second);
+    EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, older.find(kMorvellinFile)->second);
     EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
     ExpectInstalled(fp);
     EXPECT_EQ(CallCount(fp, "RegSetValueExA") + CallCount(fp, "RegDeleteValueA"), 0u);
-    EXPECT_EQ(CallCount(fp, "OpenSCManagerA"), 0u);
+    EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "OpenServiceA"), 2u)
+        << "only the question whether a service awaits deletion";
     ASSERT_EQ(fp.boxes.shown.size(), 1u);
     EXPECT_EQ(fp.boxes.shown[0].text, "Faile to copy driver to system directory!");
     Lines lines = trace.Lines();
@@ -519,6 +545,308 @@ TEST(InstallKestrune, NineXWritesOnlyTheVxd) {
   for (const char* call : {"RegOpenKeyA", "OpenSCManagerA"}) EXPECT_EQ(CallCount(fp, call), 0u);
 }
 
+// ---- A loaded filter: what finishes at the restart ------------------------------------
+
+Lines InUseCopyLines(const std::string& path) {
+  return {"Copy driver to: " + path, "Copyfile: CreateFile success!",
+          "Copyfile: " + path + " in use, replaced at restart", "===== Copyfile ==========="};
+}
+
+// The lines of a copy that finds the carried image already waiting.
+Lines WaitingCopyLines(const std::string& path) {
+  return {"Copy driver to: " + path, "Copyfile: " + path + " in use, replaced at restart",
+          "===== Copyfile ==========="};
+}
+
+std::vector<uint8_t> PendingValue(const FakePlatform& fp) {
+  auto key = fp.registry.keys.find(kSessionManagerKey);
+  if (key == fp.registry.keys.end() || !key->second.count(kPendingRenamesValue)) return {};
+  return key->second.at(kPendingRenamesValue).bytes;
+}
+
+const std::string kKestruneNew = kSysDir + "\\Drivers\\Kestrune.~nw";
+const std::string kKestruneNew1 = kSysDir + "\\Drivers\\Kestrune.~n1";
+const std::string kMorvellinNew = kSysDir + "\\Drivers\\Morvellin.~nw";
+
+// An NT machine installed long ago by an earlier version and restarted
+// since: both filters loaded (a CD drive pulls Morvellin in).
+OlderImages SeedLoadedOlder(FakePlatform& fp) {
+  OlderImages older = SeedOlderInstalled(fp);
+  fp.Restart();
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  fp.boxes.defaultAnswer = kYes;
+  return older;
+}
+
+// The same, with this version's upgrade waiting for the restart.
+OlderImages SeedUpgradeWaiting(FakePlatform& fp) {
+  OlderImages older = SeedLoadedOlder(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  fp.SettleOnDisk();
+  fp.calls.clear();
+  fp.faults = fake::FaultPlan();
+  return older;
+}
+
+// The same, with another version's image waiting to replace Kestrune.sys.
+const std::vector<uint8_t> kOtherVersion(2900, 0x4F);
+OlderImages SeedOtherVersionWaiting(FakePlatform& fp) {
+  OlderImages older = SeedLoadedOlder(fp);
+  fp.files.files[kKestruneNew].bytes = kOtherVersion;
+  EXPECT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+  fp.SettleOnDisk();
+  fp.calls.clear();
+  fp.faults = fake::FaultPlan();
+  older.emplace(kKestruneFile, kOtherVersion);
+  return older;
+}
+
+TEST(LoadedFilter, AnUpgradeReplacesTheImagesAtTheRestart) {
+  FakePlatform fp;
+  OlderImages older = SeedLoadedOlder(fp);
+  TraceCapture trace(fp);
+  fp.boxes.defaultAnswer = kNo;
+  EXPECT_TRUE(InstallKestrune(true));
+  EXPECT_EQ(trace.Lines(),
+            Join({InUseCopyLines(kKestruneFile), InUseCopyLines(kMorvellinFile),
+                  KestruneRegistration("Kestrune server exists, Re-update register inforamtiom!"),
+                  MorvellinRegistration("Morvellin server exists!")}));
+  ASSERT_EQ(fp.boxes.shown.size(), 1u) << "the restart question follows";
+  EXPECT_EQ(fp.boxes.shown[0].text, kInstalledQuestion);
+  // Until the restart the old images stay, listed and whole.
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, older.find(kKestruneFile)->second);
+  EXPECT_EQ(fp.files.files[kKestruneNew].bytes, fp.resources.images[104]);
+  ExpectSafeState(fp, "upgrade waiting", older);
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
+  EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+  EXPECT_TRUE(PendingValue(fp).empty());
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  ExpectInstalled(fp);
+}
+
+TEST(LoadedFilter, InstallingAgainBeforeTheRestartRewritesNothing) {
+  FakePlatform fp;
+  SeedUpgradeWaiting(fp);
+  const std::vector<uint8_t> requests = PendingValue(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  Lines lines = trace.Lines();
+  lines.resize(6);
+  EXPECT_EQ(lines, Join({WaitingCopyLines(kKestruneFile), WaitingCopyLines(kMorvellinFile)}));
+  for (const char* call : {"WriteFile", "MoveFileExA", "DeleteFileA"}) {
+    EXPECT_EQ(CallCount(fp, call), 0u) << call;
+  }
+  EXPECT_EQ(PendingValue(fp), requests) << "no request added";
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  ExpectInstalled(fp);
+}
+
+// Another version's image waits under the first name: a power cut while that
+// file were rewritten would leave a partial image to be moved over the
+// listed one. The new image takes a name of its own, its request follows.
+TEST(LoadedFilter, AnotherVersionWaitingIsFollowedNotRewritten) {
+  FakePlatform fp;
+  OlderImages older = SeedOtherVersionWaiting(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  EXPECT_EQ(fp.files.files[kKestruneNew].bytes, kOtherVersion);
+  EXPECT_EQ(fp.files.files[kKestruneNew1].bytes, fp.resources.images[104]);
+  Lines lines = trace.Lines();
+  EXPECT_EQ(lines[2], "Copyfile: " + kKestruneFile + " in use, replaced at restart");
+  ExpectSafeState(fp, "another version waiting", older);
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(StrayFiles(fp), std::vector<std::string>{});
+}
+
+TEST(LoadedFilter, ARequestNamingTheImageIsAlwaysFollowed) {
+  struct Row {
+    const char* what;
+    bool imagePresent;
+    bool ok;
+    bool carriedAfterRestart;
+  } rows[] = {
+      // An earlier uninstall requested the deletion, and its service removal failed.
+      {"a deletion of the image waiting", true, true, true},
+      {"a deletion of an image that is not there", false, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    OlderImages older = SeedOlderInstalled(fp);  // not loaded: the image could be replaced now
+    if (!r.imagePresent) fp.files.files.erase(kKestruneFile);
+    ASSERT_TRUE(fp.files.DeleteAtRestart(kKestruneFile));
+    fp.SettleOnDisk();
+    TraceCapture trace(fp);
+    EXPECT_EQ(InstallKestrune(false), r.ok);
+    Lines lines = trace.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2], r.ok ? "Copyfile: " + kKestruneFile + " in use, replaced at restart"
+                             : "Copyfile: Failed to replace file!" + kKestruneFile);
+    if (r.imagePresent) ExpectSafeState(fp, r.what, older);
+    fp.Restart();
+    EXPECT_EQ(fp.files.Has(kKestruneFile), r.carriedAfterRestart);
+    if (r.carriedAfterRestart) EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  }
+}
+
+// An NT machine installed with this version and restarted: both filters loaded.
+OlderImages SeedLoaded(FakePlatform& fp) {
+  SeedInstalled(fp);
+  fp.Restart();
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  fp.boxes.defaultAnswer = kYes;
+  return {};
+}
+
+// The same after an uninstall: the removal waits for the restart.
+OlderImages SeedRemovalWaiting(FakePlatform& fp) {
+  SeedLoaded(fp);
+  EXPECT_TRUE(UnInstallKestrune(false));
+  fp.SettleOnDisk();
+  fp.calls.clear();
+  fp.faults = fake::FaultPlan();
+  fp.windows.events.clear();
+  return {};
+}
+
+TEST(LoadedFilter, AnUninstallFinishesAtTheRestart) {
+  FakePlatform fp;
+  SeedLoaded(fp);
+  TraceCapture trace(fp);
+  fp.boxes.defaultAnswer = kNo;
+  EXPECT_TRUE(UnInstallKestrune(true));
+  EXPECT_EQ(trace.Lines(), Join({{kKestruneFile},
+                                 KestruneListRemoval(),
+                                 {"DeleteFile: Kestrune.sys in use, deleted at restart"},
+                                 MorvellinListRemoval(),
+                                 {"DeleteFile: Morvellin.sys in use, deleted at restart"}}));
+  ASSERT_EQ(fp.boxes.shown.size(), 1u) << "the restart question follows";
+  EXPECT_EQ(fp.boxes.shown[0].text, kUninstalledQuestion);
+  for (const auto& [key, others] : OtherEntries()) EXPECT_EQ(ListOf(fp, key), others) << key;
+  EXPECT_TRUE(fp.services.services.at("Kestrune").markedForDeletion);
+  EXPECT_TRUE(fp.services.services.at("Morvellin").markedForDeletion);
+  ExpectSafeState(fp, "removal waiting");
+  fp.SettleOnDisk();
+  fp.Restart();
+  EXPECT_TRUE(fp.files.files.empty());
+  EXPECT_TRUE(fp.services.services.empty());
+  EXPECT_TRUE(PendingValue(fp).empty());
+}
+
+// Before the restart a second uninstall finds the services marked and the
+// deletions requested: it counts them as done and requests nothing again.
+TEST(LoadedFilter, ASecondUninstallBeforeTheRestartRequestsNothingAgain) {
+  FakePlatform fp;
+  SeedRemovalWaiting(fp);
+  const std::vector<uint8_t> requests = PendingValue(fp);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(UnInstallKestrune(false));
+  Lines lines = trace.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "DeleteFile: Kestrune.sys in use, deleted at restart"), 1);
+  EXPECT_EQ(PendingValue(fp), requests);
+  EXPECT_EQ(CallCount(fp, "MoveFileExA"), 0u);
+}
+
+TEST(LoadedFilter, AnInstallIsRefusedWhileAServiceAwaitsDeletion) {
+  const std::string refused =
+      "Failed to install Kestrune: the Kestrune service awaits deletion, Windows must restart first!";
+  const std::string box =
+      "The Kestrune drivers were uninstalled, and Windows must restart before they can be installed "
+      "again.\nNothing was changed.";
+  for (bool interactive : {true, false}) {
+    SCOPED_TRACE(interactive);
+    FakePlatform fp;
+    SeedRemovalWaiting(fp);
+    std::string before = MachineState(fp);
+    const std::vector<uint8_t> requests = PendingValue(fp);
+    TraceCapture trace(fp);
+    EXPECT_FALSE(InstallKestrune(interactive));
+    Lines expected{refused};
+    if (!interactive) expected.push_back(box);
+    EXPECT_EQ(trace.Lines(), expected);
+    ASSERT_EQ(fp.boxes.shown.size(), interactive ? 1u : 0u);
+    if (interactive) {
+      EXPECT_EQ(fp.boxes.shown[0].text, box);
+      EXPECT_EQ(fp.boxes.shown[0].flags, 16u);
+    }
+    EXPECT_EQ(MachineState(fp), before) << "nothing written, the image kept as it is";
+    EXPECT_EQ(PendingValue(fp), requests);
+    for (const std::string& call : fp.calls) EXPECT_EQ(kChangingCalls.count(call), 0u) << call;
+    fp.Restart();
+    EXPECT_TRUE(fp.files.files.empty());
+  }
+  // The mark of Morvellin alone refuses it too, naming that service.
+  FakePlatform fp;
+  SeedLoaded(fp);
+  fp.services.services["Morvellin"].markedForDeletion = true;
+  TraceCapture trace(fp);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_EQ(trace.Lines().front(),
+            "Failed to install Kestrune: the Morvellin service awaits deletion, Windows must "
+            "restart first!");
+}
+
+// The uninstall of an upgrade still waiting for the restart: the request that
+// would put the new image in place must not bring an image back.
+TEST(LoadedFilter, AnUninstallAfterAnUpgradeWaitingLeavesNoImage) {
+  for (bool loaded : {true, false}) {
+    SCOPED_TRACE(loaded);
+    FakePlatform fp;
+    SeedUpgradeWaiting(fp);
+    if (!loaded) {  // the file could be deleted now, the request is still there
+      fp.services.running.clear();
+      fp.files.locked.clear();
+      fp.files.files[kKestruneFile.substr(0, kKestruneFile.size() - 3) + "~n1"].bytes = {7};
+      ASSERT_TRUE(fp.files.ReplaceAtRestart(kSysDir + "\\Drivers\\Kestrune.~n1", kKestruneFile));
+    }
+    EXPECT_TRUE(UnInstallKestrune(false));
+    ExpectSafeState(fp, "uninstalled");
+    fp.SettleOnDisk();
+    fp.Restart();
+    EXPECT_TRUE(fp.files.files.empty()) << ::testing::PrintToString(StrayFiles(fp));
+  }
+}
+
+// The whole life of the running filter, each step judged after a restart.
+TEST(LoadedFilter, InstallUpgradeUninstallRefusedInstallRestart) {
+  FakePlatform fp;
+  OlderImages older = SeedLoadedOlder(fp);
+  ASSERT_TRUE(InstallKestrune(false));  // the upgrade waits for the restart
+  fp.SettleOnDisk();
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+  EXPECT_EQ(fp.services.running.size(), 2u);
+  ASSERT_TRUE(UnInstallKestrune(false));
+  EXPECT_FALSE(InstallKestrune(false)) << "refused until the restart";
+  ExpectSafeState(fp, "removal waiting");
+  fp.SettleOnDisk();
+  fp.Restart();
+  EXPECT_TRUE(fp.files.files.empty());
+  EXPECT_TRUE(fp.services.services.empty());
+  EXPECT_TRUE(InstallKestrune(false)) << "after the restart it installs again";
+  ExpectInstalled(fp);
+}
+
+TEST(LoadedFilter, NamesForTheNewImageRunOutAfterFourVersionsWaiting) {
+  FakePlatform fp;
+  SeedLoadedOlder(fp);
+  for (const char* ext : {".~nw", ".~n1", ".~n2", ".~n3"}) {
+    const std::string name = kSysDir + "\\Drivers\\Kestrune" + ext;
+    fp.files.files[name].bytes = kOtherVersion;
+    ASSERT_TRUE(fp.files.ReplaceAtRestart(name, kKestruneFile));
+  }
+  TraceCapture trace(fp);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
+                                  "Copyfile: Failed to replace file!" + kKestruneFile,
+                                  "===== Copyfile ===========",
+                                  "Faile to copy driver to system directory!"}));
+}
+
 // ---- One run at a time ----------------------------------------------------------------------
 
 const std::string kLockName = "Global\\KestruneInstallTools";
@@ -531,12 +859,6 @@ const std::string kLockFailed =
     "Nothing was changed.";
 const Lines kWaitLines{"Another Kestrune installation or removal is running, waiting up to 60 s",
                        "The other Kestrune installation or removal has ended"};
-
-// The calls that change the machine.
-const std::set<std::string> kChangingCalls = {
-    "CreateFileA",   "WriteFile",   "FlushFileBuffers", "MoveFileExA",   "MoveFileA",
-    "DeleteFileA",   "SetFileAttributesA", "RegSetValueExA", "RegDeleteValueA", "RegFlushKey",
-    "CreateServiceA", "DeleteService"};
 
 // A second run waits for the first, up to 60 s; one killed while holding the
 // machine leaves a safe state, so the wait ends there too. A run that does
@@ -717,10 +1039,11 @@ TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
        {copyFailed}},
       {"flush refused", nt([](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); }),
        install, {copyFailed}},
-      {"image held by the loaded filter",
+      {"image held by the loaded filter, no replacement at the restart",
        nt([](FakePlatform& fp) {
          fp.files.files[kKestruneFile].bytes = {1};
          fp.files.locked.insert(kKestruneFile);
+         fp.faults.Fail("MoveFileExA", 5, 2);
        }),
        install, {copyFailed}},
       {"no system directory", nt([](FakePlatform& fp) { fp.files.systemDirectory.clear(); }),
@@ -737,6 +1060,10 @@ TEST(QuietMode, EveryFailureBoxBecomesATraceLine) {
       {"9x uninstall while another run holds the machine", nineX(holdForever), uninstall, {kBusy}},
       {"install without the lock", nt(noLock), install, {kLockFailed}},
       {"uninstall without the lock", nt(noLock), uninstall, {kLockFailed}},
+      {"install while a service awaits deletion",
+       [](FakePlatform& fp) { SeedRemovalWaiting(fp); }, install,
+       {"The Kestrune drivers were uninstalled, and Windows must restart before they can be "
+        "installed again.\nNothing was changed."}},
   };
   for (const BoxedFailure& f : rows) {
     SCOPED_TRACE(f.what);
@@ -794,18 +1121,26 @@ TEST(UnInstallKestrune, FailedListRewriteKeepsServiceAndFile) {
   ExpectSafeState(fp, "failed rewrite");
 }
 
-TEST(UnInstallKestrune, LoadedDriverFileMakesResultFalse) {
+TEST(UnInstallKestrune, LoadedDriverFileIsDeletedAtTheRestart) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedInstalled(fp);
-  fp.files.locked.insert(kKestruneFile);
-  EXPECT_FALSE(UnInstallKestruneNT());
-  Lines lines = trace.Lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "DeleteFile: Kestrune.sys failed!"), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "DeleteFile: Morvellin.sys success!"),
-            lines.end());
+  fp.LoadFilter("Kestrune");
+  EXPECT_TRUE(UnInstallKestruneNT());
+  EXPECT_EQ(trace.Lines(), Join({{kKestruneFile},
+                                 KestruneListRemoval(),
+                                 {"DeleteFile: Kestrune.sys in use, deleted at restart"},
+                                 MorvellinListRemoval(),
+                                 {"DeleteFile: Morvellin.sys success!"}}));
   EXPECT_EQ(fp.sleep.sleeps, (std::vector<uint32_t>{2000}));
+  EXPECT_TRUE(fp.files.Has(kKestruneFile)) << "held until the restart";
+  EXPECT_TRUE(fp.services.services.at("Kestrune").markedForDeletion);
   ExpectSafeState(fp, "loaded driver");
+  fp.SettleOnDisk();  // Windows shuts down in order
+  fp.Restart();
+  EXPECT_TRUE(fp.files.files.empty());
+  EXPECT_TRUE(fp.services.services.empty());
+  for (const auto& [key, others] : OtherEntries()) EXPECT_EQ(ListOf(fp, key), others) << key;
 }
 
 // ---- What reaches the disk first ---------------------------------------------------------
@@ -871,7 +1206,8 @@ TEST(Durability, FlushesComeBeforeWhatTheyProtect) {
   SeedNtMachine(fp);
   EXPECT_EQ(keyOps(fp, [] { return InstallKestrune(false); }),
             (Lines{"CreateServiceA", "RegFlushKey", "RegSetValueExA", "RegSetValueExA",
-                   "CreateServiceA", "RegFlushKey", "RegSetValueExA"}));
+                   "RegFlushKey", "RegFlushKey", "CreateServiceA", "RegFlushKey",
+                   "RegSetValueExA", "RegFlushKey"}));
   EXPECT_EQ(keyOps(fp, [] { return UnInstallKestrune(false); }),
             (Lines{"RegSetValueExA", "RegSetValueExA", "RegFlushKey", "RegFlushKey",
                    "DeleteService", "DeleteFileA", "RegSetValueExA", "RegFlushKey",
@@ -1002,7 +1338,8 @@ std::vector<std::string> CheckedCalls(const FakePlatform& fp) {
   return checked;
 }
 
-using Seeder = std::function<void(FakePlatform&)>;
+// Seeds a machine and names the older images it may hold (OlderImages).
+using Seeder = std::function<OlderImages(FakePlatform&)>;
 using Procedure = std::function<bool()>;
 using Outcome = std::function<void(const FakePlatform&, bool result, const std::string&)>;
 
@@ -1020,24 +1357,26 @@ void FailEveryCallInTurn(const Seeder& seed, const Procedure& procedure, const O
   ASSERT_FALSE(clean.empty());
   for (size_t n = 1; n <= clean.size(); ++n) {
     FakePlatform fp;
-    seed(fp);
+    OlderImages older = seed(fp);
     fp.faults.FailCallNumber(int(n), 5);
     bool result = procedure();
     std::string context = "call " + std::to_string(n) + " " + clean[n - 1] + " failing";
-    ExpectSafeState(fp, context);
-    ExpectSafeAfterPowerCut(fp, context);
+    ExpectSafeState(fp, context, older);
+    ExpectSafeAfterPowerCut(fp, context, older);
     outcome(fp, result, context);
   }
 }
 
-void SeedFreshForSweep(FakePlatform& fp) {
+OlderImages SeedFreshForSweep(FakePlatform& fp) {
   SeedNtMachine(fp);
   fp.boxes.defaultAnswer = kYes;
+  return {};
 }
 
-void SeedInstalledForSweep(FakePlatform& fp) {
+OlderImages SeedInstalledForSweep(FakePlatform& fp) {
   SeedInstalled(fp);
   fp.boxes.defaultAnswer = kYes;
+  return {};
 }
 
 void ExpectTrueMeansInstalled(const FakePlatform& fp, bool result, const std::string& context) {
@@ -1046,11 +1385,14 @@ void ExpectTrueMeansInstalled(const FakePlatform& fp, bool result, const std::st
   ExpectInstalled(fp);
 }
 
+// True after an uninstall: no list names a driver of ours, and once Windows
+// has started again no file of theirs is left.
 void ExpectTrueMeansRemoved(const FakePlatform& fp, bool result, const std::string& context) {
   if (!result) return;
-  EXPECT_FALSE(fp.files.Has(kKestruneFile)) << context;
-  EXPECT_FALSE(fp.files.Has(kMorvellinFile)) << context;
   for (const auto& [key, others] : OtherEntries()) EXPECT_EQ(ListOf(fp, key), others) << context;
+  fake::MachineView restarted = fake::AfterRestart(fp.Live());
+  EXPECT_EQ(restarted.files.count(kKestruneFile), 0u) << context;
+  EXPECT_EQ(restarted.files.count(kMorvellinFile), 0u) << context;
 }
 
 TEST(FailureInjection, FirstInstall) {
@@ -1073,6 +1415,36 @@ TEST(FailureInjection, UninstallOfNothing) {
                       ExpectTrueMeansRemoved);
 }
 
+// True after an upgrade of the loaded filter: installed now, and the
+// carried images in place once Windows has started again.
+void ExpectTrueMeansUpgradedAtRestart(const FakePlatform& fp, bool result,
+                                      const std::string& context) {
+  if (!result) return;
+  ExpectTrueMeansInstalled(fp, result, context);
+  fake::MachineView restarted = fake::AfterRestart(fp.Live());
+  EXPECT_EQ(restarted.files[kKestruneFile], fp.resources.images.at(104)) << context;
+  EXPECT_EQ(restarted.files[kMorvellinFile], fp.resources.images.at(105)) << context;
+}
+
+TEST(FailureInjection, UninstallOfTheLoadedFilter) {
+  FailEveryCallInTurn(SeedLoaded, [] { return UnInstallKestrune(true); }, ExpectTrueMeansRemoved);
+}
+
+TEST(FailureInjection, UninstallAfterAnUpgradeWaiting) {
+  FailEveryCallInTurn(SeedUpgradeWaiting, [] { return UnInstallKestrune(true); },
+                      ExpectTrueMeansRemoved);
+}
+
+TEST(FailureInjection, UpgradeOfTheLoadedFilter) {
+  FailEveryCallInTurn(SeedLoadedOlder,
+                      [] { return InstallKestrune(true); }, ExpectTrueMeansUpgradedAtRestart);
+}
+
+TEST(FailureInjection, InstallOfAnotherVersionBeforeTheRestart) {
+  FailEveryCallInTurn(SeedOtherVersionWaiting,
+                      [] { return InstallKestrune(true); }, ExpectTrueMeansUpgradedAtRestart);
+}
+
 // ---- A stop at any point --------------------------------------------------------------
 
 // Everything a stop leaves on the machine: files, registry and services.
@@ -1093,7 +1465,7 @@ std::string MachineState(const FakePlatform& fp) {
   return out.str();
 }
 
-using OlderSeeder = std::function<OlderImages(FakePlatform&)>;
+using OlderSeeder = Seeder;
 
 struct StopsChecked {
   int stops = 0;
@@ -1149,7 +1521,7 @@ OlderImages SeedNineX(FakePlatform& fp) {
 OlderImages SeedNineXOlder(FakePlatform& fp) {
   SeedNineX(fp);
   OlderImages older{{kVxdFile, OlderImage(1300, 0x76)}};
-  fp.files.files[kVxdFile].bytes = older[kVxdFile];
+  fp.files.files[kVxdFile].bytes = older.find(kVxdFile)->second;
   return older;
 }
 
@@ -1159,8 +1531,8 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
     OlderSeeder seed;
     Procedure procedure;
   };
-  auto fresh = [](FakePlatform& fp) { SeedFreshForSweep(fp); return OlderImages{}; };
-  auto installed = [](FakePlatform& fp) { SeedInstalledForSweep(fp); return OlderImages{}; };
+  auto fresh = SeedFreshForSweep;
+  auto installed = SeedInstalledForSweep;
   auto older = [](FakePlatform& fp) {
     OlderImages images = SeedOlderInstalled(fp);
     fp.boxes.defaultAnswer = kYes;
@@ -1174,8 +1546,15 @@ TEST(StopAtAnyPoint, EveryProcedureLeavesASafeMachine) {
       {"NT re-install over older images", older, install},
       {"NT uninstall", installed, uninstall},
       {"NT uninstall of nothing", fresh, uninstall},
+      {"NT upgrade of the loaded filter", SeedLoadedOlder, install},
+      {"NT install again before the restart", SeedUpgradeWaiting, install},
+      {"NT install of another version before the restart", SeedOtherVersionWaiting, install},
       {"9x first install", SeedNineX, install},
       {"9x re-install over an older VxD", SeedNineXOlder, install},
+      {"NT uninstall of the loaded filter", SeedLoaded, uninstall},
+      {"NT uninstall after an upgrade waiting for the restart", SeedUpgradeWaiting, uninstall},
+      {"NT second uninstall before the restart", SeedRemovalWaiting, uninstall},
+      {"NT install while the services await deletion", SeedRemovalWaiting, install},
       {"9x uninstall", SeedNineXOlder, uninstall},
   };
   StopsChecked all;

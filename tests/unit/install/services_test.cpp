@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/install/nt_machine.h"
@@ -122,7 +124,7 @@ void PrintTo(const CreateFailure& c, std::ostream* os) { *os << c.what; }
 
 class CreationFailure : public ::testing::TestWithParam<CreateFailure> {};
 
-TEST_P(CreationFailure, SetsFailureMarkUnlessToleratedDuplicate) {
+TEST_P(CreationFailure, SetsFailureMark) {
   const CreateFailure& c = GetParam();
   FakePlatform fp;
   TraceCapture trace(fp);
@@ -142,22 +144,16 @@ TEST_P(CreationFailure, SetsFailureMarkUnlessToleratedDuplicate) {
   if (!c.result) {
     EXPECT_EQ(lines, (Lines{lines[0], "Failed to install " + name + " service!"}));
   }
-  if (c.listed) {
-    // Tolerated as the step's contract wants it, although 1078 means another
-    // service holds the name, so the listed filter has no service of its own.
-    EXPECT_EQ(fp.services.services.count(name), 0u);
-    EXPECT_EQ(fp.OpenHandles(), 0);
-  } else {
-    ExpectSafeState(fp, c.what);
-  }
+  ExpectSafeState(fp, c.what);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Errors, CreationFailure,
+    // 1078: the name is another service's display name. Listing the driver
+    // then would leave the devices of its class without a driver of its own.
     ::testing::Values(CreateFailure{"KestruneDuplicateName", true, 1078, false, false, false},
                       CreateFailure{"KestruneAccessDenied", true, 5, false, false, false},
-                      CreateFailure{"MorvellinDuplicateNameTolerated", false, 1078, true, true,
-                                    true},
+                      CreateFailure{"MorvellinDuplicateName", false, 1078, false, false, false},
                       CreateFailure{"MorvellinAccessDenied", false, 5, false, false, false}),
     [](const auto& info) { return info.param.what; });
 
@@ -248,17 +244,60 @@ TEST(DeleteFilterService, Table) {
        {"Failed to OpenService Kestrune"}},
       {"Kestrune deletion refused", kKestrune, true, "DeleteService", false,
        {"Failed to DeleteService Kestrune driver!\nError Code: 5 Message 5.\r\n"}},
+      // An earlier removal was accepted; the service goes at the restart.
+      {"already marked for deletion", kKestrune, true, "marked", true, {}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     FakePlatform fp;
     TraceCapture trace(fp);
     const std::string name = r.driver.serviceName;
+    const bool marked = r.failCall && std::string(r.failCall) == "marked";
     if (r.exists) SeedService(fp, name);
-    if (r.failCall) fp.faults.Fail(r.failCall, 5);
+    if (marked) {
+      fp.services.services[name].markedForDeletion = true;
+    } else if (r.failCall) {
+      fp.faults.Fail(r.failCall, 5);
+    }
     EXPECT_EQ(DeleteFilterService(r.driver), r.result);
     EXPECT_EQ(trace.Lines(), r.lines);
-    EXPECT_EQ(fp.services.services.count(name), r.exists && !r.result ? 1u : 0u);
+    EXPECT_EQ(fp.services.services.count(name), (r.exists && !r.result) || marked ? 1u : 0u);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+// ---- Whether a service awaits deletion ---------------------------------------------------
+
+TEST(AwaitsDeletion, AskedWithAChangeOfNothing) {
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+    std::optional<bool> answer;
+  } rows[] = {
+      {"present", [](FakePlatform& fp) { SeedService(fp, "Kestrune"); }, false},
+      {"marked", [](FakePlatform& fp) {
+         SeedService(fp, "Kestrune");
+         fp.services.services["Kestrune"].markedForDeletion = true;
+       }, true},
+      {"absent", [](FakePlatform&) {}, std::nullopt},
+      {"no right to ask", [](FakePlatform& fp) {
+         SeedService(fp, "Kestrune");
+         fp.faults.Fail("OpenServiceA", 5);
+       }, std::nullopt},
+      {"the change refused otherwise", [](FakePlatform& fp) {
+         SeedService(fp, "Kestrune");
+         fp.faults.Fail("ChangeServiceConfigA", 87);
+       }, std::nullopt},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    r.arrange(fp);
+    std::unique_ptr<IServiceManager> manager = fp.services.OpenManager(win::kScManagerConnect);
+    EXPECT_EQ(AwaitsDeletion(*manager, "Kestrune"), r.answer);
+    manager.reset();
+    EXPECT_EQ(fp.services.serviceAccess, std::vector<uint32_t>{win::kServiceChangeConfig});
+    EXPECT_EQ(fp.services.services.count("Kestrune"), r.what == std::string("absent") ? 0u : 1u);
     EXPECT_EQ(fp.OpenHandles(), 0);
   }
 }
