@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "app/main_window.h"
+#include "app/application_title.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/support/trace_capture.h"
 
