@@ -186,7 +186,6 @@ TEST_P(StatusDisplayStates, ShowsTheRowsState) {
   EXPECT_EQ(window.DeviceList().Selected(), row.lines.empty() ? -1 : 0);
   EXPECT_EQ(window.EntryCount().Caption(), row.host2);
   EXPECT_EQ(window.DeviceCount().Caption(), row.target2);
-  EXPECT_EQ(window.InstallOption().Tag(), row.tag);
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
@@ -233,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "0", 0}),
     [](const auto& info) { return info.param.name; });
 
-// The install option is the user's choice: the display only marks it.
+// The install option is the user's choice: the display leaves it alone.
 TEST_F(StatusDisplay, LeavesTheInstallOptionsChoiceAndCaption) {
   Seed(true, {kCurrent, kCurrent, {}}, TwoDevices());
   std::string caption = window.InstallOption().Caption();
@@ -242,8 +241,7 @@ TEST_F(StatusDisplay, LeavesTheInstallOptionsChoiceAndCaption) {
 
   EXPECT_TRUE(window.InstallOption().Checked());
   EXPECT_EQ(window.InstallOption().Caption(), caption);
-  EXPECT_EQ(window.InstallOption().Tag(), 1);
-  EXPECT_EQ(window.InstallOption().changes, 1);
+  EXPECT_EQ(window.InstallOption().changes, 0);
 }
 
 TEST_F(StatusDisplay, LinesFromAnEarlierFillAreRemoved) {
@@ -314,7 +312,6 @@ TEST_F(StatusDisplay, RefusedUninitiateChangesNothingShown) {
 
   EXPECT_EQ(window.InstallState().Caption(), "Install");
   EXPECT_EQ(window.DeviceList().Count(), 2);
-  EXPECT_EQ(window.InstallOption().Tag(), 1);
 }
 
 TEST_F(StatusDisplay, StaleFilesNeverReachTheDevice) {
@@ -500,7 +497,6 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
   EXPECT_EQ(window.InstallState().Caption(), "Install");
   EXPECT_FALSE(window.MorvellinVersion().Visible());
   EXPECT_EQ(window.DeviceList().Count(), 0) << "no device list on 9x";
-  EXPECT_EQ(window.InstallOption().Tag(), 0);
   EXPECT_TRUE(TraceLines().empty());
   EXPECT_TRUE(fp.calls.empty());
 
@@ -510,7 +506,6 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
   ShowDriverStatus(window, status);
   EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
   EXPECT_EQ(window.MorvellinVersion().Caption(), "");
-  EXPECT_EQ(window.InstallOption().Tag(), 0);
 }
 
 }  // namespace
