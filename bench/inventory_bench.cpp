@@ -68,7 +68,7 @@ BENCHMARK(BM_NumberDevicesNT)->Unit(benchmark::kMicrosecond);
 
 void BM_ReferenceGridWalk(benchmark::State& state) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(kst::testing::ReferenceGridWalk(SpreadEntries()));
+    benchmark::DoNotOptimize(kst::test::ReferenceGridWalk(SpreadEntries()));
   }
 }
 BENCHMARK(BM_ReferenceGridWalk)->Unit(benchmark::kMillisecond);

@@ -50,7 +50,7 @@ TEST(SplitCommandLine, Table) {
 // Records what the dispatch ran, with the trace lines and boxes in between.
 struct Recorder {
   explicit Recorder(fake::FakePlatform& fp) : trace(fp) {}
-  testing::TraceCapture trace;
+  test::TraceCapture trace;
   Words events;
   bool procedureResult = true;
   bool throwInProcedure = false;

@@ -16,7 +16,7 @@
 #include "device/scsi_layout.h"
 #include "platform/fake/fake_platform.h"
 
-namespace kst::testing {
+namespace kst::test {
 
 // How the device answers one pass-through request.
 struct PassAnswer {
@@ -178,4 +178,4 @@ inline ScsiInfo Entry(uint32_t hba, uint32_t path, uint32_t target, uint32_t lun
   return e;
 }
 
-}  // namespace kst::testing
+}  // namespace kst::test

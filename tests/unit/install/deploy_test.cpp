@@ -11,7 +11,7 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::TraceCapture;
+using test::TraceCapture;
 using Lines = std::vector<std::string>;
 
 const std::string kSys = "C:\\WINDOWS\\system32";

@@ -13,7 +13,7 @@
 #include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
 
-namespace kst::testing {
+namespace kst::test {
 
 using Entries = std::vector<std::string>;
 
@@ -185,4 +185,4 @@ inline std::vector<std::string> StrayFiles(const fake::FakePlatform& fp) {
   return stray;
 }
 
-}  // namespace kst::testing
+}  // namespace kst::test

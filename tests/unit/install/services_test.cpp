@@ -14,7 +14,7 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using namespace kst::testing;
+using namespace kst::test;
 using Lines = std::vector<std::string>;
 
 // An NT machine whose deployment has just written both driver files.
