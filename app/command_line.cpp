@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "app/main_window.h"
+#include "app/application_title.h"
 #include "diag/no_throw.h"
 #include "diag/trace.h"
 #include "install/procedures.h"

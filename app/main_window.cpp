@@ -3,18 +3,12 @@
 #include "device/status_display.h"
 #include "diag/failure.h"
 #include "diag/no_throw.h"
-#include "install/deploy.h"
 #include "install/procedures.h"
 #include "install/reboot.h"
 #include "platform/platform.h"
 
 namespace kst {
 namespace {
-
-std::string& Title() {
-  static std::string title;
-  return title;
-}
 
 // False when the user declined to install over an installed filter.
 bool ConfirmReinstall(IMainWindow& window) {
@@ -76,10 +70,6 @@ void BtnOkClick(IMainWindow& window) {
 void BtnCloseClick(IMainWindow& window) { window.Close(); }
 
 void BtnExitWindowsClick(IMainWindow&) { RebootWindows(); }
-
-void SetApplicationTitle(const std::string& title) { Title() = title; }
-
-std::string ApplicationTitle() { return Title(); }
 
 std::string ExceptionBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')

@@ -4,6 +4,7 @@
 // real window (TMain) and tests implement over in-memory controls.
 #include <string>
 
+#include "app/application_title.h"
 #include "app/form_description.h"
 #include "device/status_display.h"
 #include "platform/controls.h"
@@ -105,11 +106,6 @@ void BtnCloseClick(IMainWindow& window);
 
 // Asks Windows to restart at once, without a question.
 void BtnExitWindowsClick(IMainWindow& window);
-
-// The application title: the caption of the main window, of the usage box
-// and of the exception box. Empty until set.
-void SetApplicationTitle(const std::string& title);
-std::string ApplicationTitle();
 
 // The exception display's text: the message with a full stop added when its
 // last character has a higher code than the full stop.

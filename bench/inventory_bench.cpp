@@ -10,21 +10,11 @@
 
 #include "device/host_numbering.h"
 #include "tests/unit/device/grid_walk_reference.h"
+#include "tests/unit/support/scsi_entry.h"
 
 namespace {
 
 using kst::ScsiInfo;
-
-ScsiInfo MakeEntry(uint32_t hba, uint32_t path, uint32_t target, uint32_t lun,
-                   const std::string& name) {
-  ScsiInfo e;
-  e.hbaNumber = hba;
-  e.pathId = path;
-  e.targetId = target;
-  e.lun = lun;
-  std::copy(name.begin(), name.end(), e.adapterName.begin());
-  return e;
-}
 
 // 4096 entries over four adapter names, target ids spread up to 255, a few
 // HBAs and paths per name so that every host number fits in a byte.
@@ -35,7 +25,7 @@ const std::vector<ScsiInfo>& SpreadEntries() {
     std::uniform_int_distribution<uint32_t> small(0, 3), target(0, 255), lun(0, 1);
     std::vector<ScsiInfo> out;
     for (int i = 0; i < 4096; ++i) {
-      out.push_back(MakeEntry(small(rng), small(rng), target(rng), lun(rng), names[i % 4]));
+      out.push_back(kst::test::Entry(small(rng), small(rng), target(rng), lun(rng), names[i % 4]));
     }
     for (auto& e : out) {
       if (e.targetId == 0) e.targetId = 255;  // the largest id occurs on every name
@@ -54,7 +44,7 @@ const std::vector<ScsiInfo>& WideEntries() {
     const std::vector<std::string> names = {"scsi0", "atapi", "ESDI_506", "aic78xx"};
     std::vector<ScsiInfo> out;
     for (int i = 0; i < 4096; ++i) {
-      out.push_back(MakeEntry(id(rng), id(rng), id(rng), 0, names[i % 4]));
+      out.push_back(kst::test::Entry(id(rng), id(rng), id(rng), 0, names[i % 4]));
     }
     return out;
   }();
@@ -68,7 +58,7 @@ BENCHMARK(BM_NumberDevicesNT)->Unit(benchmark::kMicrosecond);
 
 void BM_ReferenceGridWalk(benchmark::State& state) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(kst::testing::ReferenceGridWalk(SpreadEntries()));
+    benchmark::DoNotOptimize(kst::test::ReferenceGridWalk(SpreadEntries()));
   }
 }
 BENCHMARK(BM_ReferenceGridWalk)->Unit(benchmark::kMillisecond);

@@ -49,10 +49,7 @@ void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status) {
   view.DeviceList().Clear();
   view.DeviceList().SetEnabled(false);
   ShowVersions(view, status);
-  if (MarksInstalled(status)) {
-    ShowDeviceList(view, status.devices);
-    view.InstallOption().SetTag(1);
-  }
+  if (MarksInstalled(status)) ShowDeviceList(view, status.devices);
   ShowOutcome(view, status.Installed());
 }
 

@@ -17,13 +17,12 @@ class IDriverStatusView {
   virtual IControl& EntryCount() = 0;
   virtual IControl& DeviceCount() = 0;
   virtual IComboList& DeviceList() = 0;
-  virtual IRadioButton& InstallOption() = 0;
 };
 
 // Writes `status` into the view: the version found in each file (empty where
 // none was read), "Install" or "Uninstall", and, when the filter is installed
-// on the NT family, its devices and the install option's mark (Tag 1). On
-// 9x the Morvellin labels are hidden. Writes no trace line.
+// on the NT family, its devices. On 9x the Morvellin labels are hidden.
+// Writes no trace line.
 void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status);
 
 // QueryDriverStatus, then ShowDriverStatus; returns what was shown.

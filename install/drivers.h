@@ -62,7 +62,8 @@ struct ServiceSettings {
 };
 
 // The system's trace texts of one driver's registration and removal, as they
-// are spelt (typos included: they are what the trace readers know).
+// are spelt (typos included: they are what the trace readers know). Each
+// driver's texts below say where one reads oddly on purpose.
 struct DriverTexts {
   const char* installStep;  // written before its registration step starts
   const char* managerUnavailable;  // registration, no service control manager
@@ -90,46 +91,77 @@ struct FilterDriver {
 };
 
 inline constexpr ClassList kKestruneLists[] = {
-    {KESTRUNE_REG_KEY_ATA, "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
-     "DelLowerFilter KESTRUNE_REG_KEY_ATA"},
-    {KESTRUNE_REG_KEY_SCSI, "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
-     "DelLowerFilter KESTRUNE_REG_KEY_SCSI"},
+    {.key = KESTRUNE_REG_KEY_ATA,
+     .registerLine = "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
+     .removeLine = "DelLowerFilter KESTRUNE_REG_KEY_ATA"},
+    {.key = KESTRUNE_REG_KEY_SCSI,
+     .registerLine = "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_SCSI!",
+     .removeLine = "DelLowerFilter KESTRUNE_REG_KEY_SCSI"},
 };
 
 inline constexpr ClassList kMorvellinLists[] = {
-    {MORVELLIN_REG_KEY_CDVDROM, "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
-     "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"},
+    {.key = MORVELLIN_REG_KEY_CDVDROM,
+     .registerLine = "Start RegLowerFilter: REG_MORVELLIN MORVELLIN_REG_KEY_CDVDROM!",
+     .removeLine = "DelLowerFilter MORVELLIN_REG_KEY_CDVDROM"},
 };
 
 // The adapter-level filter.
 inline constexpr FilterDriver kKestrune{
-    REG_KESTRUNE,
-    {"Kestrune - Storage Filter Drivers", win::kServiceBootStart, win::kServiceErrorIgnore,
-     "System Bus Extender"},
-    kImages.KestruneSys,
-    kKestruneLists,
-    true,
-    {"InstallKestruneNT", "Kestrune server not exists", "Kestrune server exists, Re-update register inforamtiom!",
-     "Create Kestrune service success!", "Faile to create Kestrune service!\n",
-     "Failed to install Kestrune service!", "Success to RegLowerFilter Kestrune ATAPI!",
-     "Failed to RegLowerFilter Kestrune ATAPI!", "Failed to OpenSCManager Kestrune",
-     "Failed to OpenService Kestrune", "Failed to DeleteService Kestrune driver!\n",
-     "DeleteFile: Kestrune.sys success!", "DeleteFile: Kestrune.sys failed!"},
+    .serviceName = REG_KESTRUNE,
+    .service = {.displayName = "Kestrune - Storage Filter Drivers",
+                .startType = win::kServiceBootStart,
+                .errorControl = win::kServiceErrorIgnore,
+                .group = "System Bus Extender"},
+    .image = kImages.KestruneSys,
+    .lists = kKestruneLists,
+    .tracesPathOnRemoval = true,
+    .texts = {
+        .installStep = "InstallKestruneNT",
+        .managerUnavailable = "Kestrune server not exists",
+        // "inforamtiom" as the system spells it.
+        .serviceExists = "Kestrune server exists, Re-update register inforamtiom!",
+        .serviceCreated = "Create Kestrune service success!",
+        // "Faile" as the system spells it.
+        .createFailed = "Faile to create Kestrune service!\n",
+        .installFailed = "Failed to install Kestrune service!",
+        .listsRegistered = "Success to RegLowerFilter Kestrune ATAPI!",
+        .listFailed = "Failed to RegLowerFilter Kestrune ATAPI!",
+        .removalManagerUnavailable = "Failed to OpenSCManager Kestrune",
+        .removalServiceUnavailable = "Failed to OpenService Kestrune",
+        .deleteServiceFailed = "Failed to DeleteService Kestrune driver!\n",
+        .fileDeleted = "DeleteFile: Kestrune.sys success!",
+        .fileNotDeleted = "DeleteFile: Kestrune.sys failed!",
+    },
 };
 
 // The CD/DVD-ROM class filter.
 inline constexpr FilterDriver kMorvellin{
-    REG_MORVELLIN,
-    {"Morvellin - Storage Filter Drivers", win::kServiceDemandStart, win::kServiceErrorNormal, ""},
-    kImages.MorvellinSys,
-    kMorvellinLists,
-    false,
-    {"InstallMorvellinNT", "Morvellin server not exists", "Morvellin server exists!", "Create Morvellin service success!",
-     "Faile to create Morvellin service!\n", "Failed to install Morvellin service!",
-     "Success to RegLowerFilter Morvellin cdvdrom!", "Failed to RegLowerFilter Kestrune cdvdrom!",
-     "Failed to OpenSCManager Morvellin", "Failed to OpenService Morvellin",
-     "Failed to DeleteService Morvellin driver!\n", "DeleteFile: Morvellin.sys success!",
-     "DeleteFile: Morvellin.sys failed!"},
+    .serviceName = REG_MORVELLIN,
+    .service = {.displayName = "Morvellin - Storage Filter Drivers",
+                .startType = win::kServiceDemandStart,
+                .errorControl = win::kServiceErrorNormal,
+                .group = ""},
+    .image = kImages.MorvellinSys,
+    .lists = kMorvellinLists,
+    .tracesPathOnRemoval = false,
+    .texts = {
+        .installStep = "InstallMorvellinNT",
+        .managerUnavailable = "Morvellin server not exists",
+        .serviceExists = "Morvellin server exists!",
+        .serviceCreated = "Create Morvellin service success!",
+        // "Faile" as the system spells it.
+        .createFailed = "Faile to create Morvellin service!\n",
+        .installFailed = "Failed to install Morvellin service!",
+        .listsRegistered = "Success to RegLowerFilter Morvellin cdvdrom!",
+        // Names Kestrune although it is Morvellin's list that failed: the
+        // system writes it so, and trace readers look for this very line.
+        .listFailed = "Failed to RegLowerFilter Kestrune cdvdrom!",
+        .removalManagerUnavailable = "Failed to OpenSCManager Morvellin",
+        .removalServiceUnavailable = "Failed to OpenService Morvellin",
+        .deleteServiceFailed = "Failed to DeleteService Morvellin driver!\n",
+        .fileDeleted = "DeleteFile: Morvellin.sys success!",
+        .fileNotDeleted = "DeleteFile: Morvellin.sys failed!",
+    },
 };
 
 // The filter drivers of the NT family, in the order they are written,

@@ -114,10 +114,6 @@ bool RegisterFilterDriver(const FilterDriver& driver) {
   return FlushService(driver) && RegisterLists(driver);
 }
 
-bool InstallKestruneNT() { return RegisterFilterDriver(kKestrune); }
-
-bool InstallMorvellinNT() { return RegisterFilterDriver(kMorvellin); }
-
 bool DeleteFilterService(const FilterDriver& driver) {
   std::unique_ptr<IServiceManager> manager =
       Sys().services.OpenManager(win::kScManagerAllAccess);

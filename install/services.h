@@ -17,8 +17,6 @@ ServiceConfig ServiceConfigOf(const FilterDriver& driver, const std::string& pat
 // The registration step of the NT installation: the kernel service and the
 // class filter lists of one driver. True when every list was registered.
 bool RegisterFilterDriver(const FilterDriver& driver);
-bool InstallKestruneNT();   // of kKestrune
-bool InstallMorvellinNT();  // of kMorvellin
 
 // Removes the driver's service; true when the service control manager
 // accepted the deletion, also when an earlier removal did and the service

@@ -15,9 +15,6 @@ class IControl {
   virtual void SetVisible(bool visible) = 0;
   virtual bool Enabled() const = 0;
   virtual void SetEnabled(bool enabled) = 0;
-  // The control's free integer, as the form framework keeps one per control.
-  virtual int Tag() const = 0;
-  virtual void SetTag(int tag) = 0;
 };
 
 // A radio button: a control that is checked or not.

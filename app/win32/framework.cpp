@@ -63,7 +63,7 @@ void GdiObject::Reset(HGDIOBJ object) {
 // ---- TControl -------------------------------------------------------------------
 
 TControl::TControl(TForm& form, const ControlDescription& description)
-    : form_(form), description_(description), tag_(description.tag) {}
+    : form_(form), description_(description) {}
 
 void TControl::CreateWindowIn(HWND parent, int id, FocusStyle focus) {
   const ControlDescription& d = description_;

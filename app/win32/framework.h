@@ -58,8 +58,6 @@ class TControl : public virtual IControl {
   void SetVisible(bool visible) override;
   bool Enabled() const override;
   void SetEnabled(bool enabled) override;
-  int Tag() const override { return tag_; }
-  void SetTag(int tag) override { tag_ = tag; }
 
   HWND Handle() const { return handle_; }
   const ControlDescription& Description() const { return description_; }
@@ -85,7 +83,6 @@ class TControl : public virtual IControl {
  private:
   const ControlDescription description_;
   HWND handle_ = nullptr;
-  int tag_;
   Handler click_;
 };
 

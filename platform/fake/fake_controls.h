@@ -13,8 +13,8 @@ namespace kst::fake {
 
 class FakeControl : public virtual IControl {
  public:
-  explicit FakeControl(std::string caption = "", bool visible = true, int tag = 0)
-      : caption_(std::move(caption)), visible_(visible), tag_(tag) {}
+  explicit FakeControl(std::string caption = "", bool visible = true)
+      : caption_(std::move(caption)), visible_(visible) {}
 
   std::string Caption() const override { return caption_; }
   void SetCaption(const std::string& caption) override { Change(), caption_ = caption; }
@@ -22,8 +22,6 @@ class FakeControl : public virtual IControl {
   void SetVisible(bool visible) override { Change(), visible_ = visible; }
   bool Enabled() const override { return enabled_; }
   void SetEnabled(bool enabled) override { Change(), enabled_ = enabled; }
-  int Tag() const override { return tag_; }
-  void SetTag(int tag) override { Change(), tag_ = tag; }
 
   int changes = 0;
   std::function<void()> beforeChange;
@@ -38,7 +36,6 @@ class FakeControl : public virtual IControl {
   std::string caption_;
   bool visible_;
   bool enabled_ = true;
-  int tag_;
 };
 
 class FakeRadioButton : public FakeControl, public IRadioButton {

@@ -133,7 +133,7 @@ std::vector<ScsiInfo> Entries(const std::vector<uint8_t>& bytes, bool small) {
 void CheckNumbering(const std::vector<ScsiInfo>& entries) {
   HostNumbering nt = NumberDevicesNT(entries);
   CheckNT(entries, nt);
-  if (GridIsSmall(entries)) FUZZ_CHECK(SameNumbering(nt, testing::ReferenceGridWalk(entries)));
+  if (GridIsSmall(entries)) FUZZ_CHECK(SameNumbering(nt, test::ReferenceGridWalk(entries)));
   Check9x(entries, NumberDevices9x(entries));
 }
 

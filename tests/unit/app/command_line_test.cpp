@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "app/main_window.h"
+#include "app/application_title.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/support/trace_capture.h"
 
@@ -50,7 +50,7 @@ TEST(SplitCommandLine, Table) {
 // Records what the dispatch ran, with the trace lines and boxes in between.
 struct Recorder {
   explicit Recorder(fake::FakePlatform& fp) : trace(fp) {}
-  testing::TraceCapture trace;
+  test::TraceCapture trace;
   Words events;
   bool procedureResult = true;
   bool throwInProcedure = false;

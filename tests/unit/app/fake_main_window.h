@@ -67,7 +67,6 @@ class FakeMainWindow : public IMainWindow {
     control.SetCaption(d->caption);
     control.SetVisible(d->visible);
     control.SetEnabled(d->enabled);
-    control.SetTag(d->tag);
     if constexpr (std::is_base_of_v<IRadioButton, Fake>) control.SetChecked(d->checked);
     control.changes = 0;
   }

@@ -53,7 +53,6 @@ TEST_F(MainWindow, FormCreateSetsTitleOptionAndExitButtonThenRefreshes) {
   // Fresh machine: the refresh ran and found nothing installed.
   EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
   EXPECT_EQ(window.KestruneVersion().Caption(), "");
-  EXPECT_EQ(window.InstallOption().Tag(), 0);
   EXPECT_FALSE(window.installedMark);
   EXPECT_TRUE(window.InstallOption().Checked());
   EXPECT_TRUE(fp.boxes.shown.empty());
@@ -125,7 +124,6 @@ struct ExecuteRow {
   const char* name;
   bool installChosen;
   bool marked;  // the window keeps the installed mark
-  int tag;      // of the install option
   std::vector<int> answers;  // to the boxes, in order; the rest answered No
   std::vector<std::string> captions;  // of the boxes shown, in order
   bool vxdAfter;  // the file exists afterwards (it exists before for an uninstall)
@@ -141,7 +139,6 @@ TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
   FormCreate(window);
   window.InstallOption().SetChecked(row.installChosen);
   window.installedMark = row.marked;
-  window.InstallOption().SetTag(row.tag);
   if (!row.installChosen) fp.files.files[VxdPath()];
   fp.boxes.answers.assign(row.answers.begin(), row.answers.end());
 
@@ -155,21 +152,16 @@ TEST_P(Execute, RunsTheChosenProcedureAfterTheQuestionRules) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, Execute,
     ::testing::Values(
-        ExecuteRow{"InstallUnmarkedAsksNothingFirst", true, false, 0, {}, {kInstalledCaption},
-                   true},
-        ExecuteRow{"InstallMarkedYes", true, true, 1, {win::kIdYes},
+        ExecuteRow{"InstallUnmarkedAsksNothingFirst", true, false, {}, {kInstalledCaption}, true},
+        ExecuteRow{"InstallMarkedYes", true, true, {win::kIdYes},
                    {"Kestrune Install Tools", kInstalledCaption}, true},
-        ExecuteRow{"InstallMarkedNoDoesNothing", true, true, 1, {win::kIdNo},
+        ExecuteRow{"InstallMarkedNoDoesNothing", true, true, {win::kIdNo},
                    {"Kestrune Install Tools"}, false},
         // Only Yes goes on; any other answer counts as No.
-        ExecuteRow{"InstallMarkedOkDoesNothing", true, true, 1, {win::kIdOk},
+        ExecuteRow{"InstallMarkedOkDoesNothing", true, true, {win::kIdOk},
                    {"Kestrune Install Tools"}, false},
-        // The window's kept mark decides, not the control's tag.
-        ExecuteRow{"InstallTagWithoutMarkAsksNothing", true, false, 1, {}, {kInstalledCaption},
-                   true},
-        ExecuteRow{"UninstallMarkedAsksNothing", false, true, 1, {}, {kUninstalledCaption},
-                   false},
-        ExecuteRow{"UninstallUnmarked", false, false, 0, {}, {kUninstalledCaption}, false}),
+        ExecuteRow{"UninstallMarkedAsksNothing", false, true, {}, {kUninstalledCaption}, false},
+        ExecuteRow{"UninstallUnmarked", false, false, {}, {kUninstalledCaption}, false}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(MainWindow, ReinstallQuestionUsesTheWindowsCaptionAtThatMoment) {
@@ -192,7 +184,7 @@ TEST_F(MainWindow, ExecuteLeavesTheStatusShownAtStart) {
 
   EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
   EXPECT_EQ(window.KestruneVersion().Caption(), "");
-  EXPECT_EQ(window.InstallOption().Tag(), 0);
+  EXPECT_FALSE(window.installedMark);
 }
 
 TEST_F(MainWindow, SecondExecuteAsksAgain) {

@@ -21,9 +21,9 @@ namespace {
 
 using fake::FakePlatform;
 using Lines = std::vector<std::string>;
-const std::string& kAta = testing::kAdapterClass;
-const std::string& kScsi = testing::kIdeClass;
-const std::string& kCdrom = testing::kCdromClass;
+const std::string& kAta = test::kAdapterClass;
+const std::string& kScsi = test::kIdeClass;
+const std::string& kCdrom = test::kCdromClass;
 
 // Calls that change a machine; the check makes none of them.
 const std::set<std::string> kWritingCalls = {
@@ -32,7 +32,7 @@ const std::set<std::string> kWritingCalls = {
     "MoveFileA",   "RegFlushKey"};
 
 void SetCarriedVersions(FakePlatform& fp) {
-  for (const std::string& f : {testing::kKestruneFile, testing::kMorvellinFile, testing::kVxdFile}) {
+  for (const std::string& f : {test::kKestruneFile, test::kMorvellinFile, test::kVxdFile}) {
     if (fp.files.Has(f)) fp.versions.SetVersion(f, 1, 4, 2, 11);
   }
 }
@@ -41,8 +41,8 @@ void SetCarriedVersions(FakePlatform& fp) {
 // carried version as the real images do, every other driver's entry with
 // its service.
 void Installed(FakePlatform& fp) {
-  testing::SeedNtMachine(fp);
-  for (const auto& [key, others] : testing::OtherEntries()) {
+  test::SeedNtMachine(fp);
+  for (const auto& [key, others] : test::OtherEntries()) {
     for (const std::string& name : others) fp.services.services[name];
   }
   ASSERT_TRUE(InstallKestrune(false));
@@ -104,8 +104,8 @@ TEST(InspectMachine, AfterInstallBeforeRestartItIsPending) {
 TEST(InspectMachine, RunningFilterMakesItInstalledAndListsItsDevices) {
   FakePlatform fp;
   Installed(fp);
-  testing::FakeFilter filter(fp);
-  filter.entries = {testing::Entry(0, 0, 0, 0, "atapi", 3), testing::Entry(0, 0, 1, 0, "atapi")};
+  test::FakeFilter filter(fp);
+  filter.entries = {test::Entry(0, 0, 0, 0, "atapi", 3), test::Entry(0, 0, 1, 0, "atapi")};
   Inspected r = Inspect(fp);
   EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kRunning));
   Lines devices;
@@ -118,13 +118,13 @@ TEST(InspectMachine, RunningFilterMakesItInstalledAndListsItsDevices) {
 TEST(InspectMachine, StaleFilesNeverReachTheFilter) {
   FakePlatform fp;
   Installed(fp);
-  fp.versions.SetVersion(testing::kMorvellinFile, 1, 4, 2, 10);
-  testing::FakeFilter filter(fp);
+  fp.versions.SetVersion(test::kMorvellinFile, 1, 4, 2, 10);
+  test::FakeFilter filter(fp);
   Inspected r = Inspect(fp);
   EXPECT_EQ(fp.devices.opens, 0);
   EXPECT_EQ(int(r.judgement.verdict), int(Verdict::kInconsistent));
   EXPECT_EQ(r.judgement.problems,
-            Lines{testing::kMorvellinFile + " is version 1.4.2.10, not 1.4.2.11"});
+            Lines{test::kMorvellinFile + " is version 1.4.2.10, not 1.4.2.11"});
 }
 
 TEST(InspectMachine, AfterUninstallNothingIsInstalled) {
@@ -241,11 +241,11 @@ TEST(ReportLines, PendingNtMachine) {
   fp.services.services["Morvellin"].config.startType = 1;
   fp.registry.SetMultiSz(kAta, "LowerFilters", {"Kestrune", "atapiflt"});
   fp.registry.keys[kScsi].erase("LowerFilters");
-  const std::string& sys = testing::kSysDir;
+  const std::string& sys = test::kSysDir;
   Lines expected = {
       "FAMILY NT",
-      "IMAGE current 1.4.2.11 " + testing::kKestruneFile,
-      "IMAGE current 1.4.2.11 " + testing::kMorvellinFile,
+      "IMAGE current 1.4.2.11 " + test::kKestruneFile,
+      "IMAGE current 1.4.2.11 " + test::kMorvellinFile,
       "SERVICE Kestrune exists",
       "SERVICE Kestrune type ok \"1\"",
       "SERVICE Kestrune start ok \"0\"",
@@ -289,19 +289,19 @@ void Running(FakePlatform& fp) {
   fp.Restart();
 }
 
-const std::string kKestruneNew = testing::kSysDir + "\\Drivers\\Kestrune.~nw";
-const std::string kMorvellinNew = testing::kSysDir + "\\Drivers\\Morvellin.~nw";
+const std::string kKestruneNew = test::kSysDir + "\\Drivers\\Kestrune.~nw";
+const std::string kMorvellinNew = test::kSysDir + "\\Drivers\\Morvellin.~nw";
 
 TEST(InspectMachine, AnUninstallOfTheRunningFilterIsARemovalPending) {
   FakePlatform fp;
   Running(fp);
   ASSERT_TRUE(UnInstallKestrune(false));
-  testing::FakeFilter filter(fp);  // loaded until the restart
+  test::FakeFilter filter(fp);  // loaded until the restart
   Inspected r = Inspect(fp);
   EXPECT_EQ(r.lines.back(), "VERDICT 3010 removal pending") << ::testing::PrintToString(r.lines);
   EXPECT_TRUE(r.judgement.removal);
   EXPECT_EQ(Starting(r.lines, "PENDING"),
-            (Lines{"PENDING delete " + testing::kKestruneFile, "PENDING delete " + testing::kMorvellinFile}));
+            (Lines{"PENDING delete " + test::kKestruneFile, "PENDING delete " + test::kMorvellinFile}));
   Lines services = Starting(r.lines, "SERVICE");
   EXPECT_EQ(Lines(services.begin(), services.begin() + 2),
             (Lines{"SERVICE Kestrune exists", "SERVICE Kestrune awaiting-deletion"}));
@@ -330,8 +330,8 @@ TEST(InspectMachine, AnUninstallOfTheRunningFilterIsARemovalPending) {
 TEST(InspectMachine, AnUpgradeOfTheRunningFilterIsARestartPending) {
   FakePlatform fp;
   Running(fp);
-  fp.versions.SetVersion(testing::kKestruneFile, 1, 4, 2, 10);
-  fp.versions.SetVersion(testing::kMorvellinFile, 1, 4, 2, 10);
+  fp.versions.SetVersion(test::kKestruneFile, 1, 4, 2, 10);
+  fp.versions.SetVersion(test::kMorvellinFile, 1, 4, 2, 10);
   ASSERT_TRUE(InstallKestrune(false));
   // The waiting images carry the carried version, as the real images do.
   fp.versions.SetVersion(kKestruneNew, 1, 4, 2, 11);
@@ -340,18 +340,18 @@ TEST(InspectMachine, AnUpgradeOfTheRunningFilterIsARestartPending) {
   EXPECT_EQ(r.lines.back(), "VERDICT 3010 installed, restart pending") << ::testing::PrintToString(r.lines);
   EXPECT_FALSE(r.judgement.removal);
   EXPECT_EQ(Starting(r.lines, "PENDING"),
-            (Lines{"PENDING replace " + testing::kKestruneFile, "PENDING replace " + testing::kMorvellinFile}));
-  EXPECT_EQ(Starting(r.lines, "IMAGE")[0], "IMAGE other 1.4.2.10 " + testing::kKestruneFile);
+            (Lines{"PENDING replace " + test::kKestruneFile, "PENDING replace " + test::kMorvellinFile}));
+  EXPECT_EQ(Starting(r.lines, "IMAGE")[0], "IMAGE other 1.4.2.10 " + test::kKestruneFile);
   ExpectOnlyReads(fp);
   // The waiting image of another version is a problem.
   fp.versions.SetVersion(kMorvellinNew, 1, 4, 2, 9);
   EXPECT_EQ(Inspect(fp).judgement.problems,
-            Lines{testing::kMorvellinFile + " is to be replaced at the restart by " + kMorvellinNew +
+            Lines{test::kMorvellinFile + " is to be replaced at the restart by " + kMorvellinNew +
                   ", which is version 1.4.2.9, not 1.4.2.11"});
   fp.versions.SetVersion(kMorvellinNew, 1, 4, 2, 11);
   fp.SettleOnDisk();
   fp.Restart();
-  testing::FakeFilter filter(fp);
+  test::FakeFilter filter(fp);
   EXPECT_EQ(Inspect(fp).lines.back(), "VERDICT 0 installed and running");
 }
 
@@ -438,20 +438,20 @@ TEST(FailureLines, TheFailureIsWrittenAsEveryLineIs) {
 TEST(ReportLines, Win9xShowsTheImageAndTheDeviceOnly) {
   FakePlatform fp;
   fp.system.platformId = win::kVerPlatformWin32Windows;
-  testing::SeedNtMachine(fp);  // class keys with lists: not looked at on 9x
+  test::SeedNtMachine(fp);  // class keys with lists: not looked at on 9x
   fp.system.platformId = win::kVerPlatformWin32Windows;
   Lines lines = Inspect(fp).lines;
-  EXPECT_EQ(lines, (Lines{"FAMILY 9x", "IMAGE missing - " + testing::kVxdFile, "CONTROL unasked",
+  EXPECT_EQ(lines, (Lines{"FAMILY 9x", "IMAGE missing - " + test::kVxdFile, "CONTROL unasked",
                           "VERDICT 1 not installed"}));
-  fp.files.files[testing::kVxdFile];
-  EXPECT_EQ(Inspect(fp).lines[1], "IMAGE noversion - " + testing::kVxdFile);
-  fp.versions.SetVersion(testing::kVxdFile, 1, 4, 2, 9);
-  EXPECT_EQ(Inspect(fp).lines[1], "IMAGE other 1.4.2.9 " + testing::kVxdFile);
+  fp.files.files[test::kVxdFile];
+  EXPECT_EQ(Inspect(fp).lines[1], "IMAGE noversion - " + test::kVxdFile);
+  fp.versions.SetVersion(test::kVxdFile, 1, 4, 2, 9);
+  EXPECT_EQ(Inspect(fp).lines[1], "IMAGE other 1.4.2.9 " + test::kVxdFile);
   // Current: the filter is asked, without any device line on this family.
-  testing::FakeFilter filter(fp);
-  filter.entries = {testing::Entry(0, 0, 0)};
-  fp.versions.SetVersion(testing::kVxdFile, 1, 4, 2, 11);
-  EXPECT_EQ(Inspect(fp).lines, (Lines{"FAMILY 9x", "IMAGE current 1.4.2.11 " + testing::kVxdFile,
+  test::FakeFilter filter(fp);
+  filter.entries = {test::Entry(0, 0, 0)};
+  fp.versions.SetVersion(test::kVxdFile, 1, 4, 2, 11);
+  EXPECT_EQ(Inspect(fp).lines, (Lines{"FAMILY 9x", "IMAGE current 1.4.2.11 " + test::kVxdFile,
                                       "CONTROL answers", "VERDICT 0 installed and running"}));
   filter.Stop();
   EXPECT_EQ(Inspect(fp).lines[2], "CONTROL silent");
@@ -459,7 +459,7 @@ TEST(ReportLines, Win9xShowsTheImageAndTheDeviceOnly) {
 
 TEST(ReportLines, ControlCharactersFromTheMachineStayOnTheirLine) {
   FakePlatform fp;
-  testing::SeedNtMachine(fp);
+  test::SeedNtMachine(fp);
   fp.registry.SetMultiSz(kAta, "LowerFilters", {"evil\nVERDICT 0 installed and running", "tab\there\x7f"});
   Lines lines = Inspect(fp).lines;
   for (const std::string& line : lines) {
@@ -477,7 +477,7 @@ TEST(ReportLines, ControlCharactersFromTheMachineStayOnTheirLine) {
 
 TEST(ReportLines, ListStatesOfAClassKey) {
   FakePlatform fp;
-  testing::SeedNtMachine(fp);
+  test::SeedNtMachine(fp);
   fp.registry.keys.erase(kAta);
   fp.registry.keys[kScsi]["LowerFilters"] = fake::FakeRegValue{win::kRegMultiSz, {0, 0}};
   fp.registry.keys[kCdrom]["LowerFilters"] =
@@ -497,8 +497,8 @@ TEST(InspectMachine, EachFailingCallStillGivesOneVerdict) {
   {
     FakePlatform fp;
     Installed(fp);
-    testing::FakeFilter filter(fp);
-    filter.entries = {testing::Entry(0, 0, 0)};
+    test::FakeFilter filter(fp);
+    filter.entries = {test::Entry(0, 0, 0)};
     fp.faults = fake::FaultPlan();
     Inspect(fp);
     calls = fp.faults.TotalChecked();
@@ -507,8 +507,8 @@ TEST(InspectMachine, EachFailingCallStillGivesOneVerdict) {
   for (int i = 1; i <= calls; ++i) {
     FakePlatform fp;
     Installed(fp);
-    testing::FakeFilter filter(fp);
-    filter.entries = {testing::Entry(0, 0, 0)};
+    test::FakeFilter filter(fp);
+    filter.entries = {test::Entry(0, 0, 0)};
     fp.faults = fake::FaultPlan();
     fp.faults.FailCallNumber(i, win::kErrorAccessDenied);
     Inspected r = Inspect(fp);

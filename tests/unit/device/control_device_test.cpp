@@ -11,13 +11,13 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::Entry;
-using testing::FakeFilter;
-using testing::InquiryBytes;
-using testing::PassAnswer;
-using testing::RemovableCd;
-using testing::TraceCapture;
-using testing::WithSense;
+using test::Entry;
+using test::FakeFilter;
+using test::InquiryBytes;
+using test::PassAnswer;
+using test::RemovableCd;
+using test::TraceCapture;
+using test::WithSense;
 
 PassAnswer Failed() { return PassAnswer{0, 0, 0, {}, {}}; }
 PassAnswer Status(uint8_t status, std::vector<uint8_t> data = InquiryBytes(0x05, 0x80)) {
@@ -152,7 +152,7 @@ TEST(InquireScsiDevice, SecondAttemptDataComeFromTheSecondBuffer) {
   EXPECT_EQ(run.inquiry[0], 0x05);
   EXPECT_EQ(std::string(run.inquiry.begin() + 8, run.inquiry.begin() + 14), "SECOND");
   ASSERT_EQ(filter.passes.size(), 2u);
-  EXPECT_NE(testing::Le32At(&filter.passes[0][36]), testing::Le32At(&filter.passes[1][36]));
+  EXPECT_NE(test::Le32At(&filter.passes[0][36]), test::Le32At(&filter.passes[1][36]));
   EXPECT_TRUE(filter.bufferZeroOnArrival[1]);
 }
 
@@ -230,7 +230,7 @@ TEST(InquireScsiDevice, BothAttemptsAskingToBePolledWaitTwice) {
 TEST(InquireScsiDevice, PollingStopsAfterTenPassesWithFalse) {
   FakePlatform fp;
   FakeFilter filter(fp);
-  filter.inquiry = [](const testing::Addressed&) {
+  filter.inquiry = [](const test::Addressed&) {
     return WithSense(Status(0x12, InquiryBytes(0x05, 0x80, "POLLED")), 0x02, 0x04);
   };
   Outcome run = Inquire();
@@ -247,7 +247,7 @@ TEST(InquireScsiDevice, PollingStopsAfterTenPassesWithFalse) {
 TEST(InquireScsiDevice, PollingStopsAfterTenPassesWhateverTheBudget) {
   FakePlatform fp;
   FakeFilter filter(fp);
-  filter.inquiry = [](const testing::Addressed&) {
+  filter.inquiry = [](const test::Addressed&) {
     return WithSense(Status(0x12), 0x06, 0x29);
   };
   InquiryBudget budget(60000);
@@ -426,7 +426,7 @@ TEST(InquiryBudget, NeverReadyDeviceStopsWhenTheSharedBudgetIsSpent) {
     fp.sleep.clockLags = clockLags;
     FakeFilter filter(fp);
     // Rejected and not ready on every attempt: two waits per pass.
-    filter.inquiry = [](const testing::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
+    filter.inquiry = [](const test::Addressed&) { return WithSense(Status(2), 0x02, 0x04); };
     InquiryBudget budget(2000);
     InquiryData inquiry{};
     EXPECT_FALSE(InquireScsiDevice(Entry(0, 0, 0), inquiry, budget));

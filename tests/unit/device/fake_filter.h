@@ -15,8 +15,9 @@
 #include "device/control_device.h"
 #include "device/scsi_layout.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/support/scsi_entry.h"
 
-namespace kst::testing {
+namespace kst::test {
 
 // How the device answers one pass-through request.
 struct PassAnswer {
@@ -163,19 +164,4 @@ class FakeFilter {
   fake::FakePlatform& fp_;
 };
 
-// An entry with the given numbers; no drive letter unless given.
-inline ScsiInfo Entry(uint32_t hba, uint32_t path, uint32_t target, uint32_t lun = 0,
-                      const std::string& name = "scsi0", uint32_t driveLetter = 0,
-                      uint32_t context = 0) {
-  ScsiInfo e;
-  e.hbaNumber = hba;
-  e.pathId = path;
-  e.targetId = target;
-  e.lun = lun;
-  e.driveLetter = driveLetter;
-  std::copy_n(name.begin(), std::min<size_t>(name.size(), 8), e.adapterName.begin());
-  e.context = context;
-  return e;
-}
-
-}  // namespace kst::testing
+}  // namespace kst::test

@@ -9,7 +9,7 @@
 
 #include "device/host_numbering.h"
 
-namespace kst::testing {
+namespace kst::test {
 
 inline HostNumbering ReferenceGridWalk(const std::vector<ScsiInfo>& entries) {
   HostNumbering out;
@@ -68,4 +68,4 @@ inline HostNumbering ReferenceGridWalk(const std::vector<ScsiInfo>& entries) {
   return out;
 }
 
-}  // namespace kst::testing
+}  // namespace kst::test

@@ -10,7 +10,7 @@
 namespace kst {
 namespace {
 
-using testing::Entry;
+using test::Entry;
 
 // (entry index, host number, target id) of each listed device.
 using Listing = std::vector<std::tuple<size_t, int, int>>;
@@ -50,7 +50,7 @@ TEST_P(NtNumbering, MatchesTheGridWalk) {
   EXPECT_EQ(Listed(n), c.listed);
   EXPECT_EQ(n.nLastScsiHost, c.lastHost);
   EXPECT_EQ(n.notes.size(), c.notes);
-  ExpectSame(n, testing::ReferenceGridWalk(c.entries));
+  ExpectSame(n, test::ReferenceGridWalk(c.entries));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,7 +127,7 @@ TEST(NtNumbering, AgreesWithTheGridWalkOnGeneratedInputs) {
   for (int round = 0; round < 1000; ++round) {
     std::vector<ScsiInfo> entries = Generate(rng);
     SCOPED_TRACE(round);
-    ExpectSame(NumberDevicesNT(entries), testing::ReferenceGridWalk(entries));
+    ExpectSame(NumberDevicesNT(entries), test::ReferenceGridWalk(entries));
     if (HasFailure()) break;
   }
 }

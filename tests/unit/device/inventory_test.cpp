@@ -14,12 +14,12 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::Addressed;
-using testing::Entry;
-using testing::FakeFilter;
-using testing::PassAnswer;
-using testing::RemovableCd;
-using testing::TraceCapture;
+using test::Addressed;
+using test::Entry;
+using test::FakeFilter;
+using test::PassAnswer;
+using test::RemovableCd;
+using test::TraceCapture;
 using Lines = std::vector<std::string>;
 
 // A fake platform with a running filter and a trace viewer, and an
@@ -167,7 +167,7 @@ TEST(InitiateKestruneNT, TraceUsesEmptyNameWhenTheLastPassFailed) {
   Rig rig;
   rig.filter.entries = {Entry(0, 0, 0)};
   // Accepted data, then a poll request; every later pass fails.
-  rig.filter.script = {testing::WithSense(PassAnswer{1, 0x12, 0, {}, RemovableCd("EARLY").data},
+  rig.filter.script = {test::WithSense(PassAnswer{1, 0x12, 0, {}, RemovableCd("EARLY").data},
                                           0x02, 0x04)};
   ASSERT_TRUE(InitiateKestruneNT(rig.inv));
   EXPECT_EQ(rig.trace.Lines().back(), "(@:) H/T: 0/0 (HBA0Path0Target0Lun0 scsi0)");
@@ -449,7 +449,7 @@ TEST_P(InquiryTimeBudget, EveryDeviceListedWithinFiveSecondsOfWaits) {
   EXPECT_EQ(rig.inv.nDeviceCount, int32_t(c.devices));
   std::set<std::pair<uint32_t, uint8_t>> asked;
   for (const PassThroughRequest& r : rig.filter.passes)
-    asked.emplace(testing::Le32At(&r[0]), r[KST_PT_TARGET_ID]);
+    asked.emplace(test::Le32At(&r[0]), r[KST_PT_TARGET_ID]);
   EXPECT_EQ(asked.size(), c.inquired);
   uint32_t slept = 0;
   for (uint32_t ms : rig.fp.sleep.sleeps) slept += ms;

@@ -9,7 +9,7 @@
 namespace kst {
 namespace {
 
-using testing::Entry;
+using test::Entry;
 
 ScsiInfo Sample() {
   ScsiInfo e = Entry(0x04030201, 0x08070605, 0x0C0B0A09, 0x100F0E0D, "ADAPTER8", 0x14131211,

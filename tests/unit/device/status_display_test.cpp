@@ -12,74 +12,30 @@
 #include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/app/fake_main_window.h"
+#include "tests/unit/device/fake_filter.h"
 
 namespace kst {
 namespace {
 
 using fake::FakePlatform;
+using test::Addressed;
+using test::Entry;
+using test::FakeFilter;
 using test::FakeMainWindow;
+using test::PassAnswer;
+using test::RemovableCd;
 
 const char* const kRule = "-------------------------------------";
 
-struct Entry {
-  uint32_t hba, path, target, lun, letter;
-  const char* adapter;
-  const char* identity;  // vendor and product, or null: the device is no CD/DVD
-};
-
-// The running filter as its control device answers.
-struct FilterStandIn {
-  bool initiates = true;
-  bool uninitiates = true;
-  std::vector<Entry> entries;
-
-  int Answer(uint32_t code, uint8_t* out, uint32_t outSize, uint8_t* data) const {
-    switch (code) {
-      case IOCTL_KESTRUNE_INITIATE: return initiates ? 1 : 0;
-      case IOCTL_KESTRUNE_UNINITIATE: return uninitiates ? 1 : 0;
-      case IOCTL_KESTRUNE_GET_SCSI_INFO: return Info(out, outSize);
-      case IOCTL_KESTRUNE_SCSI_PASS_THROUGH: return Inquiry(out, data);
-    }
-    return 0;
-  }
-
-  int Info(uint8_t* out, uint32_t outSize) const {
-    if (outSize == 4) {
-      uint32_t count = uint32_t(entries.size());
-      std::memcpy(out, &count, 4);
-      return 1;
-    }
-    if (outSize != entries.size() * KST_SCSI_INFO_SIZE) return 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-      const Entry& e = entries[i];
-      uint8_t* p = out + i * KST_SCSI_INFO_SIZE;
-      uint32_t fields[] = {e.hba, e.path, e.target, e.lun, e.letter};
-      std::memcpy(p, fields, sizeof fields);
-      std::memcpy(p + 20, e.adapter, std::min<size_t>(8, std::strlen(e.adapter)));
-    }
-    return 1;
-  }
-
-  // Answers status 0 without sense; a CD/DVD device fills the data buffer.
-  int Inquiry(uint8_t* request, uint8_t* data) const {
-    uint32_t target = request[20];
-    for (const Entry& e : entries) {
-      if (e.target != target || !e.identity || !data) continue;
-      data[0] = 0x05;
-      data[1] = 0x80;
-      std::memcpy(data + 8, e.identity, std::min<size_t>(24, std::strlen(e.identity)));
-    }
-    request[18] = 0;
-    request[23] = 0;
-    return 1;
-  }
-};
-
 struct Files {
-  std::optional<const char*> kestrune;  // version text "a.b.c.d", or missing
-  std::optional<const char*> morvellin;
-  std::optional<const char*> vxd;
+  std::optional<const char*> kestrune = {};  // version text "a.b.c.d", or missing
+  std::optional<const char*> morvellin = {};
+  std::optional<const char*> vxd = {};
 };
+
+// What the running filter of a row answers; kNot: its control device cannot
+// be opened.
+enum class Running { kNot, kTwoDevices, kOneDevice, kNoDevices, kRefusingInitiate };
 
 class StatusDisplay : public ::testing::Test {
  protected:
@@ -95,16 +51,21 @@ class StatusDisplay : public ::testing::Test {
                            uint16_t(c), uint16_t(d));
   }
 
-  void Seed(bool nt, const Files& files, const std::optional<FilterStandIn>& filter) {
+  void Seed(bool nt, const Files& files, Running running) {
     fp.system.platformId = nt ? win::kVerPlatformWin32Nt : win::kVerPlatformWin32Windows;
     SeedFile(kKestrune.image.relativePath, files.kestrune);
     SeedFile(kMorvellin.image.relativePath, files.morvellin);
     SeedFile(kKestruneVxd.relativePath, files.vxd);
-    if (!filter) return;
-    stand_in = *filter;
-    fp.devices.devices[KST_CONTROL_DEVICE_PATH] =
-        [this](uint32_t code, const uint8_t*, uint32_t, uint8_t* out, uint32_t outSize,
-               uint8_t* data, uint32_t) { return stand_in.Answer(code, out, outSize, data); };
+    if (running == Running::kNot) return;
+    filter.emplace(fp);
+    filter->initiateResult = running == Running::kRefusingInitiate ? 0 : 1;
+    if (running != Running::kNoDevices) filter->entries = {Entry(0, 0, 0, 0, "atapi", 3)};
+    if (running == Running::kTwoDevices || running == Running::kRefusingInitiate)
+      filter->entries.push_back(Entry(0, 0, 1, 0, "atapi"));
+    // Target 0 is a CD drive; any other device answers without data.
+    filter->inquiry = [](const Addressed& device) {
+      return device.targetId == 0 ? RemovableCd("KSTVENDRCD-ROM DRIVE 52X") : PassAnswer{};
+    };
   }
 
   std::vector<std::string> TraceLines() const {
@@ -119,135 +80,131 @@ class StatusDisplay : public ::testing::Test {
   }
 
   FakePlatform fp;
-  FilterStandIn stand_in;
+  std::optional<FakeFilter> filter;
   FakeMainWindow window;
 };
 
 const char* const kCurrent = "1.4.2.11";
-
-FilterStandIn TwoDevices() {
-  FilterStandIn f;
-  f.entries = {{0, 0, 0, 0, 3, "atapi", "KSTVENDRCD-ROM DRIVE 52X"},
-               {0, 0, 1, 0, 0, "atapi", nullptr}};
-  return f;
-}
-
-FilterStandIn OneDevice() {
-  FilterStandIn f;
-  f.entries = {{0, 0, 0, 0, 3, "atapi", "KSTVENDRCD-ROM DRIVE 52X"}};
-  return f;
-}
-
-FilterStandIn NoDevices() { return FilterStandIn{}; }
-
-FilterStandIn Refusing() {
-  FilterStandIn f = TwoDevices();
-  f.initiates = false;
-  return f;
-}
 
 // One row of the table of resulting states.
 struct StateRow {
   const char* name;
   bool nt;
   Files files;
-  std::optional<FilterStandIn> filter;  // none: the control device cannot be opened
-  bool installed;
-  const char* kestrune2;
-  const char* morvellin2;
+  Running running;
+  bool installed = false;
+  bool marked = false;  // counts as installed for the window's question
+  const char* kestruneVersion = "";  // the captions of the version labels
+  const char* morvellinVersion = "";
   bool morvellinShown;
-  std::vector<std::string> lines;
-  const char* host2;
-  const char* target2;
-  int tag;
+  std::vector<std::string> lines = {};  // of the device list
+  const char* entryCount = "0";
+  const char* deviceCount = "0";
 };
 
 void PrintTo(const StateRow& row, std::ostream* os) { *os << row.name; }
-
 
 class StatusDisplayStates : public StatusDisplay,
                             public ::testing::WithParamInterface<StateRow> {};
 
 TEST_P(StatusDisplayStates, ShowsTheRowsState) {
   const StateRow& row = GetParam();
-  Seed(row.nt, row.files, row.filter);
+  Seed(row.nt, row.files, row.running);
 
   DriverStatus status = RefreshDriverStatus(window);
   EXPECT_EQ(status.Installed(), row.installed);
-  EXPECT_EQ(MarksInstalled(status), row.tag == 1);
+  EXPECT_EQ(MarksInstalled(status), row.marked);
 
-  EXPECT_EQ(window.KestruneVersion().Caption(), row.kestrune2);
-  EXPECT_EQ(window.MorvellinVersion().Caption(), row.morvellin2);
+  EXPECT_EQ(window.KestruneVersion().Caption(), row.kestruneVersion);
+  EXPECT_EQ(window.MorvellinVersion().Caption(), row.morvellinVersion);
   EXPECT_EQ(window.MorvellinCaption().Visible(), row.morvellinShown);
   EXPECT_EQ(window.MorvellinVersion().Visible(), row.morvellinShown);
   EXPECT_EQ(window.InstallState().Caption(), row.installed ? "Install" : "Uninstall");
   EXPECT_EQ(window.DeviceList().Lines(), row.lines);
   EXPECT_EQ(window.DeviceList().Enabled(), !row.lines.empty());
   EXPECT_EQ(window.DeviceList().Selected(), row.lines.empty() ? -1 : 0);
-  EXPECT_EQ(window.EntryCount().Caption(), row.host2);
-  EXPECT_EQ(window.DeviceCount().Caption(), row.target2);
-  EXPECT_EQ(window.InstallOption().Tag(), row.tag);
+  EXPECT_EQ(window.EntryCount().Caption(), row.entryCount);
+  EXPECT_EQ(window.DeviceCount().Caption(), row.deviceCount);
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
+
+const Files kNtCurrent{.kestrune = kCurrent, .morvellin = kCurrent};
+const Files kVxdCurrent{.vxd = kCurrent};
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StatusDisplayStates,
     ::testing::Values(
-        StateRow{"NtInstalledWithDevices", true, {kCurrent, kCurrent, {}}, TwoDevices(),
-                 true, kCurrent, kCurrent, true,
-                 {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)", "(?:) (H0 P0 T1 L0)"},
-                 "2", "2", 1},
+        StateRow{.name = "NtInstalledWithDevices", .nt = true, .files = kNtCurrent,
+                 .running = Running::kTwoDevices, .installed = true, .marked = true,
+                 .kestruneVersion = kCurrent, .morvellinVersion = kCurrent,
+                 .morvellinShown = true,
+                 .lines = {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)", "(?:) (H0 P0 T1 L0)"},
+                 .entryCount = "2", .deviceCount = "2"},
         // The commonest machine, one CD drive: its single line is listed and selected.
-        StateRow{"NtInstalledWithOneDevice", true, {kCurrent, kCurrent, {}}, OneDevice(), true,
-                 kCurrent, kCurrent, true, {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)"}, "1",
-                 "1", 1},
-        StateRow{"NtInstalledWithoutDevices", true, {kCurrent, kCurrent, {}}, NoDevices(),
-                 true, kCurrent, kCurrent, true, {}, "0", "0", 1},
-        StateRow{"NtFilterNotRunning", true, {kCurrent, kCurrent, {}}, std::nullopt, false,
-                 kCurrent, kCurrent, true, {}, "0", "0", 0},
-        StateRow{"NtInitiateRefused", true, {kCurrent, kCurrent, {}}, Refusing(), false,
-                 kCurrent, kCurrent, true, {}, "0", "0", 0},
+        StateRow{.name = "NtInstalledWithOneDevice", .nt = true, .files = kNtCurrent,
+                 .running = Running::kOneDevice, .installed = true, .marked = true,
+                 .kestruneVersion = kCurrent, .morvellinVersion = kCurrent,
+                 .morvellinShown = true, .lines = {"(D:)KSTVENDRCD-ROM DRIVE 52X (H0 P0 T0 L0)"},
+                 .entryCount = "1", .deviceCount = "1"},
+        StateRow{.name = "NtInstalledWithoutDevices", .nt = true, .files = kNtCurrent,
+                 .running = Running::kNoDevices, .installed = true, .marked = true,
+                 .kestruneVersion = kCurrent, .morvellinVersion = kCurrent,
+                 .morvellinShown = true},
+        StateRow{.name = "NtFilterNotRunning", .nt = true, .files = kNtCurrent,
+                 .running = Running::kNot, .kestruneVersion = kCurrent,
+                 .morvellinVersion = kCurrent, .morvellinShown = true},
+        StateRow{.name = "NtInitiateRefused", .nt = true, .files = kNtCurrent,
+                 .running = Running::kRefusingInitiate, .kestruneVersion = kCurrent,
+                 .morvellinVersion = kCurrent, .morvellinShown = true},
         // The second file is checked even after the first failed.
-        StateRow{"NtKestruneMissing", true, {{}, kCurrent, {}}, TwoDevices(), false, "",
-                 kCurrent, true, {}, "0", "0", 0},
-        StateRow{"NtMorvellinMissing", true, {kCurrent, {}, {}}, TwoDevices(), false,
-                 kCurrent, "", true, {}, "0", "0", 0},
-        StateRow{"NtOlderMorvellin", true, {kCurrent, "1.4.2.10", {}}, TwoDevices(), false,
-                 kCurrent, "1.4.2.10", true, {}, "0", "0", 0},
+        StateRow{.name = "NtKestruneMissing", .nt = true, .files = {.morvellin = kCurrent},
+                 .running = Running::kTwoDevices, .morvellinVersion = kCurrent,
+                 .morvellinShown = true},
+        StateRow{.name = "NtMorvellinMissing", .nt = true, .files = {.kestrune = kCurrent},
+                 .running = Running::kTwoDevices, .kestruneVersion = kCurrent,
+                 .morvellinShown = true},
+        StateRow{.name = "NtOlderMorvellin", .nt = true,
+                 .files = {.kestrune = kCurrent, .morvellin = "1.4.2.10"},
+                 .running = Running::kTwoDevices, .kestruneVersion = kCurrent,
+                 .morvellinVersion = "1.4.2.10", .morvellinShown = true},
         // A higher version fails exactly like a lower one.
-        StateRow{"NtNewerKestrune", true, {"1.4.2.110", kCurrent, {}}, TwoDevices(), false,
-                 "1.4.2.110", kCurrent, true, {}, "0", "0", 0},
+        StateRow{.name = "NtNewerKestrune", .nt = true,
+                 .files = {.kestrune = "1.4.2.110", .morvellin = kCurrent},
+                 .running = Running::kTwoDevices, .kestruneVersion = "1.4.2.110",
+                 .morvellinVersion = kCurrent, .morvellinShown = true},
         // Only the 9x file counts on the 9x family, and NT files are ignored.
-        StateRow{"NtFilesOn9x", false, {kCurrent, kCurrent, {}}, TwoDevices(), false, "", "",
-                 false, {}, "0", "0", 0},
-        // Installed on 9x: the list stays empty and the mark stays 0.
-        StateRow{"Win9xInstalled", false, {{}, {}, kCurrent}, TwoDevices(), true, kCurrent, "",
-                 false, {}, "0", "0", 0},
-        StateRow{"Win9xNoEntries", false, {{}, {}, kCurrent}, NoDevices(), false, kCurrent, "",
-                 false, {}, "0", "0", 0},
-        StateRow{"Win9xNotRunning", false, {{}, {}, kCurrent}, std::nullopt, false, kCurrent,
-                 "", false, {}, "0", "0", 0},
-        StateRow{"Win9xOlderFile", false, {{}, {}, "1.4.2.9"}, TwoDevices(), false, "1.4.2.9",
-                 "", false, {}, "0", "0", 0},
-        StateRow{"Win9xFileMissing", false, {}, TwoDevices(), false, "", "", false, {}, "0",
-                 "0", 0}),
+        StateRow{.name = "NtFilesOn9x", .nt = false, .files = kNtCurrent,
+                 .running = Running::kTwoDevices, .morvellinShown = false},
+        // Installed on 9x: the list stays empty and nothing is marked.
+        StateRow{.name = "Win9xInstalled", .nt = false, .files = kVxdCurrent,
+                 .running = Running::kTwoDevices, .installed = true,
+                 .kestruneVersion = kCurrent, .morvellinShown = false},
+        StateRow{.name = "Win9xNoEntries", .nt = false, .files = kVxdCurrent,
+                 .running = Running::kNoDevices, .kestruneVersion = kCurrent,
+                 .morvellinShown = false},
+        StateRow{.name = "Win9xNotRunning", .nt = false, .files = kVxdCurrent,
+                 .running = Running::kNot, .kestruneVersion = kCurrent, .morvellinShown = false},
+        StateRow{.name = "Win9xOlderFile", .nt = false, .files = {.vxd = "1.4.2.9"},
+                 .running = Running::kTwoDevices, .kestruneVersion = "1.4.2.9",
+                 .morvellinShown = false},
+        StateRow{.name = "Win9xFileMissing", .nt = false, .files = {},
+                 .running = Running::kTwoDevices, .morvellinShown = false}),
     [](const auto& info) { return info.param.name; });
 
-// The install option is the user's choice: the display only marks it.
+// The install option is the user's choice: the display leaves it alone.
 TEST_F(StatusDisplay, LeavesTheInstallOptionsChoiceAndCaption) {
-  Seed(true, {kCurrent, kCurrent, {}}, TwoDevices());
+  Seed(true, {kCurrent, kCurrent, {}}, Running::kTwoDevices);
   std::string caption = window.InstallOption().Caption();
 
   RefreshDriverStatus(window);
 
   EXPECT_TRUE(window.InstallOption().Checked());
   EXPECT_EQ(window.InstallOption().Caption(), caption);
-  EXPECT_EQ(window.InstallOption().Tag(), 1);
-  EXPECT_EQ(window.InstallOption().changes, 1);
+  EXPECT_EQ(window.InstallOption().changes, 0);
 }
 
 TEST_F(StatusDisplay, LinesFromAnEarlierFillAreRemoved) {
-  Seed(true, {kCurrent, {}, {}}, TwoDevices());
+  Seed(true, {kCurrent, {}, {}}, Running::kTwoDevices);
   window.DeviceList().Add("stale");
   window.DeviceList().Select(0);
 
@@ -258,7 +215,7 @@ TEST_F(StatusDisplay, LinesFromAnEarlierFillAreRemoved) {
 }
 
 TEST_F(StatusDisplay, FullNtRefreshTracesInOrder) {
-  Seed(true, {kCurrent, kCurrent, {}}, TwoDevices());
+  Seed(true, {kCurrent, kCurrent, {}}, Running::kTwoDevices);
 
   RefreshDriverStatus(window);
 
@@ -280,7 +237,7 @@ TEST_F(StatusDisplay, FullNtRefreshTracesInOrder) {
 }
 
 TEST_F(StatusDisplay, NoDevicesStillTracesTheCounters) {
-  Seed(true, {kCurrent, kCurrent, {}}, NoDevices());
+  Seed(true, {kCurrent, kCurrent, {}}, Running::kNoDevices);
 
   RefreshDriverStatus(window);
 
@@ -293,7 +250,7 @@ TEST_F(StatusDisplay, NoDevicesStillTracesTheCounters) {
 }
 
 TEST_F(StatusDisplay, RefusedInitiateIsNotUninitiated) {
-  Seed(true, {kCurrent, kCurrent, {}}, Refusing());
+  Seed(true, {kCurrent, kCurrent, {}}, Running::kRefusingInitiate);
 
   RefreshDriverStatus(window);
 
@@ -306,19 +263,17 @@ TEST_F(StatusDisplay, RefusedInitiateIsNotUninitiated) {
 }
 
 TEST_F(StatusDisplay, RefusedUninitiateChangesNothingShown) {
-  FilterStandIn filter = TwoDevices();
-  filter.uninitiates = false;
-  Seed(true, {kCurrent, kCurrent, {}}, filter);
+  Seed(true, {kCurrent, kCurrent, {}}, Running::kTwoDevices);
+  filter->uninitiateResult = 0;
 
   EXPECT_TRUE(RefreshDriverStatus(window).Installed());
 
   EXPECT_EQ(window.InstallState().Caption(), "Install");
   EXPECT_EQ(window.DeviceList().Count(), 2);
-  EXPECT_EQ(window.InstallOption().Tag(), 1);
 }
 
 TEST_F(StatusDisplay, StaleFilesNeverReachTheDevice) {
-  Seed(true, {kCurrent, "1.4.2.10", {}}, TwoDevices());
+  Seed(true, {kCurrent, "1.4.2.10", {}}, Running::kTwoDevices);
 
   RefreshDriverStatus(window);
 
@@ -327,7 +282,7 @@ TEST_F(StatusDisplay, StaleFilesNeverReachTheDevice) {
 }
 
 TEST_F(StatusDisplay, Win9xAsksTheFilterWithoutInitiate) {
-  Seed(false, {{}, {}, kCurrent}, TwoDevices());
+  Seed(false, {{}, {}, kCurrent}, Running::kTwoDevices);
 
   RefreshDriverStatus(window);
 
@@ -474,7 +429,7 @@ TEST(QueryDriverStatus, NeedsNoWindowAndNamesEachImageOfTheFamily) {
 }
 
 TEST_F(StatusDisplay, QueryKeepsWhatTheNtFilterReported) {
-  Seed(true, {kCurrent, kCurrent, {}}, TwoDevices());
+  Seed(true, {kCurrent, kCurrent, {}}, Running::kTwoDevices);
 
   DriverStatus status = QueryDriverStatus();
 
@@ -500,7 +455,6 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
   EXPECT_EQ(window.InstallState().Caption(), "Install");
   EXPECT_FALSE(window.MorvellinVersion().Visible());
   EXPECT_EQ(window.DeviceList().Count(), 0) << "no device list on 9x";
-  EXPECT_EQ(window.InstallOption().Tag(), 0);
   EXPECT_TRUE(TraceLines().empty());
   EXPECT_TRUE(fp.calls.empty());
 
@@ -510,7 +464,6 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
   ShowDriverStatus(window, status);
   EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
   EXPECT_EQ(window.MorvellinVersion().Caption(), "");
-  EXPECT_EQ(window.InstallOption().Tag(), 0);
 }
 
 }  // namespace

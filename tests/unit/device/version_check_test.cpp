@@ -2,18 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/support/driver_files.h"
 #include "tests/unit/support/trace_capture.h"
 
 namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::TraceCapture;
+using test::TraceCapture;
 using Lines = std::vector<std::string>;
 
-const std::string kSys = "C:\\WINDOWS\\system32";
-const std::string kKestrune = "\\Drivers\\Kestrune.sys";
+using test::kKestruneFile;
+// The path the version check is given: below the system directory.
+const std::string kRelative = kKestrune.image.relativePath;
 
 TEST(FileVersionText, FieldsInOrderUnsignedDecimal) {
   struct Row {
@@ -43,12 +46,12 @@ TEST_P(FoundVersion, TextIsWhatWasFoundAndOnlyTheCarriedVersionIsCurrent) {
   const VersionCase& v = GetParam();
   FakePlatform fp;
   TraceCapture trace(fp);
-  fp.versions.SetVersion(kSys + kKestrune, v.a, v.b, v.c, v.d);
-  InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+  fp.versions.SetVersion(kKestruneFile, v.a, v.b, v.c, v.d);
+  InstalledVersion found = CheckDriverFliterVersion(kRelative);
   EXPECT_EQ(found.current, v.result);
   EXPECT_EQ(found.text, v.shown);
-  EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
-                                  kKestrune + " Version: " + v.shown}));
+  EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kRelative,
+                                  kRelative + " Version: " + v.shown}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -68,7 +71,7 @@ TEST(CheckDriverFliterVersion, UnreadableVersionGivesNoText) {
     const char* failingCall;
     std::string line;
   };
-  const std::string full = kSys + kKestrune;
+  const std::string& full = kKestruneFile;
   const Row rows[] = {
       {"missing file", false, false, nullptr, "Lost file: " + full},
       {"no version resource", true, false, nullptr, "Lost file: " + full},
@@ -82,15 +85,15 @@ TEST(CheckDriverFliterVersion, UnreadableVersionGivesNoText) {
     if (r.resource) fp.versions.SetVersion(full, 1, 4, 2, 11);
     else if (r.file) fp.files.files[full];
     if (r.failingCall) fp.faults.Fail(r.failingCall, 1812);
-    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+    InstalledVersion found = CheckDriverFliterVersion(kRelative);
     EXPECT_FALSE(found.current) << r.what;
     EXPECT_EQ(found.text, std::nullopt) << r.what;
-    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune, r.line})) << r.what;
+    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kRelative, r.line})) << r.what;
   }
 }
 
 TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
-  const std::string full = kSys + kKestrune;
+  const std::string& full = kKestruneFile;
   struct Row {
     const char* what;
     size_t length;     // of the root value the file's resource answers
@@ -105,10 +108,10 @@ TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
     std::vector<uint8_t>& record = fp.versions.records[full];
     for (int i = 0; i < 4; ++i) record[size_t(i)] = uint8_t(r.signature >> (8 * i));
     record.resize(r.length);
-    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+    InstalledVersion found = CheckDriverFliterVersion(kRelative);
     EXPECT_FALSE(found.current) << r.what;
     EXPECT_EQ(found.text, std::nullopt) << r.what;
-    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
+    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kRelative,
                                     "Lost VerQueryValue: " + full}))
         << r.what;
   }
@@ -117,7 +120,7 @@ TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
 // The root value's place and length come from the file: only what lies
 // inside the block that was read is ever looked at.
 TEST(CheckDriverFliterVersion, RootAnswerIsReadOnlyInsideTheBlock) {
-  const std::string full = kSys + kKestrune;
+  const std::string& full = kKestruneFile;
   // The block: a 16-byte header, the true record of 1.4.2.11 (52 bytes), then
   // 20 bytes that begin like a record of 9.9.9.9.
   constexpr size_t kTail = 16 + 52, kEnd = kTail + 20;
@@ -143,9 +146,9 @@ TEST(CheckDriverFliterVersion, RootAnswerIsReadOnlyInsideTheBlock) {
     std::vector<uint8_t>& record = fp.versions.records[full];
     record.insert(record.end(), tail.begin(), tail.end());
     fp.versions.lyingRoot = {r.offset, r.length};
-    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+    InstalledVersion found = CheckDriverFliterVersion(kRelative);
     EXPECT_EQ(found.text, r.text);
-    EXPECT_EQ(trace.Lines().back(), r.text ? kKestrune + " Version: " + *r.text
+    EXPECT_EQ(trace.Lines().back(), r.text ? kRelative + " Version: " + *r.text
                                            : "Lost VerQueryValue: " + full);
   }
 }
@@ -164,11 +167,11 @@ TEST(CheckDriverFliterVersion, PathTooLongForTheSystemBufferIsALostFile) {
   FakePlatform fp;
   TraceCapture trace(fp);
   fp.files.systemDirectory = "C:\\" + std::string(250, 'x');
-  fp.versions.SetVersion(fp.files.systemDirectory + kKestrune, 1, 4, 2, 11);
-  InstalledVersion found = CheckDriverFliterVersion(kKestrune);
+  fp.versions.SetVersion(fp.files.systemDirectory + kRelative, 1, 4, 2, 11);
+  InstalledVersion found = CheckDriverFliterVersion(kRelative);
   EXPECT_FALSE(found.current);
   EXPECT_EQ(found.text, std::nullopt);
-  EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kKestrune);
+  EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kRelative);
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/scsi_layout.h"
+#include "tests/unit/support/scsi_entry.h"
 
 extern "C" {
 #include "drivers/kst_table.h"
@@ -15,18 +16,7 @@ extern "C" {
 namespace kst {
 namespace {
 
-ScsiInfo Entry(uint32_t hba, uint32_t path, uint32_t target, uint32_t lun, const char* name,
-               uint32_t context = 0) {
-  ScsiInfo e;
-  e.hbaNumber = hba;
-  e.pathId = path;
-  e.targetId = target;
-  e.lun = lun;
-  e.driveLetter = 3;
-  for (size_t i = 0; name[i] != 0 && i < 8; ++i) e.adapterName[i] = uint8_t(name[i]);
-  e.context = context;
-  return e;
-}
+using test::Entry;
 
 // A table record: the entry and the canned answer to an INQUIRY.
 std::vector<uint8_t> Record(const ScsiInfo& e, uint8_t status, std::vector<uint8_t> sense) {
@@ -58,7 +48,7 @@ TEST(DriverTable, CountOfATableLength) {
 }
 
 TEST(DriverTable, EntriesComeBackAsTheProgramDecodesThem) {
-  std::vector<ScsiInfo> entries = {Entry(0, 0, 1, 0, "atapi", 7), Entry(2, 1, 5, 3, "ABCDEFGH")};
+  std::vector<ScsiInfo> entries = {Entry(0, 0, 1, 0, "atapi", 3, 7), Entry(2, 1, 5, 3, "ABCDEFGH", 3)};
   std::vector<uint8_t> table = Table({Record(entries[0], 0, {}), Record(entries[1], 2, {0x70})});
   std::vector<uint8_t> out(entries.size() * KST_SCSI_INFO_SIZE);
   kst_table_write_entries(table.data(), kst_u32(entries.size()), out.data());
@@ -71,9 +61,9 @@ TEST(DriverTable, EntriesComeBackAsTheProgramDecodesThem) {
 }
 
 TEST(DriverTable, FindsTheRecordTheProgramAddresses) {
-  const std::vector<ScsiInfo> table_entries = {Entry(0, 0, 0, 0, "atapi"), Entry(0, 0, 1, 0, "atapi"),
-                                               Entry(0, 0, 1, 1, "atapi"), Entry(1, 0, 1, 0, "atapi"),
-                                               Entry(0, 0, 1, 0, "atapi2")};
+  const std::vector<ScsiInfo> table_entries = {Entry(0, 0, 0, 0, "atapi", 3), Entry(0, 0, 1, 0, "atapi", 3),
+                                               Entry(0, 0, 1, 1, "atapi", 3), Entry(1, 0, 1, 0, "atapi", 3),
+                                               Entry(0, 0, 1, 0, "atapi2", 3)};
   std::vector<std::vector<uint8_t>> records;
   for (const auto& e : table_entries) records.push_back(Record(e, 0, {}));
   std::vector<uint8_t> table = Table(records);
@@ -82,17 +72,17 @@ TEST(DriverTable, FindsTheRecordTheProgramAddresses) {
     ScsiInfo asked;
     int found;
   } rows[] = {
-      {"first record", Entry(0, 0, 0, 0, "atapi"), 0},
-      {"target 1", Entry(0, 0, 1, 0, "atapi"), 1},
-      {"second LUN", Entry(0, 0, 1, 1, "atapi"), 2},
-      {"second HBA", Entry(1, 0, 1, 0, "atapi"), 3},
-      {"longer name is another adapter", Entry(0, 0, 1, 0, "atapi2"), 4},
-      {"the context value is not compared", Entry(0, 0, 0, 0, "atapi", 99), 0},
+      {"first record", Entry(0, 0, 0, 0, "atapi", 3), 0},
+      {"target 1", Entry(0, 0, 1, 0, "atapi", 3), 1},
+      {"second LUN", Entry(0, 0, 1, 1, "atapi", 3), 2},
+      {"second HBA", Entry(1, 0, 1, 0, "atapi", 3), 3},
+      {"longer name is another adapter", Entry(0, 0, 1, 0, "atapi2", 3), 4},
+      {"the context value is not compared", Entry(0, 0, 0, 0, "atapi", 3, 99), 0},
       // Path, target and LUN travel as their low bytes only.
-      {"path id 256 reads as 0", Entry(0, 256, 0, 0, "atapi"), 0},
-      {"unknown HBA", Entry(7, 0, 0, 0, "atapi"), -1},
-      {"name differs in case", Entry(0, 0, 0, 0, "ATAPI"), -1},
-      {"unknown target", Entry(0, 0, 9, 0, "atapi"), -1},
+      {"path id 256 reads as 0", Entry(0, 256, 0, 0, "atapi", 3), 0},
+      {"unknown HBA", Entry(7, 0, 0, 0, "atapi", 3), -1},
+      {"name differs in case", Entry(0, 0, 0, 0, "ATAPI", 3), -1},
+      {"unknown target", Entry(0, 0, 9, 0, "atapi", 3), -1},
   };
   for (const Row& r : rows) {
     PassThroughRequest request = EncodeInquiryRequest(r.asked, 0x1234);
@@ -102,7 +92,7 @@ TEST(DriverTable, FindsTheRecordTheProgramAddresses) {
 }
 
 TEST(DriverTable, AnswerChangesOnlyStatusSenseLengthAndSense) {
-  ScsiInfo e = Entry(0, 0, 0, 0, "atapi");
+  ScsiInfo e = Entry(0, 0, 0, 0, "atapi", 3);
   std::vector<uint8_t> sense = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01};
   std::vector<uint8_t> record = Record(e, 0x02, sense);
   PassThroughRequest request = EncodeInquiryRequest(e, 0xCAFEF00D);

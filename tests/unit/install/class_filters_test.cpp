@@ -13,9 +13,9 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::Entries;
-using testing::kAdapterClass;
-using testing::TraceCapture;
+using test::Entries;
+using test::kAdapterClass;
+using test::TraceCapture;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
@@ -70,7 +70,7 @@ TEST_P(RegLowerFilterTable, WritesNameAtHeadOrLeavesValueUnchanged) {
     ASSERT_TRUE(after);
     EXPECT_EQ(after->type, 7u);
     EXPECT_EQ(after->bytes.size(), c.storedBytes);
-    EXPECT_EQ(testing::ListOf(fp, kAdapterClass), c.entries);
+    EXPECT_EQ(test::ListOf(fp, kAdapterClass), c.entries);
   } else {
     ASSERT_TRUE(after.has_value() == c.stored.has_value());
     if (after) {
@@ -103,7 +103,7 @@ TEST(RegLowerFilter, AddingTwiceLeavesOneEntryAtHead) {
   fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", {"A"});
   ASSERT_TRUE(RegLowerFilter("Kestrune", kAdapterClass));
   ASSERT_TRUE(RegLowerFilter("Kestrune", kAdapterClass));
-  EXPECT_EQ(testing::ListOf(fp, kAdapterClass), (Entries{"Kestrune", "A"}));
+  EXPECT_EQ(test::ListOf(fp, kAdapterClass), (Entries{"Kestrune", "A"}));
 }
 
 TEST(RegLowerFilter, MissingKeyIsNotCreated) {
@@ -172,7 +172,7 @@ TEST_P(DelLowerFilterTable, TakesNameOutOrLeavesValueUnchanged) {
   std::optional<fake::FakeRegValue> after = Stored(fp);
   ASSERT_EQ(after.has_value(), c.entries.has_value());
   if (after) {
-    EXPECT_EQ(testing::ListOf(fp, kAdapterClass), *c.entries);
+    EXPECT_EQ(test::ListOf(fp, kAdapterClass), *c.entries);
     if (c.storedBytes) {
       EXPECT_EQ(after->bytes.size(), c.storedBytes);
     }

@@ -5,19 +5,20 @@
 #include <functional>
 
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/support/driver_files.h"
 #include "tests/unit/support/trace_capture.h"
 
 namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::TraceCapture;
+using test::TraceCapture;
 using Lines = std::vector<std::string>;
 
-const std::string kSys = "C:\\WINDOWS\\system32";
-const std::string kKestruneFile = kSys + "\\Drivers\\Kestrune.sys";
-const std::string kMorvellinFile = kSys + "\\Drivers\\Morvellin.sys";
-const std::string kVxd = kSys + "\\Iosubsys\\Kestrune.vxd";
+using test::kKestruneFile;
+using test::kMorvellinFile;
+using test::kSysDir;
+using test::kVxdFile;
 
 std::vector<uint8_t> Image(size_t size, uint8_t seed) {
   std::vector<uint8_t> bytes(size);
@@ -84,7 +85,7 @@ TEST(DeployDriverImages, NtWritesBothImagesByteIdenticalInOrder) {
   EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
   EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
   EXPECT_EQ(fp.files.files[kMorvellinFile].bytes, fp.resources.images[105]);
-  EXPECT_FALSE(fp.files.Has(kVxd));
+  EXPECT_FALSE(fp.files.Has(kVxdFile));
   EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile, "Copyfile: CreateFile success!",
                                   "Copyfile: " + kKestruneFile, "===== Copyfile ===========",
                                   "Copy driver to: " + kMorvellinFile, "Copyfile: CreateFile success!",
@@ -98,7 +99,7 @@ TEST(DeployDriverImages, NineXWritesOnlyTheVxd) {
   fp.system.platformId = win::kVerPlatformWin32Windows;
   SeedImages(fp);
   EXPECT_TRUE(DeployDriverImages(Interaction::kInteractive));
-  EXPECT_EQ(fp.files.files[kVxd].bytes, fp.resources.images[106]);
+  EXPECT_EQ(fp.files.files[kVxdFile].bytes, fp.resources.images[106]);
   EXPECT_EQ(fp.files.files.size(), 1u);
 }
 
@@ -108,11 +109,11 @@ TEST(DeployDriverImages, NineXWithoutTheFolderFailsTheCopyAlone) {
   FakePlatform fp;
   TraceCapture trace(fp);
   fp.system.platformId = win::kVerPlatformWin32Windows;
-  fp.files.missingFolders.insert(kSys + "\\Iosubsys");
+  fp.files.missingFolders.insert(kSysDir + "\\Iosubsys");
   SeedImages(fp);
   EXPECT_FALSE(DeployDriverImages(Interaction::kQuiet));
-  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kVxd,
-                                  "Copyfile: CreateFile failed!" + kSys + "\\Iosubsys\\Kestrune.~nw",
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kVxdFile,
+                                  "Copyfile: CreateFile failed!" + kSysDir + "\\Iosubsys\\Kestrune.~nw",
                                   "===== Copyfile ===========",
                                   "Faile to copy driver to system directory!"}));
   EXPECT_TRUE(fp.files.files.empty());
@@ -151,7 +152,7 @@ TEST(DeployDriverImages, FirstImageFailingStopsBeforeTheSecond) {
   EXPECT_FALSE(fp.files.Has(kMorvellinFile));
   ExpectBoxes(fp, 1);
   EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kKestruneFile,
-                                  "Copyfile: CreateFile failed!" + kSys + "\\Drivers\\Kestrune.~nw",
+                                  "Copyfile: CreateFile failed!" + kSysDir + "\\Drivers\\Kestrune.~nw",
                                   "===== Copyfile ==========="}));
   // No resource is looked up once the file cannot be created.
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindResourceA"), 0);
@@ -211,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Copyfile: CreateFile success!", "Copyfile: " + kKestruneFile}, true},
         CopyCase{"both creations fail",
                  [](FakePlatform& fp) { fp.faults.Fail("CreateFileA", 5, 0); }, false,
-                 {"Copyfile: CreateFile failed!" + kSys + "\\Drivers\\Kestrune.~nw"}, false},
+                 {"Copyfile: CreateFile failed!" + kSysDir + "\\Drivers\\Kestrune.~nw"}, false},
         CopyCase{"image missing", [](FakePlatform& fp) { fp.resources.images.erase(104); },
                  false, {"Copyfile: CreateFile success!", "Copyfile: Failed to FindResource!"},
                  false},
@@ -237,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         // copy truncates it.
         CopyCase{"stale file of our own is reused",
                  [](FakePlatform& fp) {
-                   fp.files.files[kSys + "\\Drivers\\Kestrune.~nw"].bytes = {1, 2, 3};
+                   fp.files.files[kSysDir + "\\Drivers\\Kestrune.~nw"].bytes = {1, 2, 3};
                  },
                  true, {"Copyfile: CreateFile success!", "Copyfile: " + kKestruneFile}, true}),
     [](const auto& info) {
@@ -250,14 +251,14 @@ INSTANTIATE_TEST_SUITE_P(
 // is still open without delete sharing: the fake must refuse it too, or a
 // copy that moves its temporary image before closing it would pass here.
 TEST(FakeFiles, AnOpenFileIsMovedReplacedOrDeletedOnlyWithDeleteSharing) {
-  const std::string open = kSys + "\\Drivers\\Kestrune.~nw";
+  const std::string open = kSysDir + "\\Drivers\\Kestrune.~nw";
   const std::string other = kKestruneFile;
   struct Row {
     const char* what;
     std::function<bool(FakePlatform&)> operation;
   } rows[] = {
       {"delete", [&](FakePlatform& fp) { return fp.files.Delete(open); }},
-      {"rename", [&](FakePlatform& fp) { return fp.files.Move(open, kSys + "\\x"); }},
+      {"rename", [&](FakePlatform& fp) { return fp.files.Move(open, kSysDir + "\\x"); }},
       {"replace another with it",
        [&](FakePlatform& fp) { return fp.files.MoveReplacing(open, other); }},
       {"replace it with another",
@@ -307,7 +308,7 @@ TEST(FakeFiles, WritesFollowAFileMovedWhileOpenWithDeleteSharing) {
 // A read-only file, as Windows treats it: renamed with its attribute, never
 // deleted, replaced or written over until the attribute is cleared.
 TEST(FakeFiles, ReadOnlyFileCanOnlyBeRenamed) {
-  const std::string ro = kKestruneFile, other = kMorvellinFile, moved = kSys + "\\moved";
+  const std::string ro = kKestruneFile, other = kMorvellinFile, moved = kSysDir + "\\moved";
   FakePlatform fp;
   fp.files.files[ro].attributes = win::kFileAttributeReadOnly;
   fp.files.files[other].bytes = {1};

@@ -27,14 +27,9 @@ Bytes PaddedTo(Bytes bytes, size_t size) {
 // Entries of a result buffer; fails the test unless everything after the
 // closing empty string is zero.
 Entries Decode(const FilterListBuffer& buffer) {
-  Entries entries;
+  Entries entries = fake::MultiSzEntries(buffer);
   size_t at = 0;
-  while (at < buffer.size() && buffer[at] != 0) {
-    size_t end = at;
-    while (end < buffer.size() && buffer[end] != 0) ++end;
-    entries.emplace_back(buffer.begin() + long(at), buffer.begin() + long(end));
-    at = end + 1;
-  }
+  for (const std::string& entry : entries) at += entry.size() + 1;
   for (size_t i = at; i < buffer.size(); ++i) {
     if (buffer[i] != 0) {
       ADD_FAILURE() << "byte " << i << " after the closing empty string is not zero";

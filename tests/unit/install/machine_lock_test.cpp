@@ -11,7 +11,7 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::TraceCapture;
+using test::TraceCapture;
 using Lines = std::vector<std::string>;
 using State = MachineLock::State;
 using Creations = std::vector<std::pair<std::string, bool>>;

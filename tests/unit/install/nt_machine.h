@@ -12,15 +12,12 @@
 #include "install/class_filters.h"
 #include "install/drivers.h"
 #include "platform/fake/fake_platform.h"
+#include "tests/unit/support/driver_files.h"
 
-namespace kst::testing {
+namespace kst::test {
 
 using Entries = std::vector<std::string>;
 
-inline const std::string kSysDir = "C:\\WINDOWS\\system32";
-inline const std::string kKestruneFile = kSysDir + kKestrune.image.relativePath;
-inline const std::string kMorvellinFile = kSysDir + kMorvellin.image.relativePath;
-inline const std::string kVxdFile = kSysDir + kKestruneVxd.relativePath;
 // The class keys: SCSI adapters, IDE ATA/ATAPI controllers, CD/DVD-ROM drives.
 inline const std::string kAdapterClass = KESTRUNE_REG_KEY_ATA;
 inline const std::string kIdeClass = KESTRUNE_REG_KEY_SCSI;
@@ -185,4 +182,4 @@ inline std::vector<std::string> StrayFiles(const fake::FakePlatform& fp) {
   return stray;
 }
 
-}  // namespace kst::testing
+}  // namespace kst::test

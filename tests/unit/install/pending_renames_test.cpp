@@ -248,7 +248,7 @@ TEST(AtRestart, ARequestCountsOnceTheSessionManagerKeyIsFlushed) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     fake::FakePlatform fp;
-    testing::TraceCapture trace(fp);
+    test::TraceCapture trace(fp);
     if (r.failing) fp.faults.Fail(r.failing, 5);
     EXPECT_EQ(ReplaceFileAtRestart(kNew, kImage), r.result);
     EXPECT_EQ(trace.Lines(), r.lines);

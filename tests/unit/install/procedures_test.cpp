@@ -17,7 +17,7 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using namespace kst::testing;
+using namespace kst::test;
 using Lines = std::vector<std::string>;
 
 constexpr int kYes = 6;

@@ -9,7 +9,7 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using testing::TraceCapture;
+using test::TraceCapture;
 using Lines = std::vector<std::string>;
 
 TEST(RebootWindows, EnablesShutdownPrivilegeAndForcesRestart) {

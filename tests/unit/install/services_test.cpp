@@ -14,7 +14,7 @@ namespace kst {
 namespace {
 
 using fake::FakePlatform;
-using namespace kst::testing;
+using namespace kst::test;
 using Lines = std::vector<std::string>;
 
 // An NT machine whose deployment has just written both driver files.
@@ -44,11 +44,11 @@ Lines KestruneListLines(const std::string& outcome) {
 
 // ---- Registration steps ----------------------------------------------------------
 
-TEST(InstallKestruneNT, FirstInstallCreatesBootStartServiceAndHeadsBothLists) {
+TEST(KestruneRegistration, FirstInstallCreatesBootStartServiceAndHeadsBothLists) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedDeployed(fp);
-  EXPECT_TRUE(InstallKestruneNT());
+  EXPECT_TRUE(RegisterFilterDriver(kKestrune));
   const ServiceConfig& c = fp.services.services.at("Kestrune").config;
   EXPECT_EQ(c.displayName, "Kestrune - Storage Filter Drivers");
   EXPECT_EQ(c.desiredAccess, 0xF01FFu);
@@ -68,11 +68,11 @@ TEST(InstallKestruneNT, FirstInstallCreatesBootStartServiceAndHeadsBothLists) {
   EXPECT_EQ(fp.OpenHandles(), 0);
 }
 
-TEST(InstallMorvellinNT, FirstInstallCreatesDemandStartServiceWithoutGroup) {
+TEST(MorvellinRegistration, FirstInstallCreatesDemandStartServiceWithoutGroup) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedDeployed(fp, false);
-  EXPECT_TRUE(InstallMorvellinNT());
+  EXPECT_TRUE(RegisterFilterDriver(kMorvellin));
   const ServiceConfig& c = fp.services.services.at("Morvellin").config;
   EXPECT_EQ(c.displayName, "Morvellin - Storage Filter Drivers");
   EXPECT_EQ(c.desiredAccess, 0xF01FFu);
@@ -98,8 +98,8 @@ TEST(RegistrationSteps, ExistingServicesAreKeptAndListsRewrittenOnce) {
   SeedService(fp, "Morvellin");
   fp.registry.SetMultiSz(kAdapterClass, "LowerFilters", {"Kestrune", "atapiflt", "SCSIFLT2"});
   fp.registry.SetMultiSz(kCdromClass, "LowerFilters", {"imapi", "MORVELLIN", "redbook"});
-  EXPECT_TRUE(InstallKestruneNT());
-  EXPECT_TRUE(InstallMorvellinNT());
+  EXPECT_TRUE(RegisterFilterDriver(kKestrune));
+  EXPECT_TRUE(RegisterFilterDriver(kMorvellin));
   EXPECT_EQ(CallCount(fp, "CreateServiceA") + CallCount(fp, "DeleteService"), 0u);
   EXPECT_EQ(fp.services.services.at("Kestrune").config.binaryPath, "") << "not reconfigured";
   EXPECT_EQ(ListOf(fp, kAdapterClass), (Entries{"Kestrune", "atapiflt", "SCSIFLT2"}));
@@ -133,7 +133,7 @@ TEST_P(CreationFailure, SetsFailureMark) {
   const std::string name = c.kestrune ? "Kestrune" : "Morvellin";
   const std::string file = c.kestrune ? kKestruneFile : kMorvellinFile;
   const std::string key = c.kestrune ? kAdapterClass : kCdromClass;
-  EXPECT_EQ(c.kestrune ? InstallKestruneNT() : InstallMorvellinNT(), c.result);
+  EXPECT_EQ(RegisterFilterDriver(c.kestrune ? kKestrune : kMorvellin), c.result);
   EXPECT_EQ(fp.files.Has(file), c.fileKept);
   EXPECT_EQ(Count(ListOf(fp, key), name), c.listed ? 1 : 0);
   Lines lines = trace.Lines();
@@ -164,7 +164,7 @@ TEST(RegistrationSteps, ServiceManagerUnavailableRegistersNoList) {
     SeedDeployed(fp);
     fp.faults.Fail("OpenSCManagerA", 5);
     const std::string name = kestrune ? "Kestrune" : "Morvellin";
-    EXPECT_FALSE(kestrune ? InstallKestruneNT() : InstallMorvellinNT());
+    EXPECT_FALSE(RegisterFilterDriver(kestrune ? kKestrune : kMorvellin));
     EXPECT_EQ(trace.Lines(),
               (Lines{name + " server not exists", "Failed to install " + name + " service!"}));
     EXPECT_FALSE(fp.files.Has(kestrune ? kKestruneFile : kMorvellinFile));
@@ -182,7 +182,7 @@ TEST(RegistrationSteps, FailedStepKeepsFileStillNamedByEarlierInstallation) {
   SeedService(fp, "Kestrune");
   fp.registry.SetMultiSz(kIdeClass, "LowerFilters", {"Kestrune", "ideguard"});
   fp.faults.Fail("OpenServiceA", 5);
-  EXPECT_FALSE(InstallKestruneNT());
+  EXPECT_FALSE(RegisterFilterDriver(kKestrune));
   EXPECT_TRUE(fp.files.Has(kKestruneFile));
   Lines lines = trace.Lines();
   ASSERT_GE(lines.size(), 2u);
@@ -191,12 +191,12 @@ TEST(RegistrationSteps, FailedStepKeepsFileStillNamedByEarlierInstallation) {
   ExpectSafeState(fp, "re-install");
 }
 
-TEST(InstallKestruneNT, BothKeysAttemptedWhenFirstFails) {
+TEST(KestruneRegistration, BothKeysAttemptedWhenFirstFails) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedDeployed(fp);
   fp.registry.keys.erase(kAdapterClass);
-  EXPECT_FALSE(InstallKestruneNT());
+  EXPECT_FALSE(RegisterFilterDriver(kKestrune));
   EXPECT_EQ(ListOf(fp, kIdeClass), (Entries{"Kestrune", "ideguard"}));
   EXPECT_EQ(trace.Lines(), (Lines{"Create Kestrune service success!",
                                   "Start RegLowerFilter: REG_KESTRUNE KESTRUNE_REG_KEY_ATA!",
@@ -208,12 +208,12 @@ TEST(InstallKestruneNT, BothKeysAttemptedWhenFirstFails) {
                                   "Failed to RegLowerFilter Kestrune ATAPI!"}));
 }
 
-TEST(InstallMorvellinNT, FailedListUsesItsOwnFailureText) {
+TEST(MorvellinRegistration, FailedListUsesItsOwnFailureText) {
   FakePlatform fp;
   TraceCapture trace(fp);
   SeedDeployed(fp);
   fp.faults.Fail("RegSetValueExA", 5);
-  EXPECT_FALSE(InstallMorvellinNT());
+  EXPECT_FALSE(RegisterFilterDriver(kMorvellin));
   EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter Kestrune cdvdrom!");
   EXPECT_EQ(ListOf(fp, kCdromClass), (Entries{"imapi", "redbook"}));
   EXPECT_TRUE(fp.files.Has(kMorvellinFile)) << "a list failure does not delete the file";

@@ -7,7 +7,7 @@
 
 #include "platform/fake/fake_platform.h"
 
-namespace kst::testing {
+namespace kst::test {
 
 class TraceCapture {
  public:
@@ -30,4 +30,4 @@ class TraceCapture {
   fake::FakePlatform& fp_;
 };
 
-}  // namespace kst::testing
+}  // namespace kst::test
