@@ -9,9 +9,6 @@
 
 namespace kst {
 
-// True on the NT family, false on the 9x family; asked anew every time.
-bool IsWindowsNT();
-
 // The system directory with `relativePath` appended, or nullopt when the
 // whole does not fit in a MAX_PATH buffer with its terminating zero.
 std::optional<std::string> SystemPath(const std::string& relativePath);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "device/installation.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/support/trace_capture.h"
 
@@ -44,9 +45,12 @@ TEST_P(FoundVersion, TextIsWhatWasFoundAndOnlyTheCarriedVersionIsCurrent) {
   FakePlatform fp;
   TraceCapture trace(fp);
   fp.versions.SetVersion(kSys + kKestrune, v.a, v.b, v.c, v.d);
-  InstalledVersion found = CheckDriverFliterVersion(kKestrune);
-  EXPECT_EQ(found.current, v.result);
-  EXPECT_EQ(found.text, v.shown);
+  std::optional<std::string> found = CheckDriverFliterVersion(kKestrune);
+  EXPECT_EQ(found, v.shown);
+  ImageState image;
+  image.presence = ImageState::Presence::kVersion;
+  image.version = found.value_or("");
+  EXPECT_EQ(image.Current(), v.result);
   EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
                                   kKestrune + " Version: " + v.shown}));
 }
@@ -82,9 +86,7 @@ TEST(CheckDriverFliterVersion, UnreadableVersionGivesNoText) {
     if (r.resource) fp.versions.SetVersion(full, 1, 4, 2, 11);
     else if (r.file) fp.files.files[full];
     if (r.failingCall) fp.faults.Fail(r.failingCall, 1812);
-    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
-    EXPECT_FALSE(found.current) << r.what;
-    EXPECT_EQ(found.text, std::nullopt) << r.what;
+    EXPECT_EQ(CheckDriverFliterVersion(kKestrune), std::nullopt) << r.what;
     EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune, r.line})) << r.what;
   }
 }
@@ -105,9 +107,7 @@ TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
     std::vector<uint8_t>& record = fp.versions.records[full];
     for (int i = 0; i < 4; ++i) record[size_t(i)] = uint8_t(r.signature >> (8 * i));
     record.resize(r.length);
-    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
-    EXPECT_FALSE(found.current) << r.what;
-    EXPECT_EQ(found.text, std::nullopt) << r.what;
+    EXPECT_EQ(CheckDriverFliterVersion(kKestrune), std::nullopt) << r.what;
     EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
                                     "Lost VerQueryValue: " + full}))
         << r.what;
@@ -143,8 +143,7 @@ TEST(CheckDriverFliterVersion, RootAnswerIsReadOnlyInsideTheBlock) {
     std::vector<uint8_t>& record = fp.versions.records[full];
     record.insert(record.end(), tail.begin(), tail.end());
     fp.versions.lyingRoot = {r.offset, r.length};
-    InstalledVersion found = CheckDriverFliterVersion(kKestrune);
-    EXPECT_EQ(found.text, r.text);
+    EXPECT_EQ(CheckDriverFliterVersion(kKestrune), r.text);
     EXPECT_EQ(trace.Lines().back(), r.text ? kKestrune + " Version: " + *r.text
                                            : "Lost VerQueryValue: " + full);
   }
@@ -156,7 +155,7 @@ TEST(CheckDriverFliterVersion, EachFamilyPathIsLookedUpBelowTheSystemDirectory) 
     FakePlatform fp;
     fp.files.systemDirectory = "D:\\WIN98\\SYSTEM";
     fp.versions.SetVersion(std::string("D:\\WIN98\\SYSTEM") + relative, 1, 4, 2, 11);
-    EXPECT_TRUE(CheckDriverFliterVersion(relative).current) << relative;
+    EXPECT_EQ(CheckDriverFliterVersion(relative), "1.4.2.11") << relative;
   }
 }
 
@@ -165,9 +164,7 @@ TEST(CheckDriverFliterVersion, PathTooLongForTheSystemBufferIsALostFile) {
   TraceCapture trace(fp);
   fp.files.systemDirectory = "C:\\" + std::string(250, 'x');
   fp.versions.SetVersion(fp.files.systemDirectory + kKestrune, 1, 4, 2, 11);
-  InstalledVersion found = CheckDriverFliterVersion(kKestrune);
-  EXPECT_FALSE(found.current);
-  EXPECT_EQ(found.text, std::nullopt);
+  EXPECT_EQ(CheckDriverFliterVersion(kKestrune), std::nullopt);
   EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kKestrune);
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
 }

@@ -1,4 +1,5 @@
 #include "install/deploy.h"
+#include "install/family.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,7 @@ void ExpectBoxes(const FakePlatform& fp, size_t count) {
 
 // ---- Family test ------------------------------------------------------------
 
-TEST(IsWindowsNT, Table) {
+TEST(RunningFamily, Table) {
   struct Row {
     const char* what;
     uint32_t platformId;
@@ -64,15 +65,15 @@ TEST(IsWindowsNT, Table) {
     fp.system.platformId = r.platformId;
     fp.system.refuseExtendedRecord = r.refuseExtended;
     fp.system.refuseBasicRecord = r.refuseBasic;
-    EXPECT_EQ(IsWindowsNT(), r.nt) << r.what;
+    EXPECT_EQ(RunningFamily() == WindowsFamily::kNt, r.nt) << r.what;
   }
 }
 
-TEST(IsWindowsNT, AsksAgainEveryTime) {
+TEST(RunningFamily, AsksAgainEveryTime) {
   FakePlatform fp;
-  EXPECT_TRUE(IsWindowsNT());
+  EXPECT_EQ(RunningFamily(), WindowsFamily::kNt);
   fp.system.platformId = win::kVerPlatformWin32Windows;
-  EXPECT_FALSE(IsWindowsNT());
+  EXPECT_EQ(RunningFamily(), WindowsFamily::k9x);
 }
 
 // ---- Deployment ---------------------------------------------------------------
