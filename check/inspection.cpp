@@ -5,12 +5,12 @@
 #include <optional>
 
 #include "check/installation_check.h"
+#include "check/restart_fate.h"
 #include "device/version_check.h"
 #include "install/at_restart.h"
 #include "install/filter_list.h"
 #include "install/machine_lock.h"
 #include "install/pending_renames.h"
-#include "install/restart_fate.h"
 #include "install/services.h"
 
 namespace kst {
@@ -114,6 +114,7 @@ void ReadRestartRequests(InstallationState& state) {
   auto exists = [](const std::string& path) { return Sys().files.Exists(path); };
   for (DriverInspection& driver : state.drivers) {
     ImageState& image = driver.image;
+    if (!image.reachable) continue;  // no request can act on a file the system cannot name
     RestartFate fate = FateAtRestart(*renames, image.path, exists);
     if (fate.from) {
       image.atRestart = ImageState::AtRestart::kReplaced;

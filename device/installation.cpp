@@ -16,11 +16,12 @@ using Presence = ImageState::Presence;
 const char* const kRule = "-------------------------------------";  // 37 hyphens
 
 // The version of a driver's image, and whether a file without a readable
-// version is there at all. Nothing is read at a path too long for the
-// system: it would name another file.
+// version is there at all.
 void ReadImage(const std::string& relativePath, ImageState& image) {
   std::optional<std::string> version = CheckDriverFliterVersion(relativePath);
-  image.presence = PresenceOf(version, version ? std::nullopt : SystemPath(relativePath));
+  std::optional<std::string> path;
+  if (image.reachable) path = image.path;
+  image.presence = PresenceOf(version, path);
   if (version) image.version = *version;
 }
 
@@ -70,7 +71,9 @@ std::vector<DriverInspection> DriversOfFamily(WindowsFamily family) {
     DriverInspection& d = drivers[i];
     d.name = facts[i].name;
     d.imageRelativePath = facts[i].image->relativePath;
-    d.image.path = PathForTrace(SystemPath(d.imageRelativePath), d.imageRelativePath);
+    std::optional<std::string> path = SystemPath(d.imageRelativePath);
+    d.image.path = PathForTrace(path, d.imageRelativePath);
+    d.image.reachable = path.has_value();
     d.filter = facts[i].filter;
   }
   return drivers;

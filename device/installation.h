@@ -22,9 +22,10 @@ struct ImageState {
   enum class Presence { kMissing, kNoVersion, kVersion };
   // What the requests for the next start of Windows make of it.
   enum class AtRestart { kStays, kReplaced, kDeleted };
-  // The full path below the system directory. When that does not fit in
-  // the system's buffer, the system directory and the relative path as they
-  // stand: a name for the lines only, at which nothing is read.
+  // The full path below the system directory, as the lines and the trace
+  // name the file. When that does not fit in the system's buffer it names
+  // no file the system could open (the system directory and the relative
+  // path as they stand), and `reachable` is false: nothing is read there.
   std::string path;
   Presence presence = Presence::kMissing;
   std::string version;  // kVersion: the file version text
@@ -33,6 +34,7 @@ struct ImageState {
   std::string replacementPath;
   Presence replacementPresence = Presence::kMissing;
   std::string replacementVersion;
+  bool reachable = true;  // see `path`
 
   // The file holds the carried version: the one place this is decided.
   bool Current() const;

@@ -14,6 +14,7 @@
 
 #include "check/check_command.h"
 #include "check/check_run.h"
+#include "install/at_restart.h"
 #include "install/procedures.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/device/fake_filter.h"
@@ -428,6 +429,28 @@ TEST(InspectMachine, OurNameWhereTheSystemDoesNotLoadItFromIsAProblem) {
   EXPECT_NE(std::find(gone.judgement.problems.begin(), gone.judgement.problems.end(),
                       "Morvellin is listed in UpperFilters of " + kCdrom + ", where the installer never lists it"),
             gone.judgement.problems.end());
+}
+
+// A system directory so long that an image's path does not fit in the
+// system's buffer: the lines name the file as the trace does, and nothing is
+// read at that name, which would be another file or none.
+TEST(InspectMachine, AnImagePathTooLongForTheSystemIsNamedButNeverRead) {
+  FakePlatform fp;
+  Installed(fp);
+  const std::string longDirectory = "C:\\" + std::string(250, 'x');
+  const std::string kestrune = longDirectory + "\\Drivers\\Kestrune.sys";
+  fp.files.systemDirectory = longDirectory;
+  fp.files.files[kestrune];
+  fp.versions.SetVersion(kestrune, 1, 4, 2, 11);
+  ASSERT_TRUE(ReplaceFileAtRestart(kestrune + ".new", kestrune));
+  fp.files.files[kestrune + ".new"];
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(r.lines[1], "IMAGE missing - " + kestrune);
+  EXPECT_EQ(r.lines[2], "IMAGE missing - " + longDirectory + "\\Drivers\\Morvellin.sys");
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindFirstFileA"), 0)
+      << ::testing::PrintToString(fp.calls);
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
+  EXPECT_EQ(r.lines.back(), "VERDICT 2 inconsistent");
 }
 
 TEST(FailureLines, TheFailureIsWrittenAsEveryLineIs) {
