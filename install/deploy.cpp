@@ -262,9 +262,10 @@ void MakeWritable(const std::string& path) {
 
 bool DeleteOwnFile(const std::string& path) {
   MakeWritable(path);
-  if (Sys().files.Delete(path) || Sys().system.GetLastError() == win::kErrorFileNotFound) {
-    return true;
-  }
+  if (Sys().files.Delete(path)) return true;
+  // No file, or no folder to hold one (a 9x machine without Iosubsys): gone.
+  ErrorCode error = Sys().system.GetLastError();
+  if (error == win::kErrorFileNotFound || error == win::kErrorPathNotFound) return true;
   Trace("Failed to DeleteFile " + path + "\n" + LastErrorText());
   return false;
 }

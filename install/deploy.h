@@ -43,7 +43,8 @@ bool FileInUse(ErrorCode error);
 void MakeWritable(const std::string& path);
 
 // Deletes a file of our own, read-only or not. True when it is gone (also
-// when it was not there); any other failure is traced.
+// when it was not there, or its folder is missing); any other failure is
+// traced.
 bool DeleteOwnFile(const std::string& path);
 
 // The files of our own that a copy puts beside the image at `imagePath`:

@@ -353,6 +353,38 @@ TEST(Copyfile, MissingSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
   EXPECT_EQ(SystemPath("\\Drivers\\Kestrune.sys"), std::nullopt);
 }
 
+// The image's folder is missing (a 9x machine without Iosubsys): the copy
+// fails at its creation, and the deletions of its own files that follow,
+// which find no folder and so no file, are no failure of their own.
+TEST(Copyfile, AMissingFolderFailsAtTheCreationAlone) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.faults.Fail("CreateFileA", win::kErrorPathNotFound);
+  fp.faults.Fail("DeleteFileA", win::kErrorPathNotFound);
+  TraceCapture trace(fp);
+  EXPECT_FALSE(Copyfile("\\Iosubsys\\Kestrune.vxd", 106, Interaction::kInteractive));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kVxd,
+                                  "Copyfile: CreateFile failed!" + kSys + "\\Iosubsys\\Kestrune.~nw",
+                                  "===== Copyfile ==========="}));
+  ExpectBoxes(fp, 1);
+}
+
+TEST(DeleteOwnFile, NoFileOrNoFolderIsGoneAnyOtherFailureIsTraced) {
+  struct Row {
+    uint32_t error;
+    bool gone;
+  } rows[] = {{win::kErrorFileNotFound, true}, {win::kErrorPathNotFound, true},
+              {win::kErrorAccessDenied, false}, {win::kErrorSharingViolation, false}};
+  for (const Row& r : rows) {
+    FakePlatform fp;
+    fp.files.files[kVxd];
+    fp.faults.Fail("DeleteFileA", r.error);
+    TraceCapture trace(fp);
+    EXPECT_EQ(DeleteOwnFile(kVxd), r.gone) << r.error;
+    EXPECT_EQ(trace.Lines().empty(), r.gone) << r.error;
+  }
+}
+
 TEST(SystemPath, AppendsWithoutSeparator) {
   FakePlatform fp;
   fp.files.systemDirectory = "D:\\NT\\System32";
