@@ -4,7 +4,6 @@
 #include <memory>
 #include <optional>
 
-#include "check/installation_check.h"
 #include "check/restart_fate.h"
 #include "device/version_check.h"
 #include "install/at_restart.h"
@@ -182,6 +181,14 @@ void AddWhatTheInstallerWrites(std::vector<DriverInspection>& drivers) {
     driver.classKeys.clear();
     for (const ClassList& list : driver.filter->lists) driver.classKeys.push_back(list.key);
   }
+}
+
+bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite) {
+  constexpr uint64_t kPerMs = 10000;                   // FILETIME units
+  constexpr uint64_t kMargin = 2 * 60 * 1000 * kPerMs;  // two minutes
+  if (uptimeMs > now / kPerMs) return false;           // no start before 1601
+  uint64_t start = now - uptimeMs * kPerMs;
+  return start > newestWrite && start - newestWrite > kMargin;
 }
 
 MachineInspection InspectMachine() {

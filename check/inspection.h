@@ -13,6 +13,12 @@ struct MachineInspection {
   bool anotherRunActive = false;
 };
 
+// True when the system started later than a margin after `newestWrite`:
+// `now` and `newestWrite` are FILETIMEs, `uptimeMs` the milliseconds since
+// the start. The margin absorbs small corrections of the clock and coarse
+// file times, which must never make a restart out of none.
+bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite);
+
 // Fills in, from each NT driver's facts, the service as the installer
 // creates it and the class keys whose LowerFilters list it.
 void AddWhatTheInstallerWrites(std::vector<DriverInspection>& drivers);

@@ -337,14 +337,6 @@ bool SameImagePath(const std::string& found, const std::string& expected,
   return SameText(path, expected);
 }
 
-bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite) {
-  constexpr uint64_t kPerMs = 10000;                   // FILETIME units
-  constexpr uint64_t kMargin = 2 * 60 * 1000 * kPerMs;  // two minutes
-  if (uptimeMs > now / kPerMs) return false;           // no start before 1601
-  uint64_t start = now - uptimeMs * kPerMs;
-  return start > newestWrite && start - newestWrite > kMargin;
-}
-
 std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found,
                                                       const ServiceConfig& expected,
                                                       const std::string& systemRoot) {

@@ -49,12 +49,6 @@ std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found
 bool SameImagePath(const std::string& found, const std::string& expected,
                    const std::string& systemRoot);
 
-// True when the system started later than a margin after `newestWrite`:
-// `now` and `newestWrite` are FILETIMEs, `uptimeMs` the milliseconds since
-// the start. The margin absorbs small corrections of the clock and coarse
-// file times, which must never make a restart out of none.
-bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite);
-
 // Judges a state; no platform calls. On the 9x family only the image
 // counts. Warnings never change the verdict.
 Judgement JudgeInstallation(const InstallationState& state);
