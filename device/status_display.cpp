@@ -10,12 +10,12 @@ IControl& VersionLabel(IDriverStatusView& view, size_t index) {
   return index == 0 ? view.KestruneVersion() : view.MorvellinVersion();
 }
 
-void ShowVersions(IDriverStatusView& view, const DriverStatus& status) {
-  for (size_t i = 0; i < status.images.size(); ++i) {
-    const InstalledVersion& version = status.images[i].version;
-    if (version.text) VersionLabel(view, i).SetCaption(*version.text);
+void ShowVersions(IDriverStatusView& view, const InstallationState& state) {
+  for (size_t i = 0; i < state.drivers.size(); ++i) {
+    const ImageState& image = state.drivers[i].image;
+    if (image.presence == ImageState::Presence::kVersion) VersionLabel(view, i).SetCaption(image.version);
   }
-  if (status.family == WindowsFamily::k9x) {
+  if (state.family == WindowsFamily::k9x) {
     view.MorvellinCaption().SetVisible(false);
     view.MorvellinVersion().SetVisible(false);
   }
@@ -43,20 +43,20 @@ void ShowDeviceList(IDriverStatusView& view, const DeviceInventory& inventory) {
   for (const DeviceRecord& record : inventory.records) view.DeviceList().Add(DeviceListLine(record));
 }
 
-void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status) {
+void ShowDriverStatus(IDriverStatusView& view, const InstallationState& state) {
   view.KestruneVersion().SetCaption("");
   view.MorvellinVersion().SetCaption("");
   view.DeviceList().Clear();
   view.DeviceList().SetEnabled(false);
-  ShowVersions(view, status);
-  if (MarksInstalled(status)) ShowDeviceList(view, status.devices);
-  ShowOutcome(view, status.Installed());
+  ShowVersions(view, state);
+  if (MarksInstalled(state)) ShowDeviceList(view, state.devices);
+  ShowOutcome(view, state.Installed());
 }
 
-DriverStatus RefreshDriverStatus(IDriverStatusView& view) {
-  DriverStatus status = QueryDriverStatus();
-  ShowDriverStatus(view, status);
-  return status;
+InstallationState RefreshDriverStatus(IDriverStatusView& view) {
+  InstallationState state = ReadInstallation();
+  ShowDriverStatus(view, state);
+  return state;
 }
 
 }  // namespace kst

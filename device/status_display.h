@@ -1,6 +1,6 @@
 #pragma once
-// The "Driver Information" part of the main window: shows a DriverStatus.
-#include "device/driver_status.h"
+// The "Driver Information" part of the main window: shows the installation.
+#include "device/installation.h"
 #include "platform/controls.h"
 
 namespace kst {
@@ -19,14 +19,14 @@ class IDriverStatusView {
   virtual IComboList& DeviceList() = 0;
 };
 
-// Writes `status` into the view: the version found in each file (empty where
+// Writes `state` into the view: the version found in each file (empty where
 // none was read), "Install" or "Uninstall", and, when the filter is installed
 // on the NT family, its devices. On 9x the Morvellin labels are hidden.
 // Writes no trace line.
-void ShowDriverStatus(IDriverStatusView& view, const DriverStatus& status);
+void ShowDriverStatus(IDriverStatusView& view, const InstallationState& state);
 
-// QueryDriverStatus, then ShowDriverStatus; returns what was shown.
-DriverStatus RefreshDriverStatus(IDriverStatusView& view);
+// ReadInstallation, then ShowDriverStatus; returns what was shown.
+InstallationState RefreshDriverStatus(IDriverStatusView& view);
 
 // Fills the entry and device counts and the device list from `inventory`
 // when it lists devices.

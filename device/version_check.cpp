@@ -55,19 +55,17 @@ std::string FileVersionText(uint32_t fileVersionMS, uint32_t fileVersionLS) {
                                       High16(fileVersionLS), Low16(fileVersionLS)});
 }
 
-InstalledVersion CheckDriverFliterVersion(const std::string& relativePath) {
+std::optional<std::string> CheckDriverFliterVersion(const std::string& relativePath) {
   Trace("CheckDriverFliterVersion: " + relativePath);
   std::optional<std::string> path = SystemPath(relativePath);
   if (!path) {
     // A path too long for the system's buffer names no file it could open.
     Trace("Lost file: " + PathForTrace(path, relativePath));
-    return {};
+    return std::nullopt;
   }
-  InstalledVersion found{FileVersionAt(*path)};
-  if (!found.text) return found;
-  Trace(relativePath + " Version: " + *found.text);
-  found.current = *found.text == kCarriedDriverVersion;
-  return found;
+  std::optional<std::string> version = FileVersionAt(*path);
+  if (version) Trace(relativePath + " Version: " + *version);
+  return version;
 }
 
 }  // namespace kst

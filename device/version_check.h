@@ -5,15 +5,10 @@
 
 namespace kst {
 
-// What the version check found in one driver file.
-struct InstalledVersion {
-  std::optional<std::string> text;  // "a.b.c.d"; none when it could not be read
-  bool current = false;             // the text is the carried version
-};
-
-// Reads the version of the driver file at `relativePath` below the system
-// directory; every failure is traced.
-InstalledVersion CheckDriverFliterVersion(const std::string& relativePath);
+// Reads the version ("a.b.c.d") of the driver file at `relativePath` below
+// the system directory, and traces it; nullopt when it cannot be read, and
+// every failure is traced.
+std::optional<std::string> CheckDriverFliterVersion(const std::string& relativePath);
 
 // The file version of the file at the full path `path`; nullopt when it
 // cannot be read, which is traced.

@@ -7,6 +7,7 @@
 #include "diag/error_text.h"
 #include "diag/trace.h"
 #include "install/at_restart.h"
+#include "install/family.h"
 #include "platform/platform.h"
 
 namespace kst {
@@ -223,15 +224,6 @@ bool FileInUse(ErrorCode error) {
   return error == win::kErrorAccessDenied || error == win::kErrorSharingViolation;
 }
 
-bool IsWindowsNT() {
-  uint32_t platformId = 0;
-  if (!Sys().system.GetVersionEx(win::kOsVersionInfoExSize, platformId)) {
-    platformId = 0;
-    Sys().system.GetVersionEx(win::kOsVersionInfoSize, platformId);
-  }
-  return platformId == win::kVerPlatformWin32Nt;
-}
-
 std::optional<std::string> SystemPath(const std::string& relativePath) {
   return PathIn(Sys().files.SystemDirectory(), relativePath);
 }
@@ -271,8 +263,8 @@ void MakeWritable(const std::string& path) {
 bool DeleteOwnFile(const std::string& path) {
   MakeWritable(path);
   if (Sys().files.Delete(path)) return true;
+  // No file, or no folder to hold one (a 9x machine without Iosubsys): gone.
   ErrorCode error = Sys().system.GetLastError();
-  // No file, or not even its folder: there is nothing to delete.
   if (error == win::kErrorFileNotFound || error == win::kErrorPathNotFound) return true;
   Trace("Failed to DeleteFile " + path + "\n" + LastErrorText());
   return false;
@@ -290,9 +282,8 @@ bool Copyfile(const DriverImage& image, Interaction interaction) {
 }
 
 bool DeployDriverImages(Interaction interaction) {
-  if (!IsWindowsNT()) return Copyfile(kKestruneVxd, interaction);
-  for (const FilterDriver* driver : kNtDrivers) {
-    if (!Copyfile(driver->image, interaction)) return false;
+  for (const FamilyDriver& driver : DriversOf(RunningFamily())) {
+    if (!Copyfile(*driver.image, interaction)) return false;
   }
   return true;
 }

@@ -9,9 +9,6 @@
 
 namespace kst {
 
-// True on the NT family, false on the 9x family; asked anew every time.
-bool IsWindowsNT();
-
 // The system directory with `relativePath` appended, or nullopt when the
 // whole does not fit in a MAX_PATH buffer with its terminating zero.
 std::optional<std::string> SystemPath(const std::string& relativePath);
@@ -46,7 +43,8 @@ bool FileInUse(ErrorCode error);
 void MakeWritable(const std::string& path);
 
 // Deletes a file of our own, read-only or not. True when it is gone (also
-// when it was not there); any other failure is traced.
+// when it was not there, or its folder is missing); any other failure is
+// traced.
 bool DeleteOwnFile(const std::string& path);
 
 // The files of our own that a copy puts beside the image at `imagePath`:

@@ -5,7 +5,7 @@
 #include "diag/error_text.h"
 #include "diag/no_throw.h"
 #include "diag/trace.h"
-#include "install/deploy.h"
+#include "install/family.h"
 
 namespace kst {
 namespace {
@@ -26,7 +26,7 @@ bool PrefixRefused(ErrorCode code) {
 // Null, with the last error code, when it cannot be had.
 std::unique_ptr<IMutex> CreateLockMutex(std::string& name) {
   IMutexes& mutexes = Sys().mutexes;
-  if (!IsWindowsNT()) {
+  if (RunningFamily() == WindowsFamily::k9x) {
     name = kMachineLockPlainName;
     return mutexes.Create(name, false);
   }

@@ -9,6 +9,7 @@
 #include "install/class_filters.h"
 #include "install/deploy.h"
 #include "install/drivers.h"
+#include "install/family.h"
 #include "install/interaction.h"
 #include "install/machine_lock.h"
 #include "install/reboot.h"
@@ -177,11 +178,15 @@ InstallOutcome Install(Interaction interaction) {
   // A service deleted while its driver was loaded goes at the restart: lists
   // written now would name a service that no longer exists then, and the
   // image must stay as it is until then.
-  if (IsWindowsNT() && AnyServiceAwaitsDeletion()) return InstallOutcome::kAwaitsRestart;
+  if (RunningFamily() == WindowsFamily::kNt && AnyServiceAwaitsDeletion()) {
+    return InstallOutcome::kAwaitsRestart;
+  }
   // A failed copy leaves every earlier image whole, so the lists that name
   // them stay as they are.
   if (!DeployDriverImages(interaction)) return InstallOutcome::kCopyFailed;
-  if (IsWindowsNT() && !RegisterNT()) return InstallOutcome::kRegistrationFailed;
+  if (RunningFamily() == WindowsFamily::kNt && !RegisterNT()) {
+    return InstallOutcome::kRegistrationFailed;
+  }
   return InstallOutcome::kInstalled;
 }
 
@@ -241,7 +246,8 @@ bool InstallKestrune(bool interactive) {
 bool UnInstallKestrune(bool interactive) {
   MachineLock lock = MachineLock::Take(kProcedureLockWaitMs);
   if (!lock.Held()) return RefuseUnlocked(lock, InteractionOf(interactive));
-  bool removed = IsWindowsNT() ? UnInstallKestruneNT() : UnInstallKestrune9X();
+  bool removed =
+      RunningFamily() == WindowsFamily::kNt ? UnInstallKestruneNT() : UnInstallKestrune9X();
   lock.Release();
   if (removed && interactive && AskRestart(kUninstalledQuestion, kUninstalledCaption)) {
     RebootWindows();

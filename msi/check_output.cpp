@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "check/printable.h"
+
 namespace kst {
 namespace {
 
@@ -17,26 +19,11 @@ bool IsGap(const std::string& line) {
          line.compare(line.size() - kGapClose.size(), kGapClose.size(), kGapClose) == 0;
 }
 
-// Control bytes as \xNN, so that each line stays one line in the log.
-void AppendEscaped(std::string& out, const char* data, size_t size) {
-  static const char kHex[] = "0123456789ABCDEF";
-  for (size_t i = 0; i < size; ++i) {
-    unsigned char c = static_cast<unsigned char>(data[i]);
-    if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-}
-
 void AddLine(std::vector<std::string>& lines, const char* data, size_t size) {
   if (size > 0 && data[size - 1] == '\r') --size;
   if (size == 0) return;
   std::string line;
-  AppendEscaped(line, data, std::min(size, kMaxLogLine));
+  AppendPrintable(line, data, std::min(size, kMaxLogLine));  // as KstCheck writes its own texts
   if (size > kMaxLogLine) line += " ...";
   lines.push_back(std::move(line));
 }

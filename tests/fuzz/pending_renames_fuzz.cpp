@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "check/restart_fate.h"
 #include "install/pending_renames.h"
-#include "install/restart_fate.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace kst {

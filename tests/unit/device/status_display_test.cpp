@@ -111,7 +111,7 @@ TEST_P(StatusDisplayStates, ShowsTheRowsState) {
   const StateRow& row = GetParam();
   Seed(row.nt, row.files, row.running);
 
-  DriverStatus status = RefreshDriverStatus(window);
+  InstallationState status = RefreshDriverStatus(window);
   EXPECT_EQ(status.Installed(), row.installed);
   EXPECT_EQ(MarksInstalled(status), row.marked);
 
@@ -387,7 +387,13 @@ TEST_F(ShowDeviceListTest, NegativeCountersPrintSigned) {
 
 // ---- The status as a value -----------------------------------------------------
 
-TEST(QueryDriverStatus, NeedsNoWindowAndNamesEachImageOfTheFamily) {
+// The version text of an image as read; none when it could not be read.
+std::optional<std::string> TextOf(const ImageState& image) {
+  if (image.presence != ImageState::Presence::kVersion) return std::nullopt;
+  return image.version;
+}
+
+TEST(ReadInstallation, NeedsNoWindowAndNamesEachImageOfTheFamily) {
   const struct {
     const char* what;
     bool nt;
@@ -414,16 +420,18 @@ TEST(QueryDriverStatus, NeedsNoWindowAndNamesEachImageOfTheFamily) {
                              uint16_t(b), uint16_t(c), uint16_t(d));
     }
 
-    DriverStatus status = QueryDriverStatus();
+    InstallationState status = ReadInstallation();
 
     EXPECT_EQ(status.family, row.nt ? WindowsFamily::kNt : WindowsFamily::k9x);
-    ASSERT_EQ(status.images.size(), row.images.size());
+    ASSERT_EQ(status.drivers.size(), row.images.size());
     for (size_t i = 0; i < row.images.size(); ++i) {
-      EXPECT_EQ(status.images[i].image, row.images[i]);
-      EXPECT_EQ(status.images[i].version.text, row.texts[i]);
+      EXPECT_EQ(status.drivers[i].imageRelativePath, row.images[i]->relativePath);
+      EXPECT_EQ(status.drivers[i].image.path, fp.files.systemDirectory + row.images[i]->relativePath);
+      EXPECT_EQ(TextOf(status.drivers[i].image), row.texts[i]);
     }
-    EXPECT_EQ(status.filesCurrent, row.filesCurrent);
-    EXPECT_FALSE(status.filterRunning) << "no filter runs";
+    EXPECT_EQ(status.FilesCurrent(), row.filesCurrent);
+    EXPECT_EQ(status.filterAsked, row.filesCurrent);
+    EXPECT_FALSE(status.filterAnswers) << "no filter runs";
     EXPECT_FALSE(status.Installed());
   }
 }
@@ -431,7 +439,7 @@ TEST(QueryDriverStatus, NeedsNoWindowAndNamesEachImageOfTheFamily) {
 TEST_F(StatusDisplay, QueryKeepsWhatTheNtFilterReported) {
   Seed(true, {kCurrent, kCurrent, {}}, Running::kTwoDevices);
 
-  DriverStatus status = QueryDriverStatus();
+  InstallationState status = ReadInstallation();
 
   EXPECT_TRUE(status.Installed());
   EXPECT_EQ(status.devices.nScsiInfoCount, 2);
@@ -442,10 +450,13 @@ TEST_F(StatusDisplay, QueryKeepsWhatTheNtFilterReported) {
 
 // The display shows the value it is given, whatever the machine holds now.
 TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
-  DriverStatus status;
+  InstallationState status;
   status.family = WindowsFamily::k9x;
-  status.images = {{&kKestruneVxd, {"1.4.2.11", true}}};
-  status.filesCurrent = status.filterRunning = true;
+  status.drivers = DriversOfFamily(WindowsFamily::k9x);
+  status.drivers[0].image.presence = ImageState::Presence::kVersion;
+  status.drivers[0].image.version = "1.4.2.11";
+  status.filterAsked = status.filterAnswers = true;
+  fp.calls.clear();
   status.devices.nScsiInfoCount = status.devices.nDeviceCount = 1;
   status.devices.records = {Record(0, 0, 0, 0, 3, "CD")};
 
@@ -459,8 +470,7 @@ TEST_F(StatusDisplay, ShowWritesTheGivenValueOnly) {
   EXPECT_TRUE(fp.calls.empty());
 
   status.family = WindowsFamily::kNt;
-  status.images.push_back({&kMorvellin.image, {std::nullopt, false}});
-  status.filesCurrent = false;
+  status.drivers.push_back(DriversOfFamily(WindowsFamily::kNt)[1]);
   ShowDriverStatus(window, status);
   EXPECT_EQ(window.InstallState().Caption(), "Uninstall");
   EXPECT_EQ(window.MorvellinVersion().Caption(), "");

@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "install/drivers.h"
+#include "device/installation.h"
 #include "platform/fake/fake_platform.h"
-#include "tests/unit/support/driver_files.h"
 #include "tests/unit/support/trace_capture.h"
 
 namespace kst {
@@ -14,9 +13,8 @@ using fake::FakePlatform;
 using test::TraceCapture;
 using Lines = std::vector<std::string>;
 
-using test::kKestruneFile;
-// The path the version check is given: below the system directory.
-const std::string kRelative = kKestrune.image.relativePath;
+const std::string kSys = "C:\\WINDOWS\\system32";
+const std::string kKestrune = "\\Drivers\\Kestrune.sys";
 
 TEST(FileVersionText, FieldsInOrderUnsignedDecimal) {
   struct Row {
@@ -46,12 +44,15 @@ TEST_P(FoundVersion, TextIsWhatWasFoundAndOnlyTheCarriedVersionIsCurrent) {
   const VersionCase& v = GetParam();
   FakePlatform fp;
   TraceCapture trace(fp);
-  fp.versions.SetVersion(kKestruneFile, v.a, v.b, v.c, v.d);
-  InstalledVersion found = CheckDriverFliterVersion(kRelative);
-  EXPECT_EQ(found.current, v.result);
-  EXPECT_EQ(found.text, v.shown);
-  EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kRelative,
-                                  kRelative + " Version: " + v.shown}));
+  fp.versions.SetVersion(kSys + kKestrune, v.a, v.b, v.c, v.d);
+  std::optional<std::string> found = CheckDriverFliterVersion(kKestrune);
+  EXPECT_EQ(found, v.shown);
+  ImageState image;
+  image.presence = ImageState::Presence::kVersion;
+  image.version = found.value_or("");
+  EXPECT_EQ(image.Current(), v.result);
+  EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
+                                  kKestrune + " Version: " + v.shown}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -71,7 +72,7 @@ TEST(CheckDriverFliterVersion, UnreadableVersionGivesNoText) {
     const char* failingCall;
     std::string line;
   };
-  const std::string& full = kKestruneFile;
+  const std::string full = kSys + kKestrune;
   const Row rows[] = {
       {"missing file", false, false, nullptr, "Lost file: " + full},
       {"no version resource", true, false, nullptr, "Lost file: " + full},
@@ -85,15 +86,13 @@ TEST(CheckDriverFliterVersion, UnreadableVersionGivesNoText) {
     if (r.resource) fp.versions.SetVersion(full, 1, 4, 2, 11);
     else if (r.file) fp.files.files[full];
     if (r.failingCall) fp.faults.Fail(r.failingCall, 1812);
-    InstalledVersion found = CheckDriverFliterVersion(kRelative);
-    EXPECT_FALSE(found.current) << r.what;
-    EXPECT_EQ(found.text, std::nullopt) << r.what;
-    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kRelative, r.line})) << r.what;
+    EXPECT_EQ(CheckDriverFliterVersion(kKestrune), std::nullopt) << r.what;
+    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune, r.line})) << r.what;
   }
 }
 
 TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
-  const std::string& full = kKestruneFile;
+  const std::string full = kSys + kKestrune;
   struct Row {
     const char* what;
     size_t length;     // of the root value the file's resource answers
@@ -108,10 +107,8 @@ TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
     std::vector<uint8_t>& record = fp.versions.records[full];
     for (int i = 0; i < 4; ++i) record[size_t(i)] = uint8_t(r.signature >> (8 * i));
     record.resize(r.length);
-    InstalledVersion found = CheckDriverFliterVersion(kRelative);
-    EXPECT_FALSE(found.current) << r.what;
-    EXPECT_EQ(found.text, std::nullopt) << r.what;
-    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kRelative,
+    EXPECT_EQ(CheckDriverFliterVersion(kKestrune), std::nullopt) << r.what;
+    EXPECT_EQ(trace.Lines(), (Lines{"CheckDriverFliterVersion: " + kKestrune,
                                     "Lost VerQueryValue: " + full}))
         << r.what;
   }
@@ -120,7 +117,7 @@ TEST(CheckDriverFliterVersion, MalformedFixedRecordIsNoReadableVersion) {
 // The root value's place and length come from the file: only what lies
 // inside the block that was read is ever looked at.
 TEST(CheckDriverFliterVersion, RootAnswerIsReadOnlyInsideTheBlock) {
-  const std::string& full = kKestruneFile;
+  const std::string full = kSys + kKestrune;
   // The block: a 16-byte header, the true record of 1.4.2.11 (52 bytes), then
   // 20 bytes that begin like a record of 9.9.9.9.
   constexpr size_t kTail = 16 + 52, kEnd = kTail + 20;
@@ -146,9 +143,8 @@ TEST(CheckDriverFliterVersion, RootAnswerIsReadOnlyInsideTheBlock) {
     std::vector<uint8_t>& record = fp.versions.records[full];
     record.insert(record.end(), tail.begin(), tail.end());
     fp.versions.lyingRoot = {r.offset, r.length};
-    InstalledVersion found = CheckDriverFliterVersion(kRelative);
-    EXPECT_EQ(found.text, r.text);
-    EXPECT_EQ(trace.Lines().back(), r.text ? kRelative + " Version: " + *r.text
+    EXPECT_EQ(CheckDriverFliterVersion(kKestrune), r.text);
+    EXPECT_EQ(trace.Lines().back(), r.text ? kKestrune + " Version: " + *r.text
                                            : "Lost VerQueryValue: " + full);
   }
 }
@@ -159,7 +155,7 @@ TEST(CheckDriverFliterVersion, EachFamilyPathIsLookedUpBelowTheSystemDirectory) 
     FakePlatform fp;
     fp.files.systemDirectory = "D:\\WIN98\\SYSTEM";
     fp.versions.SetVersion(std::string("D:\\WIN98\\SYSTEM") + relative, 1, 4, 2, 11);
-    EXPECT_TRUE(CheckDriverFliterVersion(relative).current) << relative;
+    EXPECT_EQ(CheckDriverFliterVersion(relative), "1.4.2.11") << relative;
   }
 }
 
@@ -167,11 +163,9 @@ TEST(CheckDriverFliterVersion, PathTooLongForTheSystemBufferIsALostFile) {
   FakePlatform fp;
   TraceCapture trace(fp);
   fp.files.systemDirectory = "C:\\" + std::string(250, 'x');
-  fp.versions.SetVersion(fp.files.systemDirectory + kRelative, 1, 4, 2, 11);
-  InstalledVersion found = CheckDriverFliterVersion(kRelative);
-  EXPECT_FALSE(found.current);
-  EXPECT_EQ(found.text, std::nullopt);
-  EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kRelative);
+  fp.versions.SetVersion(fp.files.systemDirectory + kKestrune, 1, 4, 2, 11);
+  EXPECT_EQ(CheckDriverFliterVersion(kKestrune), std::nullopt);
+  EXPECT_EQ(trace.Lines().back(), "Lost file: " + fp.files.systemDirectory + kKestrune);
   EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
 }
 

@@ -1,4 +1,5 @@
 #include "install/deploy.h"
+#include "install/family.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ void ExpectBoxes(const FakePlatform& fp, size_t count) {
 
 // ---- Family test ------------------------------------------------------------
 
-TEST(IsWindowsNT, Table) {
+TEST(RunningFamily, Table) {
   struct Row {
     const char* what;
     uint32_t platformId;
@@ -65,15 +66,15 @@ TEST(IsWindowsNT, Table) {
     fp.system.platformId = r.platformId;
     fp.system.refuseExtendedRecord = r.refuseExtended;
     fp.system.refuseBasicRecord = r.refuseBasic;
-    EXPECT_EQ(IsWindowsNT(), r.nt) << r.what;
+    EXPECT_EQ(RunningFamily() == WindowsFamily::kNt, r.nt) << r.what;
   }
 }
 
-TEST(IsWindowsNT, AsksAgainEveryTime) {
+TEST(RunningFamily, AsksAgainEveryTime) {
   FakePlatform fp;
-  EXPECT_TRUE(IsWindowsNT());
+  EXPECT_EQ(RunningFamily(), WindowsFamily::kNt);
   fp.system.platformId = win::kVerPlatformWin32Windows;
-  EXPECT_FALSE(IsWindowsNT());
+  EXPECT_EQ(RunningFamily(), WindowsFamily::k9x);
 }
 
 // ---- Deployment ---------------------------------------------------------------
@@ -367,6 +368,38 @@ TEST(Copyfile, MissingSystemDirectoryIsRefusedBeforeAnyFileIsCreated) {
   EXPECT_EQ(trace.Lines(), (Lines{"Copyfile: Failed to get system directory!",
                                   "===== Copyfile ==========="}));
   EXPECT_EQ(SystemPath("\\Drivers\\Kestrune.sys"), std::nullopt);
+}
+
+// The image's folder is missing (a 9x machine without Iosubsys): the copy
+// fails at its creation, and the deletions of its own files that follow,
+// which find no folder and so no file, are no failure of their own.
+TEST(Copyfile, AMissingFolderFailsAtTheCreationAlone) {
+  FakePlatform fp;
+  SeedImages(fp);
+  fp.faults.Fail("CreateFileA", win::kErrorPathNotFound);
+  fp.faults.Fail("DeleteFileA", win::kErrorPathNotFound);
+  TraceCapture trace(fp);
+  EXPECT_FALSE(Copyfile("\\Iosubsys\\Kestrune.vxd", 106, Interaction::kInteractive));
+  EXPECT_EQ(trace.Lines(), (Lines{"Copy driver to: " + kVxdFile,
+                                  "Copyfile: CreateFile failed!" + kSysDir + "\\Iosubsys\\Kestrune.~nw",
+                                  "===== Copyfile ==========="}));
+  ExpectBoxes(fp, 1);
+}
+
+TEST(DeleteOwnFile, NoFileOrNoFolderIsGoneAnyOtherFailureIsTraced) {
+  struct Row {
+    uint32_t error;
+    bool gone;
+  } rows[] = {{win::kErrorFileNotFound, true}, {win::kErrorPathNotFound, true},
+              {win::kErrorAccessDenied, false}, {win::kErrorSharingViolation, false}};
+  for (const Row& r : rows) {
+    FakePlatform fp;
+    fp.files.files[kVxdFile];
+    fp.faults.Fail("DeleteFileA", r.error);
+    TraceCapture trace(fp);
+    EXPECT_EQ(DeleteOwnFile(kVxdFile), r.gone) << r.error;
+    EXPECT_EQ(trace.Lines().empty(), r.gone) << r.error;
+  }
 }
 
 TEST(SystemPath, AppendsWithoutSeparator) {

@@ -2,7 +2,7 @@
 // Windows reads them, whatever other programs or a damaged value hold, and
 // followed to what they make of one file.
 #include "install/pending_renames.h"
-#include "install/restart_fate.h"
+#include "check/restart_fate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "install/restart_fate.h"
+#include "check/restart_fate.h"
 
 #include <map>
 

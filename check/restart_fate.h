@@ -1,6 +1,6 @@
 #pragma once
-// What the requests for the next start of Windows make of one file, for the
-// console check, which names the state after the restart. No platform calls.
+// What the requests for the next start of Windows make of one file, for
+// KstCheck, which names the state after the restart. No platform calls.
 #include <functional>
 #include <optional>
 #include <string>

@@ -1,6 +1,6 @@
 // The judgement of an installation state: every verdict, every kind of
 // problem, and the warnings about other drivers' entries.
-#include "install/installation_check.h"
+#include "check/installation_check.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "check/inspection.h"
 #include "install/class_filters.h"
 #include "platform/fake/fake_platform.h"
 
@@ -39,8 +40,9 @@ std::vector<FilterEntry> Existing(const Lines& names) {
 InstallationState Complete() {
   fake::FakePlatform fp;  // the system directory the facts are built with
   InstallationState s;
-  s.nt = true;
-  s.drivers = DriversOfFamily(true);
+  s.family = WindowsFamily::kNt;
+  s.drivers = DriversOfFamily(WindowsFamily::kNt);
+  AddWhatTheInstallerWrites(s.drivers);
   for (DriverInspection& d : s.drivers) {
     d.image = Current(d.expected.binaryPath);
     d.service.presence = ServiceState::Presence::kPresent;
@@ -141,7 +143,7 @@ TEST_P(Judge, GivesTheVerdictAndEachProblemOnItsOwnLine) {
   // A pending restart finishes a removal exactly when no list names us.
   bool listed = false;
   for (const ClassKeyState& k : c.state().classKeys) {
-    for (const FilterEntry& e : k.lower) listed = listed || IsOurName(c.state(), e.name);
+    for (const FilterEntry& e : k.lower) listed = listed || c.state().IsOurName(e.name);
   }
   EXPECT_EQ(j.removal, j.verdict == Verdict::kRestartPending && !listed);
 }
@@ -433,8 +435,8 @@ INSTANTIATE_TEST_SUITE_P(
 InstallationState Win9x(Presence presence, const std::string& version, bool answers) {
   fake::FakePlatform fp;
   InstallationState s;
-  s.nt = false;
-  s.drivers = DriversOfFamily(false);
+  s.family = WindowsFamily::k9x;
+  s.drivers = DriversOfFamily(WindowsFamily::k9x);
   s.drivers[0].image = {kSys + "\\Iosubsys\\Kestrune.vxd", presence, version};
   s.filterAnswers = answers;
   // Whatever the registry holds is not looked at on this family.
@@ -467,8 +469,10 @@ TEST(Judge9x, OnlyTheImageCounts) {
 
 TEST(Judge9x, DriversOfTheFamilyAreTheVxdAlone) {
   fake::FakePlatform fp;
-  std::vector<DriverInspection> drivers = DriversOfFamily(false);
+  std::vector<DriverInspection> drivers = DriversOfFamily(WindowsFamily::k9x);
+  AddWhatTheInstallerWrites(drivers);
   ASSERT_EQ(drivers.size(), 1u);
+  EXPECT_EQ(drivers[0].filter, nullptr);
   EXPECT_EQ(drivers[0].imageRelativePath, "\\Iosubsys\\Kestrune.vxd");
   EXPECT_TRUE(drivers[0].classKeys.empty());
 }

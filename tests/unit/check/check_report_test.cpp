@@ -1,6 +1,6 @@
 // The console check over a fake machine: what the installer leaves behind
 // read back with query rights only, the printed lines, and the command line.
-#include "device/check_report.h"
+#include "check/check_report.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,13 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "check/check_command.h"
+#include "check/check_run.h"
+#include "install/at_restart.h"
 #include "install/procedures.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/device/fake_filter.h"
@@ -427,6 +431,28 @@ TEST(InspectMachine, OurNameWhereTheSystemDoesNotLoadItFromIsAProblem) {
             gone.judgement.problems.end());
 }
 
+// A system directory so long that an image's path does not fit in the
+// system's buffer: the lines name the file as the trace does, and nothing is
+// read at that name, which would be another file or none.
+TEST(InspectMachine, AnImagePathTooLongForTheSystemIsNamedButNeverRead) {
+  FakePlatform fp;
+  Installed(fp);
+  const std::string longDirectory = "C:\\" + std::string(250, 'x');
+  const std::string kestrune = longDirectory + "\\Drivers\\Kestrune.sys";
+  fp.files.systemDirectory = longDirectory;
+  fp.files.files[kestrune];
+  fp.versions.SetVersion(kestrune, 1, 4, 2, 11);
+  ASSERT_TRUE(ReplaceFileAtRestart(kestrune + ".new", kestrune));
+  fp.files.files[kestrune + ".new"];
+  Inspected r = Inspect(fp);
+  EXPECT_EQ(r.lines[1], "IMAGE missing - " + kestrune);
+  EXPECT_EQ(r.lines[2], "IMAGE missing - " + longDirectory + "\\Drivers\\Morvellin.sys");
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "FindFirstFileA"), 0)
+      << ::testing::PrintToString(fp.calls);
+  EXPECT_EQ(std::count(fp.calls.begin(), fp.calls.end(), "GetFileVersionInfoSizeA"), 0);
+  EXPECT_EQ(r.lines.back(), "VERDICT 2 inconsistent");
+}
+
 TEST(FailureLines, TheFailureIsWrittenAsEveryLineIs) {
   EXPECT_EQ(FailureLines("bad_alloc"),
             (Lines{"PROBLEM the check failed: bad_alloc", "VERDICT 2 inconsistent"}));
@@ -535,6 +561,73 @@ TEST(CheckCommandOf, Arguments) {
   for (const Row& r : rows) {
     EXPECT_EQ(int(CheckCommandOf(r.arguments)), int(r.command)) << ::testing::PrintToString(r.arguments);
   }
+}
+
+}  // namespace
+}  // namespace kst
+
+namespace kst {
+namespace {
+
+// The whole of a run's output: what it writes where, and its exit code.
+TEST(RunCheck, UsageAndUnknownArgumentsWriteTheUsageTextOnly) {
+  fake::FakePlatform fp;
+  CheckRun usage = RunCheck({"/?"});
+  EXPECT_EQ(usage.out, kCheckUsageText);
+  EXPECT_EQ(usage.err, "");
+  EXPECT_EQ(usage.exitCode, 0);
+  CheckRun unknown = RunCheck({"/I"});
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err, kCheckUsageText);
+  EXPECT_EQ(unknown.exitCode, kInvalidParameterExitCode);
+  EXPECT_TRUE(fp.calls.empty()) << "the machine was read for a usage text";
+}
+
+TEST(RunCheck, TheReportIsWrittenLineByLineWithTheVerdictAsExitCode) {
+  fake::FakePlatform fp;
+  test::SeedNtMachine(fp);
+  CheckRun run = RunCheck({});
+  std::string expected;
+  MachineInspection inspection = InspectMachine();
+  for (const std::string& line : ReportLines(inspection, JudgeInstallation(inspection.state))) {
+    expected += line + "\n";
+  }
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.exitCode, int(Verdict::kNotInstalled));
+  EXPECT_TRUE(run.out.ends_with("\nVERDICT 1 not installed\n")) << run.out;
+}
+
+// A failure raised at any call while the machine is read ends in the
+// failure's lines through the same writer, with nothing of a half-read
+// report before them, and the inconsistent verdict; one that a step keeps to
+// itself (the machine lock gives the machine up and reads anyway) still
+// gives a whole report.
+TEST(RunCheck, AFailureRaisedAtAnyCallEndsInTheFailureLines) {
+  int failed = 0;
+  for (int failAt = 0;; ++failAt) {
+    fake::FakePlatform fp;
+    test::SeedNtMachine(fp);
+    int seen = 0;
+    fp.beforeCall = [&](const std::string& call) {
+      if (seen++ == failAt) throw std::runtime_error("fault\nat " + call);
+    };
+    CheckRun run = RunCheck({});
+    if (seen <= failAt) break;  // every call passed: the sweep is done
+    EXPECT_EQ(run.err, "");
+    if (run.out.rfind("PROBLEM ", 0) != 0) {
+      EXPECT_EQ(run.out.rfind("FAMILY NT\n", 0), 0u) << failAt << run.out;
+      EXPECT_TRUE(run.out.ends_with("\nVERDICT " + std::to_string(run.exitCode) + " not installed\n"))
+          << failAt << run.out;
+      continue;
+    }
+    ++failed;
+    EXPECT_EQ(run.out.rfind("PROBLEM the check failed: fault\\x0Aat ", 0), 0u) << failAt << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+    EXPECT_TRUE(run.out.ends_with("\nVERDICT 2 inconsistent\n")) << run.out;
+    EXPECT_EQ(run.exitCode, int(Verdict::kInconsistent));
+  }
+  EXPECT_GT(failed, 10);
 }
 
 }  // namespace

@@ -1,14 +1,9 @@
-#include "install/installation_check.h"
+#include "check/installation_check.h"
 
-#include <memory>
+#include <utility>
 
-#include "install/at_restart.h"
-#include "install/deploy.h"
-#include "install/drivers.h"
 #include "install/filter_list.h"
 #include "install/pending_renames.h"
-#include "install/restart_fate.h"
-#include "install/services.h"
 
 namespace kst {
 namespace {
@@ -65,6 +60,15 @@ void AddProblem(Findings& f, const std::string& problem) {
   if (!problem.empty()) f.problems.push_back(problem);
 }
 
+// kReplaced: the file that takes the image's place at the restart, as an image.
+ImageState ReplacementOf(const ImageState& image) {
+  ImageState replacement;
+  replacement.path = image.replacementPath;
+  replacement.presence = image.replacementPresence;
+  replacement.version = image.replacementVersion;
+  return replacement;
+}
+
 // An image as it will be after the restart: a replacement waiting for it
 // is judged in its place, a deletion waiting for it is a problem while the
 // driver is to stay installed.
@@ -75,7 +79,7 @@ void JudgeImage(const ImageState& image, Findings& f) {
       AddProblem(f, ImageProblem(image, image.path));
       break;
     case ImageState::AtRestart::kReplaced:
-      AddProblem(f, ImageProblem(image.Replacement(), image.path + " is to be replaced at the restart by " +
+      AddProblem(f, ImageProblem(ReplacementOf(image), image.path + " is to be replaced at the restart by " +
                                                           image.replacementPath + ", which"));
       break;
     case ImageState::AtRestart::kDeleted:
@@ -84,7 +88,8 @@ void JudgeImage(const ImageState& image, Findings& f) {
   }
 }
 
-void JudgeService(const DriverInspection& driver, const std::string& systemRoot, Findings& f) {
+void JudgeService(const DriverInspection& driver, const std::vector<SettingComparison>& settings,
+                  Findings& f) {
   const std::string subject = "service " + driver.name;
   switch (driver.service.presence) {
     case ServiceState::Presence::kMissing:
@@ -97,8 +102,7 @@ void JudgeService(const DriverInspection& driver, const std::string& systemRoot,
       break;
   }
   f.anyOfOurs = true;
-  for (const SettingComparison& c :
-       CompareServiceSettings(driver.service.config, driver.expected, systemRoot)) {
+  for (const SettingComparison& c : settings) {
     if (!c.same) {
       f.problems.push_back(subject + " " + c.field + " is \"" + c.found +
                            "\", the installer writes \"" + c.expected + "\"");
@@ -128,7 +132,7 @@ void JudgeEntries(const ClassKeyState& key, const DriverInspection& driver, Find
 
 bool NamesOneOfOurs(const InstallationState& state, const std::vector<FilterEntry>& entries) {
   for (const FilterEntry& entry : entries) {
-    if (IsOurName(state, entry.name)) return true;
+    if (state.IsOurName(entry.name)) return true;
   }
   return false;
 }
@@ -142,7 +146,7 @@ void JudgeOtherListings(const InstallationState& state, const ClassKeyState& key
                          ", not REG_MULTI_SZ: the system does not read it as a filter list");
   }
   for (const FilterEntry& entry : key.upper) {
-    if (!IsOurName(state, entry.name)) continue;
+    if (!state.IsOurName(entry.name)) continue;
     f.anyOfOurs = true;
     f.problems.push_back(entry.name + " is listed in UpperFilters of " + key.key +
                          ", where the installer never lists it");
@@ -174,7 +178,7 @@ void WarnAboutEntries(const char* value, const std::string& key,
                       const InstallationState& state, std::vector<std::string>& warnings) {
   for (const FilterEntry& entry : entries) {
     if (entry.service != ServiceExistence::kMissing) continue;
-    if (skipOurs && IsOurName(state, entry.name)) continue;  // judged as a problem instead
+    if (skipOurs && state.IsOurName(entry.name)) continue;  // judged as a problem instead
     warnings.push_back(std::string(value) + " of " + key + " lists \"" + entry.name +
                        "\", which names no existing service");
   }
@@ -269,13 +273,13 @@ Judgement Judge9x(const InstallationState& state) {
   return j;
 }
 
-Judgement JudgeNT(const InstallationState& state) {
-  if (RemovalWaits(state)) return JudgeRemoval(state);
+Judgement JudgeInstalled(const InstallationState& state,
+                         const std::vector<std::vector<SettingComparison>>& settings) {
   Findings f;
   f.anyOfOurs = state.filterAnswers;
-  for (const DriverInspection& driver : state.drivers) {
-    JudgeImage(driver.image, f);
-    JudgeService(driver, state.systemRoot, f);
+  for (size_t i = 0; i < state.drivers.size(); ++i) {
+    JudgeImage(state.drivers[i].image, f);
+    JudgeService(state.drivers[i], settings[i], f);
   }
   JudgeLowerFilters(state, f);
   if (state.pendingUnreadable) f.unreadable.push_back(std::string(kPendingRenamesValue) + " cannot be read");
@@ -296,76 +300,28 @@ Judgement JudgeNT(const InstallationState& state) {
   return j;
 }
 
-// ---- Reading ------------------------------------------------------------------
-
-// A name the service manager refuses as a name is no service either.
-bool NamesNoService(ErrorCode code) {
-  return code == win::kErrorServiceDoesNotExist || code == win::kErrorInvalidName;
-}
-
-ServiceState ReadService(IServiceManager* manager, const std::string& name) {
-  ServiceState state;
-  if (!manager) return state;
-  std::unique_ptr<IService> service = manager->Open(name, win::kServiceQueryConfig);
-  if (!service) {
-    if (NamesNoService(Sys().system.GetLastError())) state.presence = ServiceState::Presence::kMissing;
-    return state;
-  }
-  if (!service->QueryConfig(state.config)) return state;
-  state.presence = ServiceState::Presence::kPresent;
-  std::optional<bool> marked = AwaitsDeletion(*manager, name);
-  state.mark = !marked ? ServiceState::Mark::kUnknown
-               : *marked ? ServiceState::Mark::kAwaitsDeletion
-                         : ServiceState::Mark::kNone;
-  return state;
-}
-
-ServiceExistence ServiceOf(IServiceManager* manager, const std::string& name) {
-  if (!manager) return ServiceExistence::kUnknown;
-  if (manager->Open(name, win::kServiceQueryConfig)) return ServiceExistence::kExists;
-  return NamesNoService(Sys().system.GetLastError()) ? ServiceExistence::kMissing
-                                                      : ServiceExistence::kUnknown;
-}
-
-std::vector<FilterEntry> WithServices(const std::vector<std::string>& names,
-                                      IServiceManager* manager) {
-  std::vector<FilterEntry> entries;
-  for (const std::string& name : names) {
-    // The same name again needs no second question.
-    ServiceExistence known = ServiceExistence::kUnknown;
-    bool asked = false;
-    for (const FilterEntry& e : entries) {
-      if (SameFilterName(e.name, name)) {
-        known = e.service;
-        asked = true;
-        break;
-      }
+// Each present service's settings held against the installer's, once: the
+// problems and the report's lines both come from them.
+std::vector<std::vector<SettingComparison>> SettingsOf(const InstallationState& state) {
+  std::vector<std::vector<SettingComparison>> settings;
+  for (const DriverInspection& driver : state.drivers) {
+    if (driver.service.presence != ServiceState::Presence::kPresent) {
+      settings.emplace_back();
+      continue;
     }
-    entries.push_back({name, asked ? known : ServiceOf(manager, name)});
+    settings.push_back(CompareServiceSettings(driver.service.config, driver.expected, state.systemRoot));
   }
-  return entries;
+  return settings;
+}
+
+Judgement JudgeNT(const InstallationState& state) {
+  std::vector<std::vector<SettingComparison>> settings = SettingsOf(state);
+  Judgement j = RemovalWaits(state) ? JudgeRemoval(state) : JudgeInstalled(state, settings);
+  j.settings = std::move(settings);
+  return j;
 }
 
 }  // namespace
-
-bool ImageState::Current() const {
-  return presence == Presence::kVersion && version == kCarriedDriverVersion;
-}
-
-ImageState ImageState::Replacement() const {
-  ImageState image;
-  image.path = replacementPath;
-  image.presence = replacementPresence;
-  image.version = replacementVersion;
-  return image;
-}
-
-bool IsOurName(const InstallationState& state, const std::string& name) {
-  for (const DriverInspection& driver : state.drivers) {
-    if (SameFilterName(driver.name, name)) return true;
-  }
-  return false;
-}
 
 bool SameImagePath(const std::string& found, const std::string& expected,
                    const std::string& systemRoot) {
@@ -379,14 +335,6 @@ bool SameImagePath(const std::string& found, const std::string& expected,
     path = systemRoot + "\\" + path;  // relative to SystemRoot
   }
   return SameText(path, expected);
-}
-
-bool StartedSince(uint64_t now, uint64_t uptimeMs, uint64_t newestWrite) {
-  constexpr uint64_t kPerMs = 10000;                   // FILETIME units
-  constexpr uint64_t kMargin = 2 * 60 * 1000 * kPerMs;  // two minutes
-  if (uptimeMs > now / kPerMs) return false;           // no start before 1601
-  uint64_t start = now - uptimeMs * kPerMs;
-  return start > newestWrite && start - newestWrite > kMargin;
 }
 
 std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found,
@@ -403,78 +351,8 @@ std::vector<SettingComparison> CompareServiceSettings(const ServiceConfig& found
   };
 }
 
-std::vector<DriverInspection> DriversOfFamily(bool nt) {
-  auto driver = [](const char* name, const DriverImage& image) {
-    DriverInspection d;
-    d.name = name;
-    d.imageRelativePath = image.relativePath;
-    return d;
-  };
-  if (!nt) return {driver(REG_KESTRUNE, kKestruneVxd)};
-  std::vector<DriverInspection> drivers;
-  for (const FilterDriver* facts : kNtDrivers) {
-    DriverInspection d = driver(facts->serviceName, facts->image);
-    d.expected = ServiceConfigOf(
-        *facts, PathForTrace(SystemPath(d.imageRelativePath), d.imageRelativePath));
-    for (const ClassList& list : facts->lists) d.classKeys.push_back(list.key);
-    drivers.push_back(d);
-  }
-  return drivers;
-}
-
-std::vector<std::string> ClassKeysOfDrivers(const std::vector<DriverInspection>& drivers) {
-  std::vector<std::string> keys;
-  for (const DriverInspection& driver : drivers) {
-    for (const std::string& key : driver.classKeys) {
-      bool known = false;
-      for (const std::string& k : keys) known = known || SameText(k, key);
-      if (!known) keys.push_back(key);
-    }
-  }
-  return keys;
-}
-
 Judgement JudgeInstallation(const InstallationState& state) {
-  return state.nt ? JudgeNT(state) : Judge9x(state);
-}
-
-void ReadServicesAndLists(std::vector<DriverInspection>& drivers,
-                          const std::vector<std::string>& classKeys,
-                          std::vector<ClassKeyState>& keys) {
-  std::unique_ptr<IServiceManager> manager = Sys().services.OpenManager(win::kScManagerConnect);
-  for (DriverInspection& driver : drivers) driver.service = ReadService(manager.get(), driver.name);
-  keys.clear();
-  for (const std::string& key : classKeys) {
-    StoredFilterList lower = ReadStoredFilterList(key, kLowerFiltersValue);
-    StoredFilterList upper = ReadStoredFilterList(key, kUpperFiltersValue);
-    keys.push_back({key, lower.state, WithServices(lower.entries, manager.get()), upper.state,
-                    WithServices(upper.entries, manager.get()), lower.type});
-  }
-}
-
-void ReadRestartRequests(InstallationState& state) {
-  std::optional<std::vector<PendingRename>> renames = ReadPendingRenames();
-  state.pendingUnreadable = !renames;
-  if (!renames) return;
-  using Kind = PendingOperation::Kind;
-  for (const PendingRename& r : *renames) {
-    for (const DriverInspection& driver : state.drivers) {
-      const std::string& path = driver.image.path;
-      if (SameFilePath(r.to, path)) state.pending.push_back({Kind::kReplace, path});
-      if (SameFilePath(r.from, path)) state.pending.push_back({Kind::kDelete, path});
-    }
-  }
-  auto exists = [](const std::string& path) { return Sys().files.Exists(path); };
-  for (DriverInspection& driver : state.drivers) {
-    ImageState& image = driver.image;
-    RestartFate fate = FateAtRestart(*renames, image.path, exists);
-    if (fate.from) {
-      image.atRestart = ImageState::AtRestart::kReplaced;
-      image.replacementPath = *fate.from;
-    } else if (!fate.present && image.presence != Presence::kMissing) {
-      image.atRestart = ImageState::AtRestart::kDeleted;
-    }
-  }
+  return state.family == WindowsFamily::kNt ? JudgeNT(state) : Judge9x(state);
 }
 
 }  // namespace kst
