@@ -164,6 +164,9 @@ TEST(PendingRestartOf, ListedFilterIsInstalledAndNoneListedIsARemoval) {
       {{"FAMILY NT", "IMAGE other 1.4.2.10 C:\\k.sys", ata + " 1 ours Kestrune",
         "PENDING replace C:\\k.sys", "CONTROL unasked", "VERDICT 3010 installed, restart pending"},
        PendingRestart::kInstalled},
+      // A line of the machine's that only ends like the gap is no gap.
+      {{"FAMILY NT", ata + " 1 other x (12 bytes not shown)", "CONTROL silent"},
+       PendingRestart::kRemoved},
       // Our name on a PENDING line is no listing.
       {{"FAMILY NT", "PENDING replace 1 ours Kestrune", "CONTROL unasked"}, PendingRestart::kRemoved},
   };

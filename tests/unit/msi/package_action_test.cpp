@@ -350,6 +350,10 @@ TEST(ProgramFolderOf, AcceptsOnlyAFullPathThatCanNameTheProgram) {
       {"C:\\Program Files\\Kestrune\\", "C:\\Program Files\\Kestrune\\"},
       {"C:\\Program Files\\Kestrune", "C:\\Program Files\\Kestrune\\"},
       {"d:\\x", "d:\\x\\"},
+      {"Z:\\x", "Z:\\x\\"},
+      {"z:\\", "z:\\"},
+      {"[:\\x", ""},
+      {"@:\\x", ""},
       {"\\\\server\\share\\Kestrune", "\\\\server\\share\\Kestrune\\"},
       {deep, deep + "\\"},  // 247 characters, KstCheck.exe and its terminator fit in 260
       {deep + "d", ""},
