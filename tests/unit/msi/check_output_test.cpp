@@ -147,7 +147,8 @@ TEST(PendingRestartOf, ListedFilterIsInstalledAndNoneListedIsARemoval) {
       {{"FAMILY 95", "VERDICT 3010 x"}, PendingRestart::kUnknown},
       // An entry, not the kind, that reads "ours"; a kind without a number;
       // our name on lines of other keywords or after the CONTROL line.
-      {{"FAMILY NT", ata + " 1 other ours", ata + " x ours Kestrune", ata + " ours Kestrune"},
+      {{"FAMILY NT", ata + " 1 other ours", ata + " x ours Kestrune", ata + " ours Kestrune",
+        ata + "  ours Kestrune"},
        PendingRestart::kRemoved},
       {{"FAMILY NT", "DEVICE 1 ours Kestrune", "PROBLEM LOWERFILTERS k 1 ours K"},
        PendingRestart::kRemoved},
