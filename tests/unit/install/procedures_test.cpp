@@ -9,6 +9,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "install/class_filters.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/install/nt_machine.h"
 #include "tests/unit/support/trace_capture.h"
@@ -1159,6 +1160,8 @@ TEST(Durability, AFailedFlushKeepsWhatAPowerCutCouldOrphan) {
       {"install, Kestrune's service key", false, 1, [] { return InstallKestrune(false); },
        {"Failed to RegFlushKey SYSTEM\\CurrentControlSet\\Services\\Kestrune",
         "Failed to install Kestrune service!", "InstallMorvellinNT"}},
+      {"install, Kestrune's first class key", false, 2, [] { return InstallKestrune(false); },
+       {"Failed to RegFlushKey " + kAdapterClass, kKestrune.texts.listFailed, "InstallMorvellinNT"}},
       {"uninstall, Kestrune's second class key", true, 2, [] { return UnInstallKestrune(false); },
        {"Failed to RegFlushKey " + kIdeClass,
         "Kestrune LowerFilters not on the disk, service and Kestrune.sys kept!",
@@ -1183,6 +1186,22 @@ TEST(Durability, AFailedFlushKeepsWhatAPowerCutCouldOrphan) {
     ExpectSafeState(fp, r.what);
     ExpectSafeAfterPowerCut(fp, r.what);
   }
+}
+
+// A registration that fails deletes the image it wrote only once no list
+// names the driver on the disk either: an earlier run that cleared the lists
+// and stopped before flushing them must not have them come back, after a
+// power cut, naming a deleted file.
+TEST(Durability, AnAbandonedImageGoesOnlyAfterTheClearedListsAreFlushed) {
+  FakePlatform fp;
+  SeedInstalled(fp);
+  for (const ClassList& list : kKestrune.lists) ASSERT_TRUE(DelLowerFilter("Kestrune", list.key));
+  fp.faults.Fail("OpenSCManagerA", 5);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_FALSE(fp.files.Has(kKestruneFile)) << "the image no list names is deleted";
+  EXPECT_TRUE(fp.files.Has(kMorvellinFile)) << "the image its lists name is kept";
+  ExpectSafeState(fp, "abandoned");
+  ExpectSafeAfterPowerCut(fp, "abandoned");
 }
 
 // The order that makes every disk safe, as the calls show it: a service's key
