@@ -351,6 +351,9 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
        "Copyfile: Failed to flush file!"},
       {"replacement refused", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 32); },
        "Copyfile: Failed to replace file!" + kKestruneFile},
+      // Only a file in use waits for the restart; a full disk is a failure.
+      {"replacement refused, the disk full", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 112, 1); },
+       "Copyfile: Failed to replace file!" + kKestruneFile},
       {"image in use, its replacement at the restart refused",
        [](FakePlatform& fp) {
          fp.LoadFilter("Kestrune");
@@ -692,6 +695,60 @@ TEST(LoadedFilter, ARequestNamingTheImageIsAlwaysFollowed) {
     EXPECT_EQ(fp.files.Has(kKestruneFile), r.carriedAfterRestart);
     if (r.carriedAfterRestart) EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
   }
+}
+
+// A request naming the image is left as it is only when it puts this very
+// image in place at the restart: a replacing move, from a file holding these
+// bytes, that no other request touches. Any other is followed by a request
+// of this run's own, so the restart ends with this version either way.
+TEST(LoadedFilter, OnlyARequestPuttingThisVeryImageInPlaceIsLeftAsItIs) {
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+  } rows[] = {
+      {"another image of the same length", [](FakePlatform& fp) {
+         std::vector<uint8_t> bytes = fp.resources.images[104];
+         bytes[bytes.size() / 2] ^= 0xFF;
+         fp.files.files[kKestruneNew].bytes = bytes;
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+       }},
+      {"a move that may not replace the image", [](FakePlatform& fp) {
+         fp.files.files[kKestruneNew].bytes = fp.resources.images[104];
+         fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue,
+                                {"\\??\\" + kKestruneNew, "\\??\\" + kKestruneFile});
+       }},
+      {"its source deleted first", [](FakePlatform& fp) {
+         fp.files.files[kKestruneNew].bytes = fp.resources.images[104];
+         ASSERT_TRUE(fp.files.DeleteAtRestart(kKestruneNew));
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    SeedLoadedOlder(fp);
+    r.arrange(fp);
+    fp.SettleOnDisk();
+    EXPECT_TRUE(InstallKestrune(false));
+    fp.Restart();
+    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+    EXPECT_TRUE(PendingValue(fp).empty());
+  }
+}
+
+// A driver file held with a sharing violation is in use as much as one
+// refused outright: its replacement waits for the restart.
+TEST(LoadedFilter, AnImageHeldWithASharingViolationIsReplacedAtTheRestart) {
+  FakePlatform fp;
+  SeedOlderInstalled(fp);
+  fp.faults.Fail("MoveFileExA", win::kErrorSharingViolation, 1);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  Lines lines = trace.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "Copyfile: " + kKestruneFile + " in use, replaced at restart");
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
 }
 
 // An NT machine installed with this version and restarted: both filters loaded.
