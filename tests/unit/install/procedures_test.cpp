@@ -809,6 +809,62 @@ TEST(LoadedFilter, ASecondUninstallBeforeTheRestartRequestsNothingAgain) {
   EXPECT_EQ(CallCount(fp, "MoveFileExA"), 0u);
 }
 
+// A driver file counts as gone only when nothing brings it back at the
+// restart: a request that would move a file onto it, or leave it where it
+// is, is followed by a deletion of this run's own; a file that stays for
+// another reason than use is no removal at all.
+TEST(UnInstallKestrune, AFileIsGoneOnlyWhenNoRequestBringsItBack) {
+  const std::string elsewhere = "C:\\Temp\\Kestrune.tmp";
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+    bool result;
+    bool requested;  // a deletion at the restart was asked for, granted or not
+  } rows[] = {
+      {"deleted now, a request brings an image back", [&](FakePlatform& fp) {
+         SeedInstalled(fp);
+         fp.files.files[elsewhere].bytes = fp.resources.images[104];
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(elsewhere, kKestruneFile));
+       }, true, true},
+      {"deleted now, a request brings an image back, no deletion can be requested",
+       [&](FakePlatform& fp) {
+         SeedInstalled(fp);
+         fp.files.files[elsewhere].bytes = fp.resources.images[104];
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(elsewhere, kKestruneFile));
+         fp.SettleOnDisk();
+         fp.faults.Fail("MoveFileExA", 5);
+       }, false, true},
+      {"in use, a request moving it onto itself", [](FakePlatform& fp) {
+         SeedLoaded(fp);
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneFile, kKestruneFile));
+       }, true, true},
+      // Neither a service nor a list of ours: the file is not known to be
+      // ours to delete, and it is there.
+      {"an image with neither service nor list", [](FakePlatform& fp) {
+         SeedNtMachine(fp, false);
+         fp.files.files[kKestruneFile].bytes = fp.resources.images[104];
+       }, false, false},
+      {"refused for another reason than use", [](FakePlatform& fp) {
+         SeedInstalled(fp);
+         fp.faults.Fail("DeleteFileA", 19, 1);
+       }, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    r.arrange(fp);
+    fp.SettleOnDisk();
+    fp.calls.clear();
+    EXPECT_EQ(UnInstallKestrune(false), r.result);
+    EXPECT_EQ(CallCount(fp, "MoveFileExA") != 0, r.requested);
+    ExpectSafeState(fp, r.what);
+    if (!r.result) continue;
+    fp.SettleOnDisk();
+    fp.Restart();
+    EXPECT_FALSE(fp.files.Has(kKestruneFile));
+  }
+}
+
 TEST(LoadedFilter, AnInstallIsRefusedWhileAServiceAwaitsDeletion) {
   const std::string refused =
       "Failed to install Kestrune: the Kestrune service awaits deletion, Windows must restart first!";
