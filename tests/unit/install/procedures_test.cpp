@@ -1004,6 +1004,13 @@ TEST(OneRunAtATime, ASecondRunWaitsBoundedly) {
        {kWaitLines[0],
         "Failed to wait for the other Kestrune installation or removal: still running after 60 s!",
         kBusy}},
+      // Run without the rights to open the administrators' lock, while one holds it.
+      {"install, the lock held out of reach", false,
+       [](FakePlatform& fp) {
+         fp.mutexes.privileged = false;
+         fp.mutexes.HeldByAnother(kLockName);
+       },
+       false, 0, {kBusy}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
