@@ -838,12 +838,6 @@ TEST(UnInstallKestrune, AFileIsGoneOnlyWhenNoRequestBringsItBack) {
          SeedLoaded(fp);
          ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneFile, kKestruneFile));
        }, true, true},
-      // Neither a service nor a list of ours: the file is not known to be
-      // ours to delete, and it is there.
-      {"an image with neither service nor list", [](FakePlatform& fp) {
-         SeedNtMachine(fp, false);
-         fp.files.files[kKestruneFile].bytes = fp.resources.images[104];
-       }, false, false},
       {"refused for another reason than use", [](FakePlatform& fp) {
          SeedInstalled(fp);
          fp.faults.Fail("DeleteFileA", 19, 1);
@@ -863,6 +857,17 @@ TEST(UnInstallKestrune, AFileIsGoneOnlyWhenNoRequestBringsItBack) {
     fp.Restart();
     EXPECT_FALSE(fp.files.Has(kKestruneFile));
   }
+}
+
+// With neither a service nor a list of ours, the file there is not known
+// to be ours to delete: it stays, and the uninstall does not call it gone.
+TEST(UnInstallKestrune, AnImageOfNoServiceOrListIsNotCalledGone) {
+  FakePlatform fp;
+  SeedNtMachine(fp, false);
+  fp.files.files[kKestruneFile].bytes = fp.resources.images[104];
+  EXPECT_FALSE(UnInstallKestrune(false));
+  EXPECT_TRUE(fp.files.Has(kKestruneFile));
+  EXPECT_EQ(CallCount(fp, "MoveFileExA"), 0u);
 }
 
 TEST(LoadedFilter, AnInstallIsRefusedWhileAServiceAwaitsDeletion) {
