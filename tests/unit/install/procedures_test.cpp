@@ -712,6 +712,12 @@ TEST(LoadedFilter, OnlyARequestPuttingThisVeryImageInPlaceIsLeftAsItIs) {
          fp.files.files[kKestruneNew].bytes = bytes;
          ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
        }},
+      {"a longer file that starts with the image", [](FakePlatform& fp) {
+         std::vector<uint8_t> bytes = fp.resources.images[104];
+         bytes.push_back(0);
+         fp.files.files[kKestruneNew].bytes = bytes;
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+       }},
       {"a move that may not replace the image", [](FakePlatform& fp) {
          fp.files.files[kKestruneNew].bytes = fp.resources.images[104];
          fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue,
