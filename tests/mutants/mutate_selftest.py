@@ -210,8 +210,20 @@ def test_checked_in_lists():
           "; ".join("%s: %s" % (r.mutant.name, r.detail) for r in broken))
 
 
+def test_build_settings():
+    plain = mutate.configure_arguments(which=lambda name: None)
+    check("the mutation build has no sanitizers and no debug information",
+          "-DKST_SANITIZE=OFF" in plain and "-DCMAKE_CXX_FLAGS_DEBUG=-O0 -g0" in plain, plain)
+    check("without lld the system linker is kept",
+          not any("fuse-ld" in a for a in plain), plain)
+    with_lld = mutate.configure_arguments(which=lambda name: "/usr/bin/" + name)
+    check("with lld it links the unit tests",
+          "-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld" in with_lld, with_lld)
+
+
 def main():
     test_parsing()
+    test_build_settings()
     test_selection()
     with tempfile.TemporaryDirectory() as root:
         test_locating(root)

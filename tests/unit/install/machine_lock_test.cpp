@@ -82,6 +82,13 @@ INSTANTIATE_TEST_SUITE_P(
         // NT 4 without Terminal Services has no "Global\" namespace.
         LockCase{"PrefixRefused", [](FakePlatform& fp) { fp.mutexes.prefixRefused = true; },
                  State::kHeld, 0, {}, Creations{{kGlobal, true}, {kPlain, true}}},
+        // Other systems refuse the backslash with one of two other codes.
+        LockCase{"PrefixRefusedAsAnInvalidName",
+                 [](FakePlatform& fp) { fp.faults.Fail("CreateMutexA", win::kErrorInvalidName, 1); },
+                 State::kHeld, 0, {}, Creations{{kPlain, true}}},
+        LockCase{"PrefixRefusedAsABadPathname",
+                 [](FakePlatform& fp) { fp.faults.Fail("CreateMutexA", win::kErrorBadPathname, 1); },
+                 State::kHeld, 0, {}, Creations{{kPlain, true}}},
         LockCase{"NoSecurity", [](FakePlatform& fp) { fp.mutexes.descriptorsImplemented = false; },
                  State::kHeld, 0, {}, Creations{{kGlobal, true}, {kGlobal, false}}},
         LockCase{"NoSecurityAndPrefixRefused",

@@ -36,6 +36,16 @@ Bytes Value(const Lines& strings, bool closing = true) {
 
 Bytes Raw(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+// `text` as a value whose buffer goes on past its end with bytes that are no
+// zero: a reader that looks past the end of the value reads them as text.
+Bytes RawBeforeJunk(const std::string& text) {
+  Bytes bytes(text.size() + 32, 'x');
+  std::copy(text.begin(), text.end(), bytes.begin());
+  bytes.back() = 0;  // a reader past the end still stops inside the buffer
+  bytes.resize(text.size());
+  return bytes;
+}
+
 std::string Show(const std::vector<PendingRename>& renames) {
   std::string out;
   for (const PendingRename& r : renames) {
@@ -62,6 +72,8 @@ TEST(ParsePendingRenames, ReadsPairsOverTheWholeValue) {
       {"a deletion without the closing zero", Value({"\\??\\C:\\a", ""}, false), "[C:\\a -> (deleted)]"},
       {"the last string without its zero", Raw(std::string("\\??\\C:\\a\0!\\??\\C:\\b", 18)),
        "[C:\\a => C:\\b]"},
+      {"the last string without its zero, other bytes behind the value",
+       RawBeforeJunk(std::string("\\??\\C:\\a\0!\\??\\C:\\b", 18)), "[C:\\a => C:\\b]"},
       {"an odd count: the last source has no target", Value({"\\??\\C:\\a", "", "\\??\\C:\\b"}, false),
        "[C:\\a -> (deleted)]"},
       {"an odd count ending in text without a zero", Raw(std::string("\\??\\C:\\a\0\0C:\\b", 14)),
@@ -166,6 +178,9 @@ TEST(FateAtRestart, FollowsTheRequestsInOrderAsWindowsCarriesThemOut) {
        true, ""},
       {"other programs' requests", {"\\??\\C:\\a", "", "\\??\\C:\\b", "!\\??\\C:\\c"}, {kImage},
        true, ""},
+      {"the target in another case than the path asked",
+       {"\\??\\" + kNew, "!\\??\\c:\\windows\\system32\\drivers\\kestrune.SYS"}, {kImage, kNew},
+       true, kNew},
       {"names in another case and without \\??\\",
        {"c:\\windows\\system32\\drivers\\KESTRUNE.~NW", "!" + kImage}, {kImage, kNew}, true,
        "c:\\windows\\system32\\drivers\\KESTRUNE.~NW"},
@@ -208,6 +223,14 @@ TEST(ReadPendingRenames, AnythingItCannotReadWholeIsUnknown) {
       {"of another type", [](fake::FakePlatform& fp) {
          fp.registry.keys[kSessionManagerKey][kPendingRenamesValue] = {win::kRegSz, Value({"\\??\\C:\\a", ""})};
        }, false, 0},
+      {"many requests, far larger than a registry block", [](fake::FakePlatform& fp) {
+         Lines strings;
+         for (int i = 0; i < 2000; ++i) {
+           strings.push_back("\\??\\C:\\Windows\\Temp\\update" + std::to_string(i) + ".tmp");
+           strings.push_back("");
+         }
+         fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue, strings);
+       }, true, 2000},
       {"larger than it is read", [](fake::FakePlatform& fp) {
          fp.registry.keys[kSessionManagerKey][kPendingRenamesValue] =
              {win::kRegMultiSz, Bytes(kMaxPendingRenamesSize + 1, 'A')};

@@ -9,6 +9,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "install/class_filters.h"
 #include "platform/fake/fake_platform.h"
 #include "tests/unit/install/nt_machine.h"
 #include "tests/unit/support/trace_capture.h"
@@ -349,6 +350,9 @@ TEST(InstallKestrune, ReinstallWhoseNewImageFailsKeepsTheOldImageAndLists) {
       {"flush refused", [](FakePlatform& fp) { fp.faults.Fail("FlushFileBuffers", 1117); },
        "Copyfile: Failed to flush file!"},
       {"replacement refused", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 32); },
+       "Copyfile: Failed to replace file!" + kKestruneFile},
+      // Only a file in use waits for the restart; a full disk is a failure.
+      {"replacement refused, the disk full", [](FakePlatform& fp) { fp.faults.Fail("MoveFileExA", 112, 1); },
        "Copyfile: Failed to replace file!" + kKestruneFile},
       {"image in use, its replacement at the restart refused",
        [](FakePlatform& fp) {
@@ -693,6 +697,66 @@ TEST(LoadedFilter, ARequestNamingTheImageIsAlwaysFollowed) {
   }
 }
 
+// A request naming the image is left as it is only when it puts this very
+// image in place at the restart: a replacing move, from a file holding these
+// bytes, that no other request touches. Any other is followed by a request
+// of this run's own, so the restart ends with this version either way.
+TEST(LoadedFilter, OnlyARequestPuttingThisVeryImageInPlaceIsLeftAsItIs) {
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+  } rows[] = {
+      {"another image of the same length", [](FakePlatform& fp) {
+         std::vector<uint8_t> bytes = fp.resources.images[104];
+         bytes[bytes.size() / 2] ^= 0xFF;
+         fp.files.files[kKestruneNew].bytes = bytes;
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+       }},
+      {"a longer file that starts with the image", [](FakePlatform& fp) {
+         std::vector<uint8_t> bytes = fp.resources.images[104];
+         bytes.push_back(0);
+         fp.files.files[kKestruneNew].bytes = bytes;
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+       }},
+      {"a move that may not replace the image", [](FakePlatform& fp) {
+         fp.files.files[kKestruneNew].bytes = fp.resources.images[104];
+         fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue,
+                                {"\\??\\" + kKestruneNew, "\\??\\" + kKestruneFile});
+       }},
+      {"its source deleted first", [](FakePlatform& fp) {
+         fp.files.files[kKestruneNew].bytes = fp.resources.images[104];
+         ASSERT_TRUE(fp.files.DeleteAtRestart(kKestruneNew));
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneNew, kKestruneFile));
+       }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    SeedLoadedOlder(fp);
+    r.arrange(fp);
+    fp.SettleOnDisk();
+    EXPECT_TRUE(InstallKestrune(false));
+    fp.Restart();
+    EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+    EXPECT_TRUE(PendingValue(fp).empty());
+  }
+}
+
+// A driver file held with a sharing violation is in use as much as one
+// refused outright: its replacement waits for the restart.
+TEST(LoadedFilter, AnImageHeldWithASharingViolationIsReplacedAtTheRestart) {
+  FakePlatform fp;
+  SeedOlderInstalled(fp);
+  fp.faults.Fail("MoveFileExA", win::kErrorSharingViolation, 1);
+  TraceCapture trace(fp);
+  EXPECT_TRUE(InstallKestrune(false));
+  Lines lines = trace.Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "Copyfile: " + kKestruneFile + " in use, replaced at restart");
+  fp.Restart();
+  EXPECT_EQ(fp.files.files[kKestruneFile].bytes, fp.resources.images[104]);
+}
+
 // An NT machine installed with this version and restarted: both filters loaded.
 OlderImages SeedLoaded(FakePlatform& fp) {
   SeedInstalled(fp);
@@ -748,6 +812,67 @@ TEST(LoadedFilter, ASecondUninstallBeforeTheRestartRequestsNothingAgain) {
   Lines lines = trace.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "DeleteFile: Kestrune.sys in use, deleted at restart"), 1);
   EXPECT_EQ(PendingValue(fp), requests);
+  EXPECT_EQ(CallCount(fp, "MoveFileExA"), 0u);
+}
+
+// A driver file counts as gone only when nothing brings it back at the
+// restart: a request that would move a file onto it, or leave it where it
+// is, is followed by a deletion of this run's own; a file that stays for
+// another reason than use is no removal at all.
+TEST(UnInstallKestrune, AFileIsGoneOnlyWhenNoRequestBringsItBack) {
+  const std::string elsewhere = "C:\\Temp\\Kestrune.tmp";
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+    bool result;
+    bool requested;  // a deletion at the restart was asked for, granted or not
+  } rows[] = {
+      {"deleted now, a request brings an image back", [&](FakePlatform& fp) {
+         SeedInstalled(fp);
+         fp.files.files[elsewhere].bytes = fp.resources.images[104];
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(elsewhere, kKestruneFile));
+       }, true, true},
+      {"deleted now, a request brings an image back, no deletion can be requested",
+       [&](FakePlatform& fp) {
+         SeedInstalled(fp);
+         fp.files.files[elsewhere].bytes = fp.resources.images[104];
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(elsewhere, kKestruneFile));
+         fp.SettleOnDisk();
+         fp.faults.Fail("MoveFileExA", 5);
+       }, false, true},
+      {"in use, a request moving it onto itself", [](FakePlatform& fp) {
+         SeedLoaded(fp);
+         ASSERT_TRUE(fp.files.ReplaceAtRestart(kKestruneFile, kKestruneFile));
+       }, true, true},
+      {"refused for another reason than use", [](FakePlatform& fp) {
+         SeedInstalled(fp);
+         fp.faults.Fail("DeleteFileA", 19, 1);
+       }, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    r.arrange(fp);
+    fp.SettleOnDisk();
+    fp.calls.clear();
+    EXPECT_EQ(UnInstallKestrune(false), r.result);
+    EXPECT_EQ(CallCount(fp, "MoveFileExA") != 0, r.requested);
+    ExpectSafeState(fp, r.what);
+    if (!r.result) continue;
+    fp.SettleOnDisk();
+    fp.Restart();
+    EXPECT_FALSE(fp.files.Has(kKestruneFile));
+  }
+}
+
+// With neither a service nor a list of ours, the file there is not known
+// to be ours to delete: it stays, and the uninstall does not call it gone.
+TEST(UnInstallKestrune, AnImageOfNoServiceOrListIsNotCalledGone) {
+  FakePlatform fp;
+  SeedNtMachine(fp, false);
+  fp.files.files[kKestruneFile].bytes = fp.resources.images[104];
+  EXPECT_FALSE(UnInstallKestrune(false));
+  EXPECT_TRUE(fp.files.Has(kKestruneFile));
   EXPECT_EQ(CallCount(fp, "MoveFileExA"), 0u);
 }
 
@@ -890,6 +1015,13 @@ TEST(OneRunAtATime, ASecondRunWaitsBoundedly) {
        {kWaitLines[0],
         "Failed to wait for the other Kestrune installation or removal: still running after 60 s!",
         kBusy}},
+      // Run without the rights to open the administrators' lock, while one holds it.
+      {"install, the lock held out of reach", false,
+       [](FakePlatform& fp) {
+         fp.mutexes.privileged = false;
+         fp.mutexes.HeldByAnother(kLockName);
+       },
+       false, 0, {kBusy}},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -1159,6 +1291,8 @@ TEST(Durability, AFailedFlushKeepsWhatAPowerCutCouldOrphan) {
       {"install, Kestrune's service key", false, 1, [] { return InstallKestrune(false); },
        {"Failed to RegFlushKey SYSTEM\\CurrentControlSet\\Services\\Kestrune",
         "Failed to install Kestrune service!", "InstallMorvellinNT"}},
+      {"install, Kestrune's first class key", false, 2, [] { return InstallKestrune(false); },
+       {"Failed to RegFlushKey " + kAdapterClass, kKestrune.texts.listFailed, "InstallMorvellinNT"}},
       {"uninstall, Kestrune's second class key", true, 2, [] { return UnInstallKestrune(false); },
        {"Failed to RegFlushKey " + kIdeClass,
         "Kestrune LowerFilters not on the disk, service and Kestrune.sys kept!",
@@ -1183,6 +1317,22 @@ TEST(Durability, AFailedFlushKeepsWhatAPowerCutCouldOrphan) {
     ExpectSafeState(fp, r.what);
     ExpectSafeAfterPowerCut(fp, r.what);
   }
+}
+
+// A registration that fails deletes the image it wrote only once no list
+// names the driver on the disk either: an earlier run that cleared the lists
+// and stopped before flushing them must not have them come back, after a
+// power cut, naming a deleted file.
+TEST(Durability, AnAbandonedImageGoesOnlyAfterTheClearedListsAreFlushed) {
+  FakePlatform fp;
+  SeedInstalled(fp);
+  for (const ClassList& list : kKestrune.lists) ASSERT_TRUE(DelLowerFilter("Kestrune", list.key));
+  fp.faults.Fail("OpenSCManagerA", 5);
+  EXPECT_FALSE(InstallKestrune(false));
+  EXPECT_FALSE(fp.files.Has(kKestruneFile)) << "the image no list names is deleted";
+  EXPECT_TRUE(fp.files.Has(kMorvellinFile)) << "the image its lists name is kept";
+  ExpectSafeState(fp, "abandoned");
+  ExpectSafeAfterPowerCut(fp, "abandoned");
 }
 
 // The order that makes every disk safe, as the calls show it: a service's key

@@ -147,7 +147,8 @@ TEST(PendingRestartOf, ListedFilterIsInstalledAndNoneListedIsARemoval) {
       {{"FAMILY 95", "VERDICT 3010 x"}, PendingRestart::kUnknown},
       // An entry, not the kind, that reads "ours"; a kind without a number;
       // our name on lines of other keywords or after the CONTROL line.
-      {{"FAMILY NT", ata + " 1 other ours", ata + " x ours Kestrune", ata + " ours Kestrune"},
+      {{"FAMILY NT", ata + " 1 other ours", ata + " x ours Kestrune", ata + " ours Kestrune",
+        ata + "  ours Kestrune"},
        PendingRestart::kRemoved},
       {{"FAMILY NT", "DEVICE 1 ours Kestrune", "PROBLEM LOWERFILTERS k 1 ours K"},
        PendingRestart::kRemoved},
@@ -164,6 +165,9 @@ TEST(PendingRestartOf, ListedFilterIsInstalledAndNoneListedIsARemoval) {
       {{"FAMILY NT", "IMAGE other 1.4.2.10 C:\\k.sys", ata + " 1 ours Kestrune",
         "PENDING replace C:\\k.sys", "CONTROL unasked", "VERDICT 3010 installed, restart pending"},
        PendingRestart::kInstalled},
+      // A line of the machine's that only ends like the gap is no gap.
+      {{"FAMILY NT", ata + " 1 other x (12 bytes not shown)", "CONTROL silent"},
+       PendingRestart::kRemoved},
       // Our name on a PENDING line is no listing.
       {{"FAMILY NT", "PENDING replace 1 ours Kestrune", "CONTROL unasked"}, PendingRestart::kRemoved},
   };

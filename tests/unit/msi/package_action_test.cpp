@@ -30,6 +30,8 @@ enum class Fault {
   kSaysOtherCode,  // KstCheck: a VERDICT line that its exit code contradicts
   kExitsStrangely, // KstCheck: exit code 259 with no output
   kFloodsOutput,   // KstCheck: megabytes of device lines
+  kOtherExitCode,  // KstCheck: exit code 0 whatever its VERDICT line states
+  kOutputLost,     // KstCheck: its exit code, but none of its lines
 };
 
 // A machine behind the ActionHost seam: KstIns.exe /I and /U change the
@@ -98,6 +100,7 @@ class FakeHost : public ActionHost {
     int verdict = Verdict();
     if (fault == Fault::kHungHalfway) return {ProgramEnd::How::kTimedOut, 0};
     if (fault == Fault::kExitsStrangely) return {ProgramEnd::How::kExited, 259};
+    if (fault == Fault::kOutputLost) return {ProgramEnd::How::kExited, uint32_t(verdict)};
     std::string text = "FAMILY NT\n";
     if (filter == Filter::kComplete || filter == Filter::kPartial) {
       text += "LOWERFILTERS " + kAdapterKey + " 1 ours Kestrune\n";
@@ -112,6 +115,7 @@ class FakeHost : public ActionHost {
     int stated = fault == Fault::kSaysOtherCode ? (verdict == 0 ? 3010 : 0) : verdict;
     Append(output, "VERDICT " + std::to_string(stated) + " text\n");
     if (fault == Fault::kCrashHalfway) return {ProgramEnd::How::kExited, 0xC0000005};
+    if (fault == Fault::kOtherExitCode) return {ProgramEnd::How::kExited, 0};
     return {ProgramEnd::How::kExited, uint32_t(verdict)};
   }
 };
@@ -222,9 +226,10 @@ void ExpectBounded(const FakeHost& host) {
   EXPECT_LE(kCheckTimeoutMs, 10u * 60 * 1000);
 }
 
-const Fault kEveryFault[] = {Fault::kNotStarted,    Fault::kHungHalfway,
-                             Fault::kCrashHalfway,  Fault::kSaysOtherCode,
-                             Fault::kExitsStrangely, Fault::kFloodsOutput};
+const Fault kEveryFault[] = {Fault::kNotStarted,     Fault::kHungHalfway,
+                             Fault::kCrashHalfway,   Fault::kSaysOtherCode,
+                             Fault::kExitsStrangely, Fault::kFloodsOutput,
+                             Fault::kOtherExitCode};
 
 // Runs `procedure` on a fake machine holding `filter`, loaded and not, once
 // for each of its first `runs` program runs failing each way, and hands the
@@ -301,6 +306,41 @@ TEST(InstallFilter, AFloodOfOutputKeepsTheVerdictAndStaysBounded) {
             host.log.end());
 }
 
+// A program that did not end or start is logged with its bound in seconds
+// or the system's error.
+TEST(InstallFilter, LogsHowEachProgramEndedWhenItDidNotEndByItself) {
+  FakeHost host;
+  host.faults[0] = Fault::kHungHalfway;
+  host.faults[1] = Fault::kHungHalfway;
+  host.faults[2] = Fault::kNotStarted;
+  ASSERT_EQ(InstallFilter(host, kFolder), PackageOutcome::kFailure);
+  for (const char* line : {"Kestrune: KstIns.exe did not end within 180 s and was stopped",
+                           "Kestrune: KstCheck.exe did not end within 90 s and was stopped",
+                           "Kestrune: KstIns.exe could not be started (system error 2)"}) {
+    EXPECT_NE(std::find(host.log.begin(), host.log.end(), line), host.log.end()) << line;
+  }
+}
+
+// The VERDICT line is the check's own word: an exit code that contradicts
+// it confirms nothing, while a check whose lines were lost is judged by its
+// exit code alone.
+TEST(InstallFilter, TheExitCodeCountsOnlyWhereTheVerdictLineDoesNotContradictIt) {
+  FakeHost contradicted;
+  contradicted.running = true;
+  contradicted.installBreaks = true;  // the check says 2, its exit code 0
+  contradicted.faults[1] = Fault::kOtherExitCode;
+  EXPECT_EQ(InstallFilter(contradicted, kFolder), PackageOutcome::kFailure);
+  EXPECT_NE(std::find(contradicted.log.begin(), contradicted.log.end(),
+                      "Kestrune: KstCheck.exe's exit code differs from its VERDICT line"),
+            contradicted.log.end());
+
+  FakeHost lost;
+  lost.running = true;
+  lost.faults[1] = Fault::kOutputLost;
+  EXPECT_EQ(InstallFilter(lost, kFolder), PackageOutcome::kSuccess);
+  EXPECT_EQ(lost.runs, (Lines{"KstIns.exe /I /Q", "KstCheck.exe"}));
+}
+
 TEST(ProgramFolderOf, AcceptsOnlyAFullPathThatCanNameTheProgram) {
   struct Case {
     std::string data, folder;
@@ -310,6 +350,10 @@ TEST(ProgramFolderOf, AcceptsOnlyAFullPathThatCanNameTheProgram) {
       {"C:\\Program Files\\Kestrune\\", "C:\\Program Files\\Kestrune\\"},
       {"C:\\Program Files\\Kestrune", "C:\\Program Files\\Kestrune\\"},
       {"d:\\x", "d:\\x\\"},
+      {"Z:\\x", "Z:\\x\\"},
+      {"z:\\", "z:\\"},
+      {"[:\\x", ""},
+      {"@:\\x", ""},
       {"\\\\server\\share\\Kestrune", "\\\\server\\share\\Kestrune\\"},
       {deep, deep + "\\"},  // 247 characters, KstCheck.exe and its terminator fit in 260
       {deep + "d", ""},
