@@ -182,6 +182,61 @@ TEST(InspectMachine, InvalidServiceNamesCountAsNoService) {
       << ::testing::PrintToString(r.lines);
 }
 
+// A service the manager would not answer for is never told as missing, nor
+// one whose settings or deletion mark could not be read as read.
+TEST(InspectMachine, WhatCannotBeAskedIsNeverTakenAsAnswered) {
+  using Presence = ServiceState::Presence;
+  using Mark = ServiceState::Mark;
+  struct Row {
+    const char* failing;
+    Presence presence;
+    Mark mark;
+    ServiceExistence entries;
+  } rows[] = {
+      {"OpenServiceA", Presence::kUnreadable, Mark::kNone, ServiceExistence::kUnknown},
+      {"QueryServiceConfigA", Presence::kUnreadable, Mark::kNone, ServiceExistence::kExists},
+      {"ChangeServiceConfigA", Presence::kPresent, Mark::kUnknown, ServiceExistence::kExists},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.failing);
+    FakePlatform fp;
+    Installed(fp);
+    fp.faults.Fail(r.failing, win::kErrorAccessDenied);
+    Inspected inspected = Inspect(fp);
+    const InstallationState& state = inspected.inspection.state;
+    ASSERT_EQ(state.drivers.size(), 2u);
+    for (const DriverInspection& d : state.drivers) {
+      EXPECT_EQ(int(d.service.presence), int(r.presence)) << d.name;
+      EXPECT_EQ(int(d.service.mark), int(r.mark)) << d.name;
+    }
+    ASSERT_EQ(state.classKeys.size(), 3u);
+    for (const ClassKeyState& key : state.classKeys) {
+      ASSERT_FALSE(key.lower.empty()) << key.key;
+      for (const FilterEntry& e : key.lower) EXPECT_EQ(int(e.service), int(r.entries)) << e.name;
+    }
+    EXPECT_NE(int(inspected.judgement.verdict), int(Verdict::kNotInstalled));
+    ExpectOnlyReads(fp);
+  }
+}
+
+TEST(InspectMachine, ANameListedTwiceHasOneAnswer) {
+  FakePlatform fp;
+  Installed(fp);
+  fp.registry.SetMultiSz(kScsi, "UpperFilters", {"ghost", "upflt", "GHOST"});
+  fp.services.services["upflt"];
+  Inspected r = Inspect(fp);
+  const ClassKeyState* scsi = nullptr;
+  for (const ClassKeyState& key : r.inspection.state.classKeys) {
+    if (key.key == kScsi) scsi = &key;
+  }
+  ASSERT_TRUE(scsi);
+  ASSERT_EQ(scsi->upper.size(), 3u);
+  EXPECT_EQ(int(scsi->upper[0].service), int(ServiceExistence::kMissing));
+  EXPECT_EQ(int(scsi->upper[1].service), int(ServiceExistence::kExists));
+  EXPECT_EQ(int(scsi->upper[2].service), int(ServiceExistence::kMissing));
+  ExpectOnlyReads(fp);
+}
+
 // The check holds the machine while it reads, waits at most 10 s for an
 // install or uninstall to end, and reads anyway when it cannot have it,
 // saying so when another run is known to be on. An unprivileged check can

@@ -332,6 +332,31 @@ INSTANTIATE_TEST_SUITE_P(
              }),
              Verdict::kInconsistent,
              {"whether service Kestrune awaits deletion cannot be read"}},
+        Case{"RemovalOfTheImagesAloneWaiting",
+             From(RemovalWaiting, [](InstallationState& s) {
+               for (auto& d : s.drivers) d.service = ServiceState{ServiceState::Presence::kMissing};
+             }),
+             Verdict::kRestartPending,
+             {}},
+        Case{"RemovalWhoseServiceCannotBeRead",
+             From(RemovalWaiting, [](InstallationState& s) {
+               Kestrune(s).service = ServiceState{};
+             }),
+             Verdict::kInconsistent,
+             {"service Kestrune cannot be read"}},
+        Case{"RemovalWhileAnUpperFiltersListCannotBeRead",
+             From(RemovalWaiting, [](InstallationState& s) {
+               s.classKeys[1].upperState = ListState::kUnreadable;
+               s.classKeys[1].upper.clear();
+             }),
+             Verdict::kInconsistent,
+             {kKestruneFile + " is to be deleted at the restart",
+              "service Kestrune awaits deletion at the restart, while a list names a driver of ours",
+              kMorvellinFile + " is to be deleted at the restart",
+              "service Morvellin awaits deletion at the restart, while a list names a driver of ours",
+              kNotInAta, "Kestrune is not listed in LowerFilters of " + kScsi,
+              "Morvellin is not listed in LowerFilters of " + kCdrom,
+              "UpperFilters of " + kScsi + " cannot be read"}},
         Case{"ListedWhileItsServiceAwaitsDeletion",
              From(Complete, [](InstallationState& s) {
                Kestrune(s).service.mark = Mark::kAwaitsDeletion;
@@ -421,6 +446,10 @@ INSTANTIATE_TEST_SUITE_P(
              From(Clean, [](InstallationState& s) { s.classKeys[0].upperState = ListState::kUnreadable; }),
              Verdict::kInconsistent,
              {"UpperFilters of " + kAta + " cannot be read"}},
+        Case{"ClassKeyOfOursNotRead",
+             From(Complete, [](InstallationState& s) { s.classKeys.erase(s.classKeys.begin()); }),
+             Verdict::kInconsistent,
+             {kNotInAta}},
         Case{"UnreadableListOfCompleteMachine",
              From(Complete, [](InstallationState& s) {
                s.classKeys[1].lowerState = ListState::kUnreadable;
@@ -465,6 +494,14 @@ TEST(Judge9x, OnlyTheImageCounts) {
     EXPECT_EQ(j.problems.size(), r.problems) << r.version;
     EXPECT_TRUE(j.warnings.empty());
   }
+}
+
+TEST(Judge9x, WithoutAnyDriverNothingIsInstalled) {
+  InstallationState s = Win9x(Presence::kVersion, "1.4.2.11", true);
+  s.drivers.clear();
+  Judgement j = JudgeInstallation(s);
+  EXPECT_EQ(int(j.verdict), int(Verdict::kNotInstalled));
+  EXPECT_TRUE(j.problems.empty());
 }
 
 TEST(Judge9x, DriversOfTheFamilyAreTheVxdAlone) {

@@ -119,32 +119,54 @@ TEST(RegLowerFilter, MissingKeyIsNotCreated) {
 struct RegFault {
   const char* call;
   int occurrence;
-  bool valueExists;
+  std::optional<Bytes> stored;
 };
 
 TEST(RegLowerFilter, EveryFailedCallLeavesValueUnchanged) {
+  const Bytes list = List({"A", "B"});
   const RegFault faults[] = {
-      {"RegOpenKeyA", 1, true},      {"RegQueryValueExA", 1, true},
-      {"RegQueryValueExA", 2, true},  {"RegSetValueExA", 1, true},
-      {"RegOpenKeyA", 1, false},     {"RegQueryValueExA", 1, false},  // not "absent": no create
-      {"RegSetValueExA", 1, false},
+      {"RegOpenKeyA", 1, list},      {"RegQueryValueExA", 1, list},
+      {"RegQueryValueExA", 2, list},  {"RegSetValueExA", 1, list},
+      {"RegOpenKeyA", 1, std::nullopt},
+      {"RegQueryValueExA", 1, std::nullopt},  // not "absent": no create
+      {"RegSetValueExA", 1, std::nullopt},
+      // An empty value reads whole even into no buffer: only the failed size
+      // query keeps it from being written over.
+      {"RegQueryValueExA", 1, Bytes{}},
   };
   for (const RegFault& f : faults) {
     SCOPED_TRACE(std::string(f.call) + " #" + std::to_string(f.occurrence) +
-                 (f.valueExists ? " over a list" : " without a list"));
+                 (!f.stored ? " without a list" : f.stored->empty() ? " over an empty value"
+                                                                    : " over a list"));
     FakePlatform fp;
     TraceCapture trace(fp);
-    std::optional<Bytes> seeded;
-    if (f.valueExists) seeded = List({"A", "B"});
+    const std::optional<Bytes>& seeded = f.stored;
     Seed(fp, seeded);
     fp.faults.Fail(f.call, 5, f.occurrence);
     EXPECT_FALSE(RegLowerFilter("Kestrune", kAdapterClass));
     std::optional<fake::FakeRegValue> after = Stored(fp);
-    ASSERT_EQ(after.has_value(), f.valueExists);
+    ASSERT_EQ(after.has_value(), seeded.has_value());
     if (after) {
       EXPECT_EQ(after->bytes, *seeded);
     }
     EXPECT_EQ(trace.Lines().back(), "Failed to RegLowerFilter " + kAdapterClass);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+TEST(RegLowerFilter, AnEmptyNameIsNeverWritten) {
+  // Written into a new list, an empty name would end the list where it starts.
+  for (const std::optional<Bytes>& stored : {std::optional<Bytes>(), std::optional<Bytes>(List({"A"}))}) {
+    SCOPED_TRACE(stored ? "over a list" : "without a list");
+    FakePlatform fp;
+    Seed(fp, stored);
+    EXPECT_FALSE(RegLowerFilter("", kAdapterClass));
+    std::optional<fake::FakeRegValue> after = Stored(fp);
+    ASSERT_EQ(after.has_value(), stored.has_value());
+    if (after) {
+      EXPECT_EQ(after->bytes, *stored);
+    }
+    EXPECT_EQ(CallCount(fp, "RegSetValueExA"), 0u);
     EXPECT_EQ(fp.OpenHandles(), 0);
   }
 }
@@ -227,6 +249,37 @@ TEST(DelLowerFilter, FailedCalls) {
     fp.faults.Fail(r.call, 5, r.occurrence);
     EXPECT_EQ(DelLowerFilter("Kestrune", kAdapterClass), r.result);
     EXPECT_EQ(fp.registry.MultiSz(kAdapterClass, "LowerFilters"), r.after);
+    EXPECT_EQ(fp.OpenHandles(), 0);
+  }
+}
+
+// ---- FlushClassLists ------------------------------------------------------------
+
+TEST(FlushClassLists, AFailedFlushStillFlushesTheOtherLists) {
+  using test::kIdeClass;
+  const ClassList lists[] = {{kAdapterClass.c_str(), "", ""}, {kIdeClass.c_str(), "", ""}};
+  struct Row {
+    int failing;  // which RegFlushKey fails, 0 for none
+    bool all;
+    std::vector<std::string> unflushed;
+    Lines lines;
+  } rows[] = {
+      {0, true, {}, {}},
+      {1, false, {kAdapterClass}, {"Failed to RegFlushKey " + kAdapterClass}},
+      {2, false, {kIdeClass}, {"Failed to RegFlushKey " + kIdeClass}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.failing);
+    FakePlatform fp;
+    for (const ClassList& list : lists) {
+      fp.registry.SetMultiSz(list.key, "LowerFilters", {"A"});
+      ASSERT_TRUE(RegLowerFilter("Kestrune", list.key));
+    }
+    TraceCapture trace(fp);
+    if (r.failing) fp.faults.Fail("RegFlushKey", 5, r.failing);
+    EXPECT_EQ(FlushClassLists(lists), r.all);
+    EXPECT_EQ(fp.UnflushedKeys(), r.unflushed);
+    EXPECT_EQ(trace.Lines(), r.lines);
     EXPECT_EQ(fp.OpenHandles(), 0);
   }
 }

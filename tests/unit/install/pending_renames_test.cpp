@@ -239,6 +239,17 @@ TEST(ReadPendingRenames, AnythingItCannotReadWholeIsUnknown) {
          fp.registry.keys[kSessionManagerKey];
          fp.faults.Fail("RegOpenKeyExA", 5);
        }, false, 0},
+      // Another program takes a request out between the size query and the
+      // read: only the bytes the read gives are the value.
+      {"shrunk between the size query and the read", [](fake::FakePlatform& fp) {
+         fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue,
+                                {"\\??\\C:\\a", "", "\\??\\C:\\Windows\\Temp\\update.tmp", ""});
+         fp.beforeCall = [&fp, queries = 0](const std::string& call) mutable {
+           if (call == "RegQueryValueExA" && ++queries == 2) {
+             fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue, {"\\??\\C:\\a", ""});
+           }
+         };
+       }, true, 1},
       {"the read refused", [](fake::FakePlatform& fp) {
          fp.registry.SetMultiSz(kSessionManagerKey, kPendingRenamesValue, {"\\??\\C:\\a", ""});
          fp.faults.Fail("RegQueryValueExA", 5, 2);
