@@ -231,7 +231,7 @@ bool FakeFileSystem::Exists(const std::string& path) {
 }
 
 bool FakeFileSystem::LastWriteTime(const std::string& path, uint64_t& fileTime) {
-  p_.Record("FindFirstFileA");
+  if (p_.Call("FindFirstFileA")) return false;
   if (!Has(path)) return false;
   fileTime = files[path].lastWrite;
   return true;

@@ -451,6 +451,50 @@ TEST(InspectMachine, TheFilterDidNotStartOnlyAfterAKnownRestart) {
   }
 }
 
+// Every image's write time weighs, and one that cannot be read claims no
+// restart: the newest write decides whether Windows started since.
+TEST(InspectMachine, TheNewestImageDecidesAndAnUnreadWriteTimeClaimsNoRestart) {
+  struct Row {
+    const char* what;
+    bool kestruneRewritten;  // after the restart, the other image before it
+    bool writeTimesUnread;
+    const char* verdict;
+  } rows[] = {
+      {"both images written before the restart", false, false, "VERDICT 2 inconsistent"},
+      {"the first image written again after the restart", true, false,
+       "VERDICT 3010 installed, restart pending"},
+      {"no write time can be read", false, true, "VERDICT 3010 installed, restart pending"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    FakePlatform fp;
+    Installed(fp);
+    fp.sleep.ticks += 30 * 60000;
+    fp.SettleOnDisk();
+    fp.Restart();
+    fp.services.running.clear();  // the driver failed to start
+    fp.sleep.ticks = 3 * 60000;
+    fp.sleep.hasTickCount64 = true;
+    if (r.kestruneRewritten) fp.files.files[test::kKestruneFile].lastWrite = fp.sleep.Now();
+    if (r.writeTimesUnread) fp.faults.Fail("FindFirstFileA", win::kErrorAccessDenied);
+    Lines lines = Inspect(fp).lines;
+    EXPECT_EQ(lines.back(), r.verdict) << ::testing::PrintToString(lines);
+  }
+}
+
+// Requests for the restart that cannot be read are told on a line of their
+// own, and never taken as none.
+TEST(InspectMachine, UnreadableRequestsForTheRestartHaveTheirLine) {
+  FakePlatform fp;
+  Installed(fp);
+  const std::string text = "not a list";
+  fp.registry.keys[kSessionManagerKey][kPendingRenamesValue] = {
+      win::kRegSz, std::vector<uint8_t>(text.begin(), text.end() + 1)};
+  Lines lines = Inspect(fp).lines;
+  EXPECT_EQ(Starting(lines, "PENDING"), (Lines{"PENDING unreadable"})) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines.back(), "VERDICT 2 inconsistent");
+}
+
 TEST(InspectMachine, ImagePathsInTheFormsWindowsReads) {
   for (const std::string& path : {"\\SystemRoot\\System32\\Drivers\\Kestrune.sys",
                                   "System32\\DRIVERS\\Kestrune.sys",
